@@ -1,0 +1,65 @@
+#pragma once
+// The user's settings: Config.ini's section "设置", mirrored by controls of the main window. Every change is
+// written at once; every load re-reads the file, so what the controls show is what the file holds.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "settings/profile_file.h"
+
+namespace tandrel {
+
+struct Settings {
+    bool swapSounds = false;
+    bool distinctSounds = false;
+    bool rescanEnabled = false;
+    bool alertSoundEnabled = false;
+    bool remainingFilterEnabled = false;
+    std::int32_t monitorIntervalMs = 100;
+    std::int32_t rescanMinutes = 60;
+    std::int32_t remainingHours = 3;
+    std::int32_t alertRepeatCount = 3;
+};
+
+// In the order in which they are loaded.
+enum class SettingFlag { SwapSounds, DistinctSounds, Rescan, AlertSound, RemainingFilter };
+enum class SettingNumber { MonitorInterval, RescanMinutes, RemainingHours, AlertRepeatCount };
+
+// The controls that mirror the settings; the main window implements it, tests fake it. Texts are GBK.
+class SettingsControls {
+public:
+    virtual ~SettingsControls() = default;
+    virtual void SetUpdatePanelVisible(bool visible) = 0;
+    virtual void SetFlagChecked(SettingFlag flag, bool checked) = 0;
+    virtual void SetNumberText(SettingNumber number, const std::string& text) = 0;
+};
+
+class SettingsFile {
+public:
+    // controls may be null (no window: headless runs and tests of the file alone).
+    SettingsFile(std::filesystem::path configPath, SettingsControls* controls);
+
+    // Keys under section "设置" (GBK).
+    static const std::string& Section();
+    static const std::string& KeyOf(SettingFlag flag);
+    static const std::string& KeyOf(SettingNumber number);
+    static const std::string& UpdatePanelKey();
+    static std::int32_t DefaultOf(SettingNumber number);
+
+    void LoadSettings(bool keepEditBoxes);
+    void SaveFlag(std::string_view key, bool ticked);
+    void SaveNumberText(std::string_view key, std::string_view text);
+    void HideUpdatePanel();
+
+    const Settings& settings() const { return settings_; }
+    const ProfileFile& file() const { return file_; }
+
+private:
+    ProfileFile file_;
+    SettingsControls* controls_;
+    Settings settings_;
+};
+
+}  // namespace tandrel
