@@ -1,1 +1,173 @@
+#include "support/json_document.h"
+
 #include <gtest/gtest.h>
+
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+std::vector<std::string> Members(const JsonDocument& doc, std::string_view path, int* count = nullptr) {
+    std::vector<std::string> names;
+    const int n = doc.MemberNames(path, names);
+    if (count) *count = n;
+    EXPECT_EQ(static_cast<std::size_t>(n), names.size());
+    return names;
+}
+
+TEST(JsonDocument, ReadsNestedValuesByDottedPaths) {
+    JsonDocument doc;
+    EXPECT_TRUE(doc.Parse(R"({"success":true,"result":{"group_order_id":"123"}})"));
+    EXPECT_EQ(doc.GetText("success"), "true");
+    EXPECT_EQ(doc.GetText("result.group_order_id"), "123");
+    EXPECT_EQ(doc.GetText("result"), "{object}");
+    EXPECT_EQ(doc.GetText("result.x"), "{null}");
+    EXPECT_EQ(doc.GetText(""), "{null}");
+    EXPECT_EQ(doc.GetText("."), "{null}");
+    EXPECT_EQ(doc.RootKind(), static_cast<int>(JsonKind::Object));
+}
+
+TEST(JsonDocument, AddressesArrayElementsInEverySpelling) {
+    JsonDocument doc;
+    doc.Parse(R"({"orders":[{"orderSn":"a"},{"orderSn":"b"}],"total":2})");
+    int count = 0;
+    EXPECT_EQ(Members(doc, "orders", &count), (std::vector<std::string>{"[0]", "[1]"}));
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(doc.GetText("orders[1].orderSn"), "b");
+    EXPECT_EQ(doc.GetText("orders.[1].orderSn"), "b");
+    EXPECT_EQ(doc.GetText(".orders[1]..orderSn."), "b");
+    EXPECT_EQ(doc.GetText("orders.1.orderSn"), "{null}");
+    EXPECT_EQ(doc.GetText("orders"), "[array]");
+    EXPECT_EQ(doc.GetText("total"), "2");
+    EXPECT_EQ(doc.GetText("Total"), "{null}");  // keys keep their case
+    EXPECT_EQ(Members(doc, ""), (std::vector<std::string>{"orders", "total"}));
+    EXPECT_EQ(Members(doc, "nowhere", &count).size(), 0u);
+}
+
+TEST(JsonDocument, KeepsTheTableTheWayTheParserBuildsIt) {
+    JsonDocument doc;
+    doc.Parse(R"({"orders":[{"orderSn":"x"}]})");
+    ASSERT_EQ(doc.EntryCount(), 3u);
+    const auto orders = doc.Entry(0), element = doc.Entry(1), sn = doc.Entry(2);
+    EXPECT_EQ(orders.kind, JsonKind::Array);
+    EXPECT_EQ(orders.parentPath, ".");
+    EXPECT_EQ(element.key, "[0]");
+    EXPECT_EQ(element.kind, JsonKind::Object);
+    EXPECT_EQ(element.parentPath, ".orders");
+    EXPECT_EQ(sn.key, "orderSn");
+    EXPECT_EQ(sn.value, "x");
+    EXPECT_EQ(sn.parentPath, ".orders.[0]");
+}
+
+TEST(JsonDocument, ArraysKeepEmptyElements) {
+    JsonDocument doc;
+    doc.Parse(R"({"orders":[]})");
+    int count = 0;
+    Members(doc, "orders", &count);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(doc.GetText("orders[0]"), "");
+    doc.Parse("[1,,2]");
+    EXPECT_EQ(Members(doc, "."), (std::vector<std::string>{"[0]", "[1]", "[2]"}));
+    EXPECT_EQ(doc.GetText("[1]"), "");
+    EXPECT_EQ(doc.GetText("[2]"), "2");
+    EXPECT_EQ(doc.RootKind(), static_cast<int>(JsonKind::Array));
+}
+
+TEST(JsonDocument, ValuesStayRawExceptTheIdeographicFullStop) {
+    JsonDocument doc;
+    doc.Parse(R"({"s":"a\/b\u4e2d","n":1.50,"z":null,"q":"say \"hi\"","sp": 1})");
+    EXPECT_EQ(doc.GetText("s"), R"(a\/b\u4e2d)");
+    EXPECT_EQ(doc.GetText("n"), "1.50");
+    EXPECT_EQ(doc.GetText("z"), "null");
+    EXPECT_EQ(doc.GetText("q"), R"(say \"hi\")");
+    EXPECT_EQ(doc.GetText("sp"), " 1");  // spaces are not skipped
+    doc.Parse("{\"m\":\"" + Utf8ToGbk("好。好") + "\"}");
+    EXPECT_EQ(doc.GetText("m"), Utf8ToGbk("好.好"));
+    // A double-byte character whose trail byte is a quote or bracket look-alike is content.
+    doc.Parse("{\"k\":\"\xD5\x5C\",\"j\":\"\xB0\x5D\"}");
+    EXPECT_EQ(doc.GetText("k"), "\xD5\x5C");
+    EXPECT_EQ(doc.GetText("j"), "\xB0\x5D");
+}
+
+TEST(JsonDocument, ControlBytesAreSkippedBeforeAndEndBareValues) {
+    JsonDocument doc;
+    doc.Parse("{\"a\":\r\n\t7\r\n,\"b\":[\n1\n,\n2 x\n]}");
+    EXPECT_EQ(doc.GetText("a"), "7");
+    EXPECT_EQ(doc.GetText("b[0]"), "1");
+    EXPECT_EQ(doc.GetText("b[1]"), "2 x");
+}
+
+TEST(JsonDocument, FirstOccurrenceWinsAlsoInWideObjects) {
+    JsonDocument doc;
+    doc.Parse(R"({"a":1,"a":2})");
+    EXPECT_EQ(doc.GetText("a"), "1");
+    std::string wide = "{";
+    for (int i = 0; i < 200; ++i) wide += "\"k" + std::to_string(i % 100) + "\":" + std::to_string(i) + ",";
+    wide += "\"end\":0}";
+    doc.Parse(wide);
+    EXPECT_EQ(doc.GetText("k42"), "42");  // the indexed look-up gives what the scan gives
+    EXPECT_EQ(doc.GetText("end"), "0");
+    EXPECT_EQ(Members(doc, "").size(), 201u);
+}
+
+TEST(JsonDocument, BadInputKeepsWhatWasStoredAndReadsNull) {
+    JsonDocument doc;
+    EXPECT_FALSE(doc.Parse(R"({"a":1,"b":2 "c":3})"));
+    EXPECT_EQ(doc.GetText("a"), "1");
+    EXPECT_EQ(doc.GetText("c"), "{null}");
+    doc.Parse("<html><body>502 Bad Gateway</body></html>");
+    EXPECT_EQ(doc.GetText("success"), "{null}");
+    doc.Parse("");
+    EXPECT_EQ(doc.GetText("a"), "{null}");
+    EXPECT_EQ(doc.EntryCount(), 0u);
+    EXPECT_FALSE(doc.Parse("}}}]]]"));
+    EXPECT_TRUE(doc.Parse(R"({"a":"unterminated)"));  // running out of bytes is not an error
+    EXPECT_EQ(doc.GetText("a"), "{null}");
+    doc.Parse(std::string("{\"a\":1,\0\"b\":2}", 14));  // text ends at the NUL
+    EXPECT_EQ(doc.GetText("b"), "{null}");
+    doc.Parse(R"({"a":1})");
+    doc.Parse(R"({"b":1})");  // a new parse forgets the old one
+    EXPECT_EQ(doc.GetText("a"), "{null}");
+}
+
+TEST(JsonDocument, DeepNestingStopsAtTheLimitWithoutCrashing) {
+    JsonDocument doc;
+    const std::string deep = "{\"v\":1,\"d\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
+    EXPECT_FALSE(doc.Parse(deep));
+    EXPECT_EQ(doc.GetText("v"), "1");
+    EXPECT_EQ(doc.GetText("d"), "[array]");
+    std::string limit = std::string(JsonDocument::kMaxDepth, '[') + std::string(JsonDocument::kMaxDepth, ']');
+    EXPECT_TRUE(doc.Parse(limit));
+    EXPECT_FALSE(doc.Parse("[" + limit + "]"));
+}
+
+TEST(JsonDocument, SurvivesEveryByteValue) {
+    JsonDocument doc;
+    std::string noise;
+    std::uint32_t seed = 12345;
+    for (int round = 0; round < 200; ++round) {
+        noise.clear();
+        for (int i = 0; i < 512; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            constexpr std::string_view alphabet = "{}[]:,\"'\\ab1\r\n\x81\xA1\xA3\xFF";
+            noise += alphabet[(seed >> 16) % alphabet.size()];
+        }
+        doc.Parse(noise);
+        std::vector<std::string> names;
+        doc.MemberNames(".", names);
+        for (const auto& name : names) doc.GetText(name);
+        for (std::size_t e = 0; e < doc.EntryCount(); ++e) doc.GetText(doc.Entry(e).parentPath + "." + doc.Entry(e).key);
+    }
+}
+
+TEST(JsonPath, NormalizesLikeTheCallersWriteThem) {
+    EXPECT_EQ(JsonDocument::NormalizePath(""), ".");
+    EXPECT_EQ(JsonDocument::NormalizePath("..."), ".");
+    EXPECT_EQ(JsonDocument::NormalizePath("total"), ".total");
+    EXPECT_EQ(JsonDocument::NormalizePath("orders[0].orderSn"), ".orders.[0].orderSn");
+    EXPECT_EQ(JsonDocument::NormalizePath("a..b."), ".a.b");
+    EXPECT_EQ(JsonDocument::NormalizePath("[3]"), ".[3]");
+}
+
+}  // namespace
+}  // namespace tandrel
