@@ -1,4 +1,5 @@
-// Entry point. The windows and the monitoring commands are being built; for now the program states what it is.
+// Entry point. The windows and the monitoring commands are being built; for now the program states what it
+// is.
 #include <cstdio>
 #include <cstring>
 

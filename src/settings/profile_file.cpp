@@ -22,9 +22,8 @@ std::vector<Line> SplitLines(std::string_view content) {
             lines.push_back({content.substr(start), {}});
             break;
         }
-        const std::size_t breakLength = content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n'
-                                            ? 2
-                                            : 1;
+        const std::size_t breakLength =
+            content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n' ? 2 : 1;
         lines.push_back({content.substr(start, end - start), content.substr(end, breakLength)});
         start = end + breakLength;
     }
@@ -32,8 +31,10 @@ std::vector<Line> SplitLines(std::string_view content) {
 }
 
 std::string_view TrimBlanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
     return s;
 }
 
@@ -65,7 +66,8 @@ std::pair<std::size_t, std::size_t> FindSection(const std::vector<Line>& lines, 
     for (std::size_t i = 0; i < lines.size(); ++i) {
         if (!SectionOf(lines[i].text, name) || !EqualNoCase(name, section)) continue;
         std::size_t end = i + 1;
-        while (end < lines.size() && !SectionOf(lines[end].text, name)) ++end;
+        while (end < lines.size() && !SectionOf(lines[end].text, name))
+            ++end;
         return {i + 1, end};
     }
     return {std::string_view::npos, std::string_view::npos};
@@ -111,7 +113,8 @@ std::string ProfileWrite(std::string_view content, std::string_view section, std
     std::size_t lastFilled = begin - 1;  // the header when the section is empty
     for (std::size_t i = begin; i < end; ++i) {
         if (!TrimBlanks(lines[i].text).empty()) lastFilled = i;
-        if (replace == std::string_view::npos && KeyOf(lines[i].text, k, v) && EqualNoCase(k, key)) replace = i;
+        if (replace == std::string_view::npos && KeyOf(lines[i].text, k, v) && EqualNoCase(k, key))
+            replace = i;
     }
     for (std::size_t i = 0; i < lines.size(); ++i) {
         // Only the last line can lack a break; a line written after it needs one.

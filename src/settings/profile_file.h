@@ -16,7 +16,7 @@ std::string ProfileWrite(std::string_view content, std::string_view section, std
                          std::string_view value);
 
 class ProfileFile {
-public:
+  public:
     // Files above this size are not ours: they read as empty and are never rewritten.
     static constexpr std::uintmax_t kMaxBytes = 1 << 20;
 
@@ -29,7 +29,7 @@ public:
     // Creates the file on the first write; false (and the file untouched) when it cannot be written.
     bool Write(std::string_view section, std::string_view key, std::string_view value) const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -15,21 +15,30 @@ constexpr int kPanelClosedMarker = 3;
 
 bool& FlagField(Settings& s, SettingFlag flag) {
     switch (flag) {
-        case SettingFlag::SwapSounds: return s.swapSounds;
-        case SettingFlag::DistinctSounds: return s.distinctSounds;
-        case SettingFlag::Rescan: return s.rescanEnabled;
-        case SettingFlag::AlertSound: return s.alertSoundEnabled;
-        case SettingFlag::RemainingFilter: break;
+        case SettingFlag::SwapSounds:
+            return s.swapSounds;
+        case SettingFlag::DistinctSounds:
+            return s.distinctSounds;
+        case SettingFlag::Rescan:
+            return s.rescanEnabled;
+        case SettingFlag::AlertSound:
+            return s.alertSoundEnabled;
+        case SettingFlag::RemainingFilter:
+            break;
     }
     return s.remainingFilterEnabled;
 }
 
 std::int32_t& NumberField(Settings& s, SettingNumber number) {
     switch (number) {
-        case SettingNumber::MonitorInterval: return s.monitorIntervalMs;
-        case SettingNumber::RescanMinutes: return s.rescanMinutes;
-        case SettingNumber::RemainingHours: return s.remainingHours;
-        case SettingNumber::AlertRepeatCount: break;
+        case SettingNumber::MonitorInterval:
+            return s.monitorIntervalMs;
+        case SettingNumber::RescanMinutes:
+            return s.rescanMinutes;
+        case SettingNumber::RemainingHours:
+            return s.remainingHours;
+        case SettingNumber::AlertRepeatCount:
+            break;
     }
     return s.alertRepeatCount;
 }
@@ -52,8 +61,9 @@ const std::string& SettingsFile::KeyOf(SettingFlag flag) {
 }
 
 const std::string& SettingsFile::KeyOf(SettingNumber number) {
-    static const std::array<std::string, 4> keys = {Utf8ToGbk("设置_监测间隔"), Utf8ToGbk("设置_定时重扫_时间值"),
-                                                    Utf8ToGbk("设置_剩余时间值"), Utf8ToGbk("设置_提示音_次数")};
+    static const std::array<std::string, 4> keys = {
+        Utf8ToGbk("设置_监测间隔"), Utf8ToGbk("设置_定时重扫_时间值"), Utf8ToGbk("设置_剩余时间值"),
+        Utf8ToGbk("设置_提示音_次数")};
     return keys[static_cast<std::size_t>(number)];
 }
 

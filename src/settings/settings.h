@@ -29,7 +29,7 @@ enum class SettingNumber { MonitorInterval, RescanMinutes, RemainingHours, Alert
 
 // The controls that mirror the settings; the main window implements it, tests fake it. Texts are GBK.
 class SettingsControls {
-public:
+  public:
     virtual ~SettingsControls() = default;
     virtual void SetUpdatePanelVisible(bool visible) = 0;
     virtual void SetFlagChecked(SettingFlag flag, bool checked) = 0;
@@ -37,7 +37,7 @@ public:
 };
 
 class SettingsFile {
-public:
+  public:
     // controls may be null (no window: headless runs and tests of the file alone).
     SettingsFile(std::filesystem::path configPath, SettingsControls* controls);
 
@@ -56,7 +56,7 @@ public:
     const Settings& settings() const { return settings_; }
     const ProfileFile& file() const { return file_; }
 
-private:
+  private:
     ProfileFile file_;
     SettingsControls* controls_;
     Settings settings_;

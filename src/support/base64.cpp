@@ -12,7 +12,8 @@ constexpr std::size_t kGroupsPerPump = 4096;
 
 constexpr std::array<std::int8_t, 256> MakeAlphabetTable() {
     std::array<std::int8_t, 256> table{};
-    for (auto& v : table) v = -1;
+    for (auto& v : table)
+        v = -1;
     constexpr std::string_view alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     for (std::size_t i = 0; i < alphabet.size(); ++i)
         table[static_cast<unsigned char>(alphabet[i])] = static_cast<std::int8_t>(i);

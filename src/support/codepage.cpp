@@ -37,7 +37,7 @@ std::uint16_t DecodeOne(const char* bytes, int length) {
 }
 #else
 class Decoder {
-public:
+  public:
     Decoder() : cd_(iconv_open("UTF-16LE", "CP936")) {}
     ~Decoder() {
         if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
@@ -60,7 +60,7 @@ public:
         return static_cast<std::uint16_t>(out[0] | out[1] << 8);
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 #endif
@@ -89,7 +89,8 @@ std::unique_ptr<Tables> BuildTables() {
             if (t->toGbk[unit] == 0) t->toGbk[unit] = static_cast<std::uint16_t>(lead << 8 | trail);
         }
     }
-    for (unsigned c = 0; c < 0x80; ++c) t->toGbk[c] = static_cast<std::uint16_t>(c);
+    for (unsigned c = 0; c < 0x80; ++c)
+        t->toGbk[c] = static_cast<std::uint16_t>(c);
     return t;
 }
 

@@ -9,7 +9,9 @@ namespace tandrel {
 namespace {
 
 // Splits at the first occurrence of c (stepping over double-byte characters); npos when absent.
-std::size_t FindChar(std::string_view text, char c) { return FindText(text, std::string_view(&c, 1)); }
+std::size_t FindChar(std::string_view text, char c) {
+    return FindText(text, std::string_view(&c, 1));
+}
 
 }  // namespace
 
@@ -54,14 +56,16 @@ std::string MergeCookies(std::string& cookie, std::string& newCookies) {
     newCookies = RemoveSpaces(newCookies);
     std::vector<std::string_view> working = Split(newCookies, ";");
     std::unordered_set<std::string> names;
-    for (auto piece : working) names.insert(CookieName(piece));
+    for (auto piece : working)
+        names.insert(CookieName(piece));
     for (auto piece : Split(cookie, ";")) {
         if (names.insert(CookieName(piece)).second) working.push_back(piece);
     }
     std::string merged;
     constexpr std::string_view kDeleted = "=deleted";
     for (auto piece : working) {
-        if (piece.size() >= kDeleted.size() && piece.substr(piece.size() - kDeleted.size()) == kDeleted) continue;
+        if (piece.size() >= kDeleted.size() && piece.substr(piece.size() - kDeleted.size()) == kDeleted)
+            continue;
         merged += piece;
         merged += "; ";
     }

@@ -30,7 +30,8 @@ std::string_view JsonDocument::View(const Slice& s) const {
 }
 
 std::uint32_t JsonDocument::InternPath(std::string path) {
-    auto [it, inserted] = pathIds_.try_emplace(std::move(path), static_cast<std::uint32_t>(containers_.size()));
+    auto [it, inserted] =
+        pathIds_.try_emplace(std::move(path), static_cast<std::uint32_t>(containers_.size()));
     if (inserted) containers_.push_back(Container{it->first});
     return it->second;
 }
@@ -103,14 +104,16 @@ bool JsonDocument::Parse(std::string_view input) {
         names_ += '[';
         names_.append(digits, end);
         names_ += ']';
-        return Slice{static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(names_.size() - offset), true};
+        return Slice{static_cast<std::uint32_t>(offset), static_cast<std::uint32_t>(names_.size() - offset),
+                     true};
     };
     const auto startToken = [&](std::size_t at) {
         tokenStart = at;
         tokenEnd = kNotEnded;
     };
     const auto storeToken = [&](Slice key, std::size_t at) {
-        AddEntry(JsonKind::Literal, key, slice(tokenStart, tokenEnd == kNotEnded ? at : tokenEnd), pathAt[depth]);
+        AddEntry(JsonKind::Literal, key, slice(tokenStart, tokenEnd == kNotEnded ? at : tokenEnd),
+                 pathAt[depth]);
     };
     const auto open = [&](JsonKind kind, Slice key) {
         if (depth >= kMaxDepth) return false;
@@ -258,7 +261,8 @@ bool JsonDocument::Parse(std::string_view input) {
 }
 
 std::string JsonDocument::NormalizePath(std::string_view path) {
-    while (!path.empty() && path.front() == '.') path.remove_prefix(1);
+    while (!path.empty() && path.front() == '.')
+        path.remove_prefix(1);
     const std::string bracketed = ReplaceAll(path, "[", ".[");
     if (bracketed.empty()) return ".";
     std::string out;
@@ -277,7 +281,8 @@ std::string JsonDocument::GetText(std::string_view path) const {
     if (normalized == ".") return std::string(kNull);
     const auto dot = normalized.rfind('.');
     const std::string_view key = std::string_view(normalized).substr(dot + 1);
-    const std::string_view parent = dot == 0 ? std::string_view(".") : std::string_view(normalized).substr(0, dot);
+    const std::string_view parent =
+        dot == 0 ? std::string_view(".") : std::string_view(normalized).substr(0, dot);
     const auto container = FindContainer(parent);
     if (container == kNone) return std::string(kNull);
     const auto e = FindEntry(container, key);
@@ -291,8 +296,10 @@ std::string JsonDocument::GetText(std::string_view path) const {
             if (std::memchr(value.data(), '\xA1', value.size()) == nullptr) return std::string(value);
             return ReplaceAll(value, kIdeographicFullStop, ".");
         }
-        case JsonKind::Object: return "{object}";
-        case JsonKind::Array: return "[array]";
+        case JsonKind::Object:
+            return "{object}";
+        case JsonKind::Array:
+            return "[array]";
     }
     return "?unknown?";
 }

@@ -1,7 +1,7 @@
 #pragma once
 // A lenient, single-pass reader of the marketplace's JSON replies. The document is a flat table of entries
-// addressed by dotted paths ("result.group_order_id", "orders[3].orderSn"); values keep their raw text, escape
-// sequences included, and anything missing reads as "{null}".
+// addressed by dotted paths ("result.group_order_id", "orders[3].orderSn"); values keep their raw text,
+// escape sequences included, and anything missing reads as "{null}".
 
 #include <cstdint>
 #include <functional>
@@ -23,7 +23,7 @@ struct JsonEntry {
 };
 
 class JsonDocument {
-public:
+  public:
     static constexpr int kMaxDepth = 1024;
 
     // Discards the previous content. True when the whole text was read without a syntax error; entries stored
@@ -42,7 +42,7 @@ public:
 
     static std::string NormalizePath(std::string_view path);
 
-private:
+  private:
     struct Slice {
         std::uint32_t offset = 0;
         std::uint32_t length = 0;

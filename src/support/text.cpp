@@ -17,7 +17,9 @@ namespace {
 
 constexpr unsigned char kWideSpaceByte = 0xA1;
 
-char AsciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char AsciiLower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool MatchesAt(std::string_view text, std::size_t at, std::string_view needle, bool ignoreCase) {
     if (text.size() - at < needle.size()) return false;
@@ -92,7 +94,8 @@ std::string ReplaceAll(std::string_view text, std::string_view from, std::string
 
 std::string_view Trim(std::string_view text) {
     std::size_t begin = 0;
-    while (begin < text.size() && IsSpaceAt(text, begin)) begin += text[begin] == ' ' ? 1 : 2;
+    while (begin < text.size() && IsSpaceAt(text, begin))
+        begin += text[begin] == ' ' ? 1 : 2;
     // The end is found walking forward so that a trail byte A1 is never mistaken for half a space.
     std::size_t end = begin;
     for (std::size_t i = begin; i < text.size();) {
@@ -159,7 +162,8 @@ std::string Join(const std::vector<std::string_view>& pieces, std::string_view s
 
 std::int32_t TextToInt(std::string_view text) {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
     bool negative = false;
     if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
     std::int64_t value = 0;
@@ -219,9 +223,15 @@ std::string RandomAlnumText(int n) {
     std::string out;
     for (int i = 0; i < n; ++i) {
         switch (DrawBetween(1, 3)) {
-            case 1: out += static_cast<char>(DrawBetween('0', '9')); break;
-            case 2: out += static_cast<char>(DrawBetween('A', 'Z')); break;
-            default: out += static_cast<char>(DrawBetween('a', 'z')); break;
+            case 1:
+                out += static_cast<char>(DrawBetween('0', '9'));
+                break;
+            case 2:
+                out += static_cast<char>(DrawBetween('A', 'Z'));
+                break;
+            default:
+                out += static_cast<char>(DrawBetween('a', 'z'));
+                break;
         }
     }
     return out;

@@ -9,7 +9,9 @@
 
 namespace tandrel {
 
-inline bool IsLeadByte(unsigned char c) { return c > 0x80; }
+inline bool IsLeadByte(unsigned char c) {
+    return c > 0x80;
+}
 
 // Length in bytes of the character that starts at text[i] (2 for a lead byte with a trail, else 1).
 inline std::size_t CharLength(std::string_view text, std::size_t i) {

@@ -11,7 +11,9 @@
 namespace tandrel {
 namespace {
 
-std::string G(const char* utf8) { return Utf8ToGbk(utf8); }
+std::string G(const char* utf8) {
+    return Utf8ToGbk(utf8);
+}
 
 std::string ReadBytes(const std::filesystem::path& p) {
     std::string out;
@@ -24,8 +26,9 @@ void WriteBytes(const std::filesystem::path& p, const std::string& bytes) {
 }
 
 TEST(ProfileText, ReadsAFileWrittenOnWindows) {
-    const std::string content = "[Other]\r\nx=1\r\n\r\n[" + G("设置") + "]\r\n" + G("设置_监测间隔") + "=250\r\n" +
-                                G("设置_提示音") + " =  1 \r\n[Tail]\r\n" + G("设置_提示音") + "=9\r\n";
+    const std::string content = "[Other]\r\nx=1\r\n\r\n[" + G("设置") + "]\r\n" + G("设置_监测间隔") +
+                                "=250\r\n" + G("设置_提示音") + " =  1 \r\n[Tail]\r\n" + G("设置_提示音") +
+                                "=9\r\n";
     EXPECT_EQ(ProfileRead(content, G("设置"), G("设置_监测间隔")), "250");
     EXPECT_EQ(ProfileRead(content, G("设置"), G("设置_提示音")), "1");
     EXPECT_EQ(ProfileRead(content, "OTHER", "X"), "1");  // ASCII letters without case
@@ -56,7 +59,8 @@ TEST(ProfileFile, FirstWriteCreatesTheFileAndGarbageIsNeverLost) {
     EXPECT_EQ(ReadBytes(dir / "Config.ini"), "[S]\r\nk=v\r\n");
 
     std::string garbage;
-    for (int i = 0; i < 4096; ++i) garbage += static_cast<char>((i * 131) & 0xFF);
+    for (int i = 0; i < 4096; ++i)
+        garbage += static_cast<char>((i * 131) & 0xFF);
     WriteBytes(dir / "Config.ini", garbage);
     EXPECT_EQ(file.Read("S", "k"), "");
     EXPECT_TRUE(file.Write("S", "k", "v"));
@@ -73,7 +77,8 @@ TEST(ProfileFile, FirstWriteCreatesTheFileAndGarbageIsNeverLost) {
 TEST(ProfileFile, WritesLeaveNoTemporaryFilesAndFailQuietly) {
     testing::TempDir dir;
     ProfileFile file(dir / "Config.ini");
-    for (int i = 0; i < 20; ++i) ASSERT_TRUE(file.Write("S", "k", std::to_string(i)));
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(file.Write("S", "k", std::to_string(i)));
     EXPECT_EQ(file.Read("S", "k"), "19");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
     ProfileFile nowhere(dir / "missing-dir" / "Config.ini");

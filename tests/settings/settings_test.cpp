@@ -11,7 +11,7 @@ namespace tandrel {
 namespace {
 
 class FakeControls : public SettingsControls {
-public:
+  public:
     void SetUpdatePanelVisible(bool visible) override { panelVisible = visible; }
     void SetFlagChecked(SettingFlag flag, bool checked) override { flags[flag] = checked; }
     void SetNumberText(SettingNumber number, const std::string& text) override { numbers[number] = text; }
@@ -22,7 +22,7 @@ public:
 };
 
 class SettingsTest : public ::testing::Test {
-protected:
+  protected:
     std::string Stored(const std::string& key) { return settings.file().Read(SettingsFile::Section(), key); }
     void Store(const std::string& key, const std::string& value) {
         settings.file().Write(SettingsFile::Section(), key, value);
@@ -40,7 +40,8 @@ TEST_F(SettingsTest, NoFileGivesDefaultsClearedBoxesAndTheVisiblePanel) {
     EXPECT_EQ(controls.numbers[SettingNumber::RemainingHours], "3");
     EXPECT_EQ(controls.numbers[SettingNumber::AlertRepeatCount], "3");
     ASSERT_EQ(controls.flags.size(), 5u);
-    for (const auto& [flag, checked] : controls.flags) EXPECT_FALSE(checked);
+    for (const auto& [flag, checked] : controls.flags)
+        EXPECT_FALSE(checked);
     EXPECT_TRUE(controls.panelVisible);
     EXPECT_FALSE(std::filesystem::exists(dir / "Config.ini"));  // loading never creates the file
 }

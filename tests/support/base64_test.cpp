@@ -18,7 +18,8 @@ TEST(Base64Decode, DecodesTheRfc4648Vectors) {
 
 TEST(Base64Decode, IgnoresLineBreaksAndSpaces) {
     std::string binary;
-    for (int i = 0; i < 300; ++i) binary += static_cast<char>(i * 7);
+    for (int i = 0; i < 300; ++i)
+        binary += static_cast<char>(i * 7);
     // The encoding of binary, written once plainly and once in 76-character lines with spaces.
     static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string encoded;
@@ -32,7 +33,8 @@ TEST(Base64Decode, IgnoresLineBreaksAndSpaces) {
         encoded += i + 2 < binary.size() ? kAlphabet[b2 & 63] : '=';
     }
     std::string wrapped;
-    for (std::size_t i = 0; i < encoded.size(); i += 76) wrapped += encoded.substr(i, 76) + "\r\n \xA1\xA1";
+    for (std::size_t i = 0; i < encoded.size(); i += 76)
+        wrapped += encoded.substr(i, 76) + "\r\n \xA1\xA1";
     EXPECT_EQ(Base64Decode(encoded), binary);
     EXPECT_EQ(Base64Decode(wrapped), binary);
 }

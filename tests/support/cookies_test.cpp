@@ -5,7 +5,9 @@
 namespace tandrel {
 namespace {
 
-std::string Merge(std::string cookie, std::string fresh) { return MergeCookies(cookie, fresh); }
+std::string Merge(std::string cookie, std::string fresh) {
+    return MergeCookies(cookie, fresh);
+}
 
 TEST(MergeCookies, NewPairsFirstThenOldOnesNotReplaced) {
     std::string cookie = "a=1; b=2", fresh = "b=3;c=4";
@@ -21,7 +23,8 @@ TEST(MergeCookies, DropsDeletedDuplicateAndSpacedPairs) {
     EXPECT_EQ(Merge("flag=xdeleted", ""), "flag=xdeleted");
     EXPECT_EQ(Merge("x=1;y=2", ""), "x=1; y=2");
     EXPECT_EQ(Merge(" a = 1 ;\xA1\xA1 b=2", "c=3"), "c=3; a=1; b=2");
-    EXPECT_EQ(Merge("a=1", "b=2;b=2"), "b=2; a=1");  // identical new pairs collapse in the final de-duplication
+    EXPECT_EQ(Merge("a=1", "b=2;b=2"),
+              "b=2; a=1");  // identical new pairs collapse in the final de-duplication
     EXPECT_EQ(Merge("a=1", "b=2;b=3"), "b=2; b=3; a=1");  // new pairs are not compared with each other
     std::string fresh = "k = v ; m=n";
     std::string cookie;

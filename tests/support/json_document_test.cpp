@@ -102,7 +102,8 @@ TEST(JsonDocument, FirstOccurrenceWinsAlsoInWideObjects) {
     doc.Parse(R"({"a":1,"a":2})");
     EXPECT_EQ(doc.GetText("a"), "1");
     std::string wide = "{";
-    for (int i = 0; i < 200; ++i) wide += "\"k" + std::to_string(i % 100) + "\":" + std::to_string(i) + ",";
+    for (int i = 0; i < 200; ++i)
+        wide += "\"k" + std::to_string(i % 100) + "\":" + std::to_string(i) + ",";
     wide += "\"end\":0}";
     doc.Parse(wide);
     EXPECT_EQ(doc.GetText("k42"), "42");  // the indexed look-up gives what the scan gives
@@ -155,8 +156,10 @@ TEST(JsonDocument, SurvivesEveryByteValue) {
         doc.Parse(noise);
         std::vector<std::string> names;
         doc.MemberNames(".", names);
-        for (const auto& name : names) doc.GetText(name);
-        for (std::size_t e = 0; e < doc.EntryCount(); ++e) doc.GetText(doc.Entry(e).parentPath + "." + doc.Entry(e).key);
+        for (const auto& name : names)
+            doc.GetText(name);
+        for (std::size_t e = 0; e < doc.EntryCount(); ++e)
+            doc.GetText(doc.Entry(e).parentPath + "." + doc.Entry(e).key);
     }
 }
 

@@ -7,7 +7,9 @@
 namespace tandrel {
 namespace {
 
-std::string G(const char* utf8) { return Utf8ToGbk(utf8); }
+std::string G(const char* utf8) {
+    return Utf8ToGbk(utf8);
+}
 
 TEST(CodePage, ConvertsChineseBothWaysWithExactCp936Bytes) {
     EXPECT_EQ(G("设置"), "\xC9\xE8\xD6\xC3");
@@ -18,22 +20,23 @@ TEST(CodePage, ConvertsChineseBothWaysWithExactCp936Bytes) {
 }
 
 TEST(CodePage, WhatGbkCannotHoldBecomesOneQuestionMark) {
-    EXPECT_EQ(G("a😀b"), "a?b");    // outside the BMP: one mark, not two
-    EXPECT_EQ(G("x\xEA\xB0\x80y"), "x?y");  // Hangul syllable, not in GBK
+    EXPECT_EQ(G("a😀b"), "a?b");               // outside the BMP: one mark, not two
+    EXPECT_EQ(G("x\xEA\xB0\x80y"), "x?y");    // Hangul syllable, not in GBK
     EXPECT_EQ(GbkFromCodeUnit(0xD800), "?");  // a lone surrogate half
     EXPECT_EQ(GbkFromCodeUnit(0x4E2D), "\xD6\xD0");
 }
 
 TEST(CodePage, MalformedInputNeverCrashesAndEndsAtNul) {
-    EXPECT_EQ(Utf8ToGbk("a\xE4\xB8"), "a??");          // truncated sequence
-    EXPECT_EQ(Utf8ToGbk("\xC0\xAF"), "??");            // overlong
-    EXPECT_EQ(Utf8ToGbk("\xED\xA0\x80"), "???");       // encoded surrogate
+    EXPECT_EQ(Utf8ToGbk("a\xE4\xB8"), "a??");     // truncated sequence
+    EXPECT_EQ(Utf8ToGbk("\xC0\xAF"), "??");       // overlong
+    EXPECT_EQ(Utf8ToGbk("\xED\xA0\x80"), "???");  // encoded surrogate
     EXPECT_EQ(Utf8ToGbk("\xFF\xFE"), "??");
     EXPECT_EQ(Utf8ToGbk(std::string("ab\0cd", 5)), "ab");
     EXPECT_EQ(GbkToUtf8("ab\xD6"), "ab?");  // lone lead byte at the end
     EXPECT_EQ(GbkToUtf8(std::string("\xD6\xD0\0\xD6\xD0", 5)), "中");
     std::string every;
-    for (int b = 1; b < 256; ++b) every += static_cast<char>(b);
+    for (int b = 1; b < 256; ++b)
+        every += static_cast<char>(b);
     EXPECT_FALSE(Utf8ToGbk(every).empty());
     EXPECT_FALSE(GbkToUtf8(every).empty());
 }
@@ -49,12 +52,16 @@ TEST(TextSearch, StepsOverDoubleByteCharacters) {
 }
 
 TEST(TextTrim, RemovesAsciiAndFullWidthSpacesOnly) {
-    EXPECT_EQ(Trim("  \xA1\xA1" "25\xA1\xA1 "), "25");
+    EXPECT_EQ(Trim("  \xA1\xA1"
+                   "25\xA1\xA1 "),
+              "25");
     EXPECT_EQ(Trim("\t25\r\n"), "\t25\r\n");
     EXPECT_EQ(Trim("   "), "");
     // A character whose trail byte is A1 followed by an A1 lead byte is not a space.
     EXPECT_EQ(Trim("\xB0\xA1\xA1\xA2"), "\xB0\xA1\xA1\xA2");
-    EXPECT_EQ(RemoveSpaces("a b\xA1\xA1" "c"), "abc");
+    EXPECT_EQ(RemoveSpaces("a b\xA1\xA1"
+                           "c"),
+              "abc");
 }
 
 TEST(TextSplit, KeepsInnerAndLeadingEmptyPiecesButNotTheLast) {
@@ -91,7 +98,9 @@ TEST(UnescapeText, DecodesSlashesAndUnicodeEscapes) {
     EXPECT_EQ(UnescapeText(trailing), "ab\\u");  // a single piece: unchanged
 
     std::string surrogate = "\\ud83d\\ude00!";
-    EXPECT_EQ(UnescapeText(surrogate), "?" "?!");
+    EXPECT_EQ(UnescapeText(surrogate),
+              "?"
+              "?!");
 
     std::string nonHex = "\\uzz41";
     EXPECT_EQ(UnescapeText(nonHex), "A");  // other characters count as 0

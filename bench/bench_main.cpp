@@ -1,0 +1,49 @@
+// Runs every benchmark, then prints the ratio of each "<group>/tandrel" run to its "(baseline)" partner.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+namespace {
+
+class RatioReporter : public benchmark::ConsoleReporter {
+  public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs) {
+            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+            const std::string name = run.benchmark_name();
+            const auto slash = name.rfind('/');
+            if (slash == std::string::npos) continue;
+            auto& pair = groups_[name.substr(0, slash)];
+            (name.find("(baseline)") != std::string::npos ? pair.baseline : pair.ours) =
+                run.GetAdjustedRealTime();
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        std::printf("\nRatios (time of ours / time of baseline, same run; below 1 is faster):\n");
+        for (const auto& [group, pair] : groups_) {
+            if (pair.ours > 0 && pair.baseline > 0)
+                std::printf("  %-40s %.3f\n", group.c_str(), pair.ours / pair.baseline);
+        }
+    }
+
+  private:
+    struct Pair {
+        double ours = 0, baseline = 0;
+    };
+    std::map<std::string, Pair> groups_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
