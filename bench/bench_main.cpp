@@ -12,8 +12,17 @@ class RatioReporter : public benchmark::ConsoleReporter {
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
         for (const auto& run : runs) {
-            if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
-            const std::string name = run.benchmark_name();
+            // With repetitions, the mean stands for the pair; otherwise the single run does.
+            const bool mean = run.run_type == Run::RT_Aggregate && run.aggregate_name == "mean";
+            if ((run.run_type != Run::RT_Iteration && !mean) || run.error_occurred) continue;
+            std::string name = run.benchmark_name();
+            if (mean && name.size() > 5) name.resize(name.size() - 5);  // "_mean"
+            for (const char* suffix : {"/real_time", "/process_time"}) {
+                const std::string tail(suffix);
+                if (name.size() > tail.size() &&
+                    name.compare(name.size() - tail.size(), tail.size(), tail) == 0)
+                    name.resize(name.size() - tail.size());
+            }
             const auto slash = name.rfind('/');
             if (slash == std::string::npos) continue;
             auto& pair = groups_[name.substr(0, slash)];

@@ -13,11 +13,17 @@ if(TANDREL_SANITIZE)
     target_link_options(tandrel_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# tandrel_add_test(name SOURCES ... LIBS ...): one test executable, run by ctest without a display.
+# tandrel_add_test(name [OWN_MAIN] SOURCES ... LIBS ...): one test executable, run by ctest without a display.
+# OWN_MAIN: the test brings its own main() (to create an application object first).
 function(tandrel_add_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "OWN_MAIN" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
-    target_link_libraries(${name} PRIVATE tandrel_options GTest::gtest GTest::gtest_main ${ARG_LIBS})
+    target_link_libraries(${name} PRIVATE tandrel_options GTest::gtest ${ARG_LIBS})
+    if(NOT ARG_OWN_MAIN)
+        target_link_libraries(${name} PRIVATE GTest::gtest_main)
+    endif()
     add_test(NAME ${name} COMMAND ${name})
-    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 300)
+    # Tests reach only servers they start on 127.0.0.1, whatever proxy the machine has.
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;no_proxy=127.0.0.1,localhost"
+                                            TIMEOUT 300)
 endfunction()

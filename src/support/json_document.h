@@ -82,4 +82,8 @@ class JsonDocument {
     mutable std::unordered_map<std::uint32_t, std::unordered_map<std::string_view, std::uint32_t>> keyIndex_;
 };
 
+// The text escaped for use inside a JSON string: quotes, backslashes and control characters; other bytes
+// (UTF-8 sequences included) pass unchanged.
+std::string JsonEscape(std::string_view text);
+
 }  // namespace tandrel

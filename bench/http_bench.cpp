@@ -1,0 +1,233 @@
+// The request operation and one monitoring pass against the simulator, each next to the same requests made
+// back to back with a bare libcurl handle in the same run.
+#include <benchmark/benchmark.h>
+#include <curl/curl.h>
+
+#include <QCoreApplication>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "monitor/monitor_cycle.h"
+#include "sim/marketplace_sim.h"
+#include "stores/store_list.h"
+#include "support/http_request.h"
+#include "support/text.h"
+
+namespace {
+
+using tandrel::sim::MarketplaceSim;
+
+std::size_t Discard(char*, std::size_t size, std::size_t count, void* sink) {
+    *static_cast<std::size_t*>(sink) += size * count;
+    return size * count;
+}
+
+// One reused easy handle: the least a client can do for the same exchanges.
+class BareCurl {
+  public:
+    // The same header lines the program's requests carry, so both sides send the same bytes.
+    explicit BareCurl(const std::string& url) : curl_(curl_easy_init()) {
+        std::string block = tandrel::CompleteHeaderBlock("Accept: application/json", url);
+        for (auto line : tandrel::Split(block, "\r\n"))
+            headers_ = curl_slist_append(headers_, std::string(line).c_str());
+        headers_ = curl_slist_append(headers_, "Expect:");
+    }
+    ~BareCurl() {
+        curl_slist_free_all(headers_);
+        curl_easy_cleanup(curl_);
+    }
+    void Get(const std::string& url, const std::string& cookie) { Perform(url, cookie, nullptr); }
+    void Post(const std::string& url, const std::string& cookie, const std::string& body) {
+        Perform(url, cookie, &body);
+    }
+    std::size_t bytes = 0;
+
+  private:
+    void Perform(const std::string& url, const std::string& cookie, const std::string* body) {
+        curl_easy_reset(curl_);
+        curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(curl_, CURLOPT_COOKIE, cookie.c_str());
+        curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+        curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &Discard);
+        curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &bytes);
+        if (body) {
+            curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body->data());
+            curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body->size()));
+        }
+        curl_easy_perform(curl_);
+    }
+    CURL* curl_;
+    curl_slist* headers_ = nullptr;
+};
+
+tandrel::sim::SimOrder Order(int store, int i) {
+    const std::string n = std::to_string(store * 1000 + i);
+    return {.orderSn = "sn-" + n,
+            .createdDuration = 1000 + i,
+            .goodsId = "g" + n,
+            .uid = "u" + std::to_string(i % 10),
+            .thumbUrl = "http://img/" + n,
+            .goodsName = "goods",
+            .groupOrderId = "G" + n};
+}
+
+void BM_HttpRequest(benchmark::State& state) {
+    MarketplaceSim sim;
+    sim.AddStore({.account = "a", .password = "p", .mallId = "1", .mallName = "S", .mobile = "1"});
+    std::vector<tandrel::sim::SimOrder> orders;
+    for (int i = 0; i < 20; ++i)
+        orders.push_back(Order(1, i));
+    sim.SetOrders("1", orders);
+    const std::string cookie = sim.IssueSession("1");
+    const std::string url = sim.baseUrl() + "/chats/ungroupOrders?pageNo=1&pageSize=20";
+    std::size_t bytes = 0;
+    for (auto _ : state) {
+        std::string c = cookie, block = "Accept: application/json";
+        bytes += tandrel::HttpRequest({.url = url, .cookie = &c, .headerBlock = &block}).size();
+    }
+    state.SetItemsProcessed(state.iterations());
+    benchmark::DoNotOptimize(bytes);
+}
+
+void BM_BareCurl(benchmark::State& state) {
+    MarketplaceSim sim;
+    sim.AddStore({.account = "a", .password = "p", .mallId = "1", .mallName = "S", .mobile = "1"});
+    std::vector<tandrel::sim::SimOrder> orders;
+    for (int i = 0; i < 20; ++i)
+        orders.push_back(Order(1, i));
+    sim.SetOrders("1", orders);
+    const std::string cookie = sim.IssueSession("1");
+    const std::string url = sim.baseUrl() + "/chats/ungroupOrders?pageNo=1&pageSize=20";
+    BareCurl curl(url);
+    for (auto _ : state)
+        curl.Get(url, cookie);
+    state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_HttpRequest)->Name("order_page_get/tandrel")->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_BareCurl)
+    ->Name("order_page_get/bare libcurl (baseline)")
+    ->Unit(benchmark::kMicrosecond)
+    ->UseRealTime();
+
+// A pass over 20 stores with 40 open orders each.
+struct PassFixture : tandrel::LogSink, tandrel::MonitorControls, tandrel::MessageSink {
+    static constexpr int kStores = 20, kOrders = 40;
+    MarketplaceSim sim;
+    tandrel::MarketplaceSession session{tandrel::Endpoints::AllAt(sim.baseUrl())};
+    tandrel::StoreTableModel stores;
+    tandrel::OrderTableModel orders;
+    tandrel::Settings settings;
+    std::vector<std::string> cookies;
+
+    PassFixture() {
+        for (int s = 0; s < kStores; ++s) {
+            const std::string id = std::to_string(100 + s);
+            sim.AddStore({.account = "acct" + id,
+                          .password = "pw",
+                          .mallId = id,
+                          .mallName = "S" + id,
+                          .mobile = "1"});
+            std::vector<tandrel::sim::SimOrder> list;
+            for (int i = 0; i < kOrders; ++i)
+                list.push_back(Order(s, i));
+            sim.SetOrders(id, list);
+            const int row = stores.AppendRow();
+            cookies.push_back(sim.IssueSession(id));
+            stores.SetCell(row, tandrel::StoreTableModel::kAccount, "acct" + id);
+            stores.SetCell(row, tandrel::StoreTableModel::kStoreId, id);
+            stores.SetCell(row, tandrel::StoreTableModel::kName, "S" + id);
+            stores.SetCell(row, tandrel::StoreTableModel::kState, tandrel::StoreStateOnline());
+            stores.SetCell(row, tandrel::StoreTableModel::kPassword, "pw");
+            stores.SetCell(row, tandrel::StoreTableModel::kCookie, cookies.back());
+        }
+        for (int u = 0; u < 10; ++u)
+            sim.AddUser({.uid = "u" + std::to_string(u), .nickname = "买家"});
+    }
+    void AppendText(const std::string&) override {}
+    bool RemainingFilterChecked() const override { return false; }
+    std::string MonitorIntervalText() const override { return "1"; }  // the smallest interval
+    void SetStartEnabled(bool) override {}
+    void ShowMessage(const std::string&, tandrel::MessageIcon) override {}
+
+    void RunPass(bool realPauses) {
+        tandrel::MonitorCycle cycle({.stores = stores,
+                                     .orders = orders,
+                                     .log = *this,
+                                     .controls = *this,
+                                     .messages = *this,
+                                     .session = session,
+                                     .settings = [this]() -> const tandrel::Settings& { return settings; },
+                                     .raiseAlert = {},
+                                     .wait =
+                                         [realPauses](std::int64_t us) {
+                                             if (realPauses)
+                                                 std::this_thread::sleep_for(std::chrono::microseconds(us));
+                                         }});
+        cycle.StartMonitoring(1);
+    }
+    void RunBare() {
+        const std::string base = sim.baseUrl();
+        BareCurl curl(base);
+        for (int s = 0; s < kStores; ++s) {
+            curl.Get(base + "/mall", cookies[s]);
+            for (int page = 1; page <= kOrders / 20 + 1; ++page)
+                curl.Get(base + "/chats/ungroupOrders?pageNo=" + std::to_string(page) + "&pageSize=20",
+                         cookies[s]);
+            for (int i = 0; i < kOrders; ++i) {
+                const auto o = Order(s, i);
+                curl.Post(base + "/mars/shop/orderDetail", cookies[s], "{\"orderSn\":\"" + o.orderSn + "\"}");
+                curl.Get(base + "/chats/users/" + o.uid, cookies[s]);
+            }
+        }
+    }
+};
+
+void BM_PassNoPauses(benchmark::State& state) {
+    PassFixture f;
+    for (auto _ : state)
+        f.RunPass(false);
+}
+void BM_PassWithPauses(benchmark::State& state) {
+    PassFixture f;
+    for (auto _ : state)
+        f.RunPass(true);
+}
+void BM_PassBare(benchmark::State& state) {
+    PassFixture f;
+    for (auto _ : state)
+        f.RunBare();
+}
+
+BENCHMARK(BM_PassNoPauses)->Name("pass_20x40/tandrel")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PassBare)
+    ->Name("pass_20x40/bare libcurl (baseline)")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_PassWithPauses)
+    ->Name("pass_20x40_with_1ms_pauses")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+long ResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
+void BM_SeenOrdersMemory(benchmark::State& state) {
+    for (auto _ : state) {
+        const long before = ResidentKiB();
+        auto seen = std::make_unique<tandrel::SeenOrders>();
+        for (int i = 0; i < 100000; ++i)
+            seen->Add("251208-" + std::to_string(100000000 + i));
+        state.counters["rss_growth_KiB"] = static_cast<double>(ResidentKiB() - before);
+        benchmark::DoNotOptimize(seen->list().size());
+    }
+}
+BENCHMARK(BM_SeenOrdersMemory)->Name("seen_orders_100k")->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace

@@ -1,0 +1,40 @@
+// A hundred one-millisecond WaitPumping calls (the monitoring interval's default pause), against a plain
+// sleep_for loop in the same run.
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <thread>
+
+#include "support/wait_pumping.h"
+
+namespace {
+
+QCoreApplication& App() {
+    static int argc = 1;
+    static char name[] = "tandrel_bench";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+    return app;
+}
+
+void BM_WaitPumping(benchmark::State& state) {
+    App();
+    for (auto _ : state)
+        for (int i = 0; i < 100; ++i)
+            tandrel::WaitPumping(1000);
+}
+
+void BM_SleepFor(benchmark::State& state) {
+    for (auto _ : state)
+        for (int i = 0; i < 100; ++i)
+            std::this_thread::sleep_for(std::chrono::microseconds(1000));
+}
+
+BENCHMARK(BM_WaitPumping)->Name("pause_100x1ms/tandrel")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_SleepFor)
+    ->Name("pause_100x1ms/sleep_for (baseline)")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace

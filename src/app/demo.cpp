@@ -1,0 +1,85 @@
+#include "app/demo.h"
+
+#include <ostream>
+
+#include "app/stream_messages.h"
+#include "sim/marketplace_sim.h"
+#include "stores/merchant_login.h"
+#include "stores/store_file.h"
+
+namespace tandrel {
+namespace {
+
+struct DemoStore {
+    const char* account;
+    const char* mallId;
+    const char* name;
+};
+constexpr DemoStore kStores[] = {
+    {"demo_fruit", "880001", "鲜果小铺"},
+    {"demo_tea", "880002", "山间茶舍"},
+    {"demo_home", "880003", "好物家居"},
+};
+constexpr const char* kPassword = "demo-password";
+constexpr const char* kNicknames[] = {"小明", "阿花",     "快乐的土豆", "晴天",   "李大姐", "Summer",
+                                      "老王", "橘子汽水", "风中的猫",   "张三丰", "小鹿",   "开心果"};
+
+}  // namespace
+
+DemoMarket::DemoMarket() : sim_(std::make_unique<sim::MarketplaceSim>()), random_(std::random_device{}()) {
+    for (const auto& s : kStores)
+        sim_->AddStore({.account = s.account,
+                        .password = kPassword,
+                        .mallId = s.mallId,
+                        .mallName = s.name,
+                        .mobile = "138****0000"});
+    for (std::size_t i = 0; i < std::size(kNicknames); ++i)
+        sim_->AddUser({.uid = "9" + std::to_string(1000 + i), .nickname = kNicknames[i]});
+    for (int i = 0; i < 4; ++i)
+        Step();
+}
+
+DemoMarket::~DemoMarket() = default;
+
+Endpoints DemoMarket::endpoints() const {
+    return Endpoints::AllAt(sim_->baseUrl());
+}
+
+bool DemoMarket::SeedStores(const std::filesystem::path& dataDir, std::ostream& err) {
+    const Endpoints e = endpoints();
+    StreamMessages messages(err);
+    StoreFile file(dataDir, &messages);
+    for (const auto& s : kStores) {
+        const LoginResult login = MerchantLogin(e, s.account, kPassword);
+        if (login.code != kLoginOk) return false;
+        if (file.SaveStore(LookupStoreName(e, login.storeId), s.account, kPassword, login.storeId,
+                           login.loginCookies) != kStoreOk)
+            return false;
+    }
+    return true;
+}
+
+void DemoMarket::Step() {
+    // Some groups fill before anyone looks again.
+    if (!open_.empty() && std::uniform_int_distribution<int>(0, 3)(random_) == 0) {
+        const auto at = std::uniform_int_distribution<std::size_t>(0, open_.size() - 1)(random_);
+        sim_->RemoveOrder(open_[at].mallId, open_[at].orderSn);
+        open_.erase(open_.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    const auto& store =
+        kStores[std::uniform_int_distribution<std::size_t>(0, std::size(kStores) - 1)(random_)];
+    const int n = nextOrder_++;
+    const std::string sn = "251208-" + std::to_string(100000000 + n * 7919);
+    const long long duration = std::uniform_int_distribution<long long>(60, 99000)(random_);
+    const auto nickname = std::uniform_int_distribution<std::size_t>(0, std::size(kNicknames) - 1)(random_);
+    sim_->AddOrder(store.mallId, {.orderSn = sn,
+                                  .createdDuration = duration,
+                                  .goodsId = std::to_string(3000000 + n * 13),
+                                  .uid = "9" + std::to_string(1000 + nickname),
+                                  .thumbUrl = sim_->baseUrl() + "/goods/" + std::to_string(n) + ".jpg",
+                                  .goodsName = "demo",
+                                  .groupOrderId = std::to_string(700000000 + n)});
+    open_.push_back({store.mallId, sn});
+}
+
+}  // namespace tandrel

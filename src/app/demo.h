@@ -1,0 +1,43 @@
+#pragma once
+// "tandrel --demo": a simulated marketplace inside the process, with a few stores that keep getting new open
+// groups (and some groups that fill), so a newcomer sees the program do its job without any account.
+
+#include <filesystem>
+#include <iosfwd>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/endpoints.h"
+
+namespace tandrel {
+
+namespace sim {
+class MarketplaceSim;
+}
+
+class DemoMarket {
+  public:
+    DemoMarket();
+    ~DemoMarket();
+    DemoMarket(const DemoMarket&) = delete;
+    DemoMarket& operator=(const DemoMarket&) = delete;
+
+    Endpoints endpoints() const;
+    // Logs the demo stores in through the simulator and saves them, as "store add" would. False on failure.
+    bool SeedStores(const std::filesystem::path& dataDir, std::ostream& err);
+    // Opens one new group in a random store and now and then lets an open one fill.
+    void Step();
+
+  private:
+    struct OpenGroup {
+        std::string mallId, orderSn;
+    };
+    std::unique_ptr<sim::MarketplaceSim> sim_;
+    std::mt19937 random_;
+    int nextOrder_ = 1;
+    std::vector<OpenGroup> open_;
+};
+
+}  // namespace tandrel

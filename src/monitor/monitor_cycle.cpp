@@ -1,0 +1,197 @@
+#include "monitor/monitor_cycle.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "support/http_request.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+constexpr int kPageSize = 20;
+constexpr std::string_view kNull = "{null}";
+
+const std::string& Gbk(const char* utf8) {
+    // The log's fixed texts, converted once each.
+    static thread_local std::unordered_map<const char*, std::string> cache;
+    auto [it, inserted] = cache.try_emplace(utf8);
+    if (inserted) it->second = Utf8ToGbk(utf8);
+    return it->second;
+}
+
+}  // namespace
+
+double RemainingHours(std::int64_t durationSeconds) {
+    const std::int64_t lifetime = durationSeconds > 86400 ? 100000 : 86400;
+    const double hours = static_cast<double>(lifetime - durationSeconds) / 3600.0;
+    const double scaled = std::fabs(hours) * 10.0 + 0.000000000001;
+    double whole = std::floor(scaled);
+    if (scaled - whole >= 0.5) whole += 1.0;
+    if (whole == 0.0) return 0.0;  // never "-0"
+    return std::copysign(whole / 10.0, hours);
+}
+
+std::string HoursText(double hours) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.13g", hours);
+    return text;
+}
+
+void SeenOrders::Add(std::string sn) {
+    if (index_.insert(sn).second) list_.push_back(std::move(sn));
+}
+
+void SeenOrders::Clear() {
+    list_.clear();
+    index_.clear();
+}
+
+void MonitorCycle::Log(const std::string& text) {
+    AppendStatusLine(d_.log, d_.timestamp() + text);
+}
+
+void MonitorCycle::StartMonitoring(int maxPasses) {
+    if (running_) return;
+    if (d_.stores.rowCount() == 0) {
+        d_.messages.ShowMessage(Gbk("无店铺，请添加店铺！"), MessageIcon::Exclamation);
+        return;
+    }
+    running_ = true;
+    d_.controls.SetStartEnabled(false);
+    seenOrders_.Clear();
+    d_.orders.Clear();
+    stopRequested_.store(0);
+    passesDone_ = 0;
+    do {
+        MonitorPass();
+        ++passesDone_;
+        if (maxPasses > 0 && passesDone_ >= maxPasses) RequestStop();
+        if (RescanDue()) PeriodicRescan();
+    } while (stopRequested_.load() == 0);
+    running_ = false;
+    d_.controls.SetStartEnabled(true);
+    Log(Gbk(" 已停止"));
+}
+
+bool MonitorCycle::RescanDue() const {
+    const Settings& s = d_.settings();
+    if (!s.rescanEnabled || rescanMinuteCounter_ <= 0) return false;
+    const double r =
+        std::fmod(static_cast<double>(rescanMinuteCounter_), static_cast<double>(s.rescanMinutes));
+    return std::fabs(r) <= 0.0000001;
+}
+
+void MonitorCycle::PeriodicRescan() {
+    oldOrders_ = seenOrders_.list();
+    seenOrders_.Clear();
+    d_.orders.Clear();
+    d_.log.Clear();
+    rescanMinuteCounter_ = 0;
+}
+
+void MonitorCycle::PauseInterval() {
+    int n = TextToInt(d_.controls.MonitorIntervalText());
+    if (n < 1) n = 100;
+    // Many one-millisecond waits rather than one long one, so events are handled between them.
+    for (int i = 0; i < n; ++i)
+        d_.wait(1000);
+}
+
+void MonitorCycle::MonitorPass() {
+    JsonDocument doc;
+    const int n = d_.stores.rowCount();
+    if (n == 0) {
+        RequestStop();
+        Log(Gbk(" 无店铺，请添加店铺！"));
+        return;
+    }
+    for (int row = 0; row < n; ++row) {
+        // Rows removed during the pass read as empty cells and fail their session check.
+        if (d_.stores.Cell(row, StoreTableModel::kState) != Gbk("已掉线，请登录店铺")) PollStore(row, doc);
+        if (stopRequested_.load()) return;
+        PauseInterval();
+    }
+}
+
+void MonitorCycle::PollStore(int row, JsonDocument& doc) {
+    std::string& cookie = d_.session.currentCookie();
+    cookie = d_.stores.Cell(row, StoreTableModel::kCookie);
+    storeName_ = d_.stores.Cell(row, StoreTableModel::kName);
+    storeId_ = d_.stores.Cell(row, StoreTableModel::kStoreId);
+    const std::string account = d_.stores.Cell(row, StoreTableModel::kAccount);
+    const std::string password = d_.stores.Cell(row, StoreTableModel::kPassword);
+
+    std::string fresh;
+    if (!CheckStoreSession(d_.session, account, password, &fresh)) return;
+    if (!fresh.empty()) {
+        // A store logged in again keeps its new session, so the next pass does not log in once more.
+        cookie = fresh;
+        if (row < d_.stores.rowCount() && d_.stores.Cell(row, StoreTableModel::kStoreId) == storeId_)
+            d_.stores.SetCell(row, StoreTableModel::kCookie, fresh);
+        if (d_.storeFile) d_.storeFile->UpdateCookie(storeId_, fresh);
+    }
+
+    const Endpoints& e = d_.session.endpoints();
+    const std::string host = e.merchant.Host();
+    const std::string block =
+        "Host: " + host +
+        "\r\nAccept: application/json, text/javascript, */*; q=0.01\r\n"
+        "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like "
+        "Gecko) Chrome/55.0.2883.87 Safari/537.36\r\nReferer: http://" +
+        host + "/assets/chats/dist/indexMain.html\r\n";
+    int page = 0, pages = 0;
+    do {
+        ++page;
+        std::string headers = block;
+        const std::string body =
+            HttpRequest({.url = e.merchant.Url(
+                             "http", "/chats/ungroupOrders?pageNo=" + std::to_string(page) + "&pageSize=20"),
+                         .cookie = &cookie,
+                         .headerBlock = &headers});
+        doc.Parse(Utf8ToGbk(UpToNul(body)));
+        const int total = std::max(0, TextToInt(doc.GetText("total")));
+        pages = total / kPageSize + 1;
+        std::vector<std::string> names;
+        const int count = doc.MemberNames("orders", names);
+        for (int i = 0; i < count; ++i) {
+            HandleElement(i, doc);
+            if (stopRequested_.load()) return;
+            PauseInterval();
+        }
+    } while (!stopRequested_.load() && page < pages);
+}
+
+void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {
+    const std::string prefix = "orders[" + std::to_string(index);
+    const std::string sn = doc.GetText(prefix + "].orderSn");
+    const std::string storeTag = Gbk(" 店铺ID：") + storeId_ + "(" + storeName_ + ")";
+    if (sn == kNull || seenOrders_.Contains(sn)) {
+        Log(storeTag + " " + Gbk(" 无开团订单，持续监测中..."));
+        return;
+    }
+    const std::string duration = doc.GetText(prefix + "].createdDuration");
+    const std::string goodsId = doc.GetText(prefix + "].orderGoodsList.goodsId");
+    const std::string uid = doc.GetText(prefix + "].uid");
+    const std::string thumbUrl = doc.GetText(prefix + "].orderGoodsList.thumbUrl");
+
+    const std::string groupOrderId = LookupGroupOrderId(d_.session, sn);
+    const std::string nickname = LookupOpenerNickname(d_.session, uid);
+
+    const double hours = RemainingHours(TextToInt(duration));
+    const std::string hoursText = HoursText(hours);
+    const std::string status = Gbk(" 有新开团订单，开团账号：") + nickname + Gbk("，剩余时间：") + hoursText;
+    bool accepted = true;
+    std::string verdict = Gbk("小时");
+    if (d_.controls.RemainingFilterChecked()) {
+        accepted = static_cast<double>(d_.settings().remainingHours) - hours >= -0.0000001;
+        verdict = Gbk(accepted ? "小时，已满足时间条件" : "小时，未满足时间条件");
+    }
+    if (accepted) seenOrders_.Add(sn);
+    Log(storeTag + Gbk(" 商品：") + goodsId + status + verdict);
+    if (!accepted) return;
+    d_.orders.AddOrderRow(storeName_, goodsId, nickname, groupOrderId, hoursText, thumbUrl);
+    if (d_.raiseAlert) d_.raiseAlert(sn);
+}
+
+}  // namespace tandrel

@@ -1,0 +1,105 @@
+#pragma once
+// The monitoring cycle: pass after pass over every store in the store list, page by page through its open
+// group orders, each new order looked up, logged, listed and announced, until a stop is asked for. It runs on
+// the thread that owns the models; every pause goes through the injected wait, which keeps the event loop
+// turning, so the window (or the headless signal handling) stays live during a pass.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+#include "monitor/order_lookups.h"
+#include "monitor/order_table_model.h"
+#include "settings/settings.h"
+#include "stores/merchant_login.h"
+#include "stores/store_file.h"
+#include "stores/store_table_model.h"
+#include "support/json_document.h"
+#include "support/messages.h"
+
+namespace tandrel {
+
+// The controls the cycle reads or drives while it runs (the main window, or their headless stand-ins).
+class MonitorControls {
+  public:
+    virtual ~MonitorControls() = default;
+    virtual bool RemainingFilterChecked() const = 0;      // read at every decision
+    virtual std::string MonitorIntervalText() const = 0;  // read at every pause (GBK)
+    virtual void SetStartEnabled(bool enabled) = 0;
+};
+
+// Remaining hours of a group opened durationSeconds ago, rounded to one decimal (halves away from zero).
+double RemainingHours(std::int64_t durationSeconds);
+// Hours written with at most 13 significant digits and no trailing zeros ("3.8", "24", "-1.1", "0").
+std::string HoursText(double hours);
+
+// Order numbers reported since the start or the last rescan, in order, with an index for the look-ups.
+class SeenOrders {
+  public:
+    bool Contains(std::string_view sn) const { return index_.count(std::string(sn)) > 0; }
+    void Add(std::string sn);
+    void Clear();
+    const std::vector<std::string>& list() const { return list_; }
+
+  private:
+    std::vector<std::string> list_;
+    std::unordered_set<std::string> index_;
+};
+
+struct MonitorDependencies {
+    StoreTableModel& stores;
+    OrderTableModel& orders;
+    LogSink& log;
+    MonitorControls& controls;
+    MessageSink& messages;
+    MarketplaceSession& session;
+    StoreFile* storeFile = nullptr;  // where a re-login's cookie is kept; null: not kept
+    std::function<const Settings&()> settings;
+    std::function<void(std::string_view orderSn)> raiseAlert;
+    std::function<void(std::int64_t microseconds)> wait;
+    std::function<std::string()> timestamp = [] { return StatusTimestamp(); };
+};
+
+class MonitorCycle {
+  public:
+    explicit MonitorCycle(MonitorDependencies deps) : d_(std::move(deps)) {}
+
+    // Runs passes until a stop is asked for; returns then. maxPasses > 0 asks for the stop after that many.
+    void StartMonitoring(int maxPasses = 0);
+    // Safe from any thread and from a signal handler.
+    void RequestStop() { stopRequested_.store(1); }
+    bool running() const { return running_; }
+    bool stopRequested() const { return stopRequested_.load() != 0; }
+
+    // The minute counter, raised by the shell's one-minute timer from start-up on.
+    void TickMinute() { ++rescanMinuteCounter_; }
+    std::int32_t rescanMinuteCounter() const { return rescanMinuteCounter_; }
+
+    const SeenOrders& seenOrders() const { return seenOrders_; }
+    const std::vector<std::string>& oldOrders() const { return oldOrders_; }
+    int passesDone() const { return passesDone_; }
+
+  private:
+    void MonitorPass();
+    void PollStore(int row, JsonDocument& doc);
+    void HandleElement(int index, const JsonDocument& doc);
+    bool RescanDue() const;
+    void PeriodicRescan();
+    void PauseInterval();
+    void Log(const std::string& text);
+
+    MonitorDependencies d_;
+    std::atomic<int> stopRequested_{0};
+    bool running_ = false;
+    std::int32_t rescanMinuteCounter_ = 0;
+    SeenOrders seenOrders_;
+    std::vector<std::string> oldOrders_;
+    int passesDone_ = 0;
+    std::string storeId_, storeName_;  // of the store being polled, for the lines and rows
+};
+
+}  // namespace tandrel

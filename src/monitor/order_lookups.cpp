@@ -1,0 +1,110 @@
+#include "monitor/order_lookups.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "support/http_request.h"
+#include "support/json_document.h"
+#include "support/text.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <langinfo.h>
+#endif
+
+namespace tandrel {
+namespace {
+
+constexpr std::string_view kNull = "{null}";
+
+std::string JsonRequestBlock(const Endpoints& e, std::string_view chromeVersion) {
+    const std::string host = e.merchant.Host();
+    return "Host: " + host + "\r\nAccept: application/json, text/javascript, */*; q=0.01\r\nOrigin: http://" +
+           host +
+           "\r\nUser-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+           "Chrome/" +
+           std::string(chromeVersion) +
+           " Safari/537.36\r\nContent-Type: application/json; charset=UTF-8\r\n" + "Referer: http://" + host +
+           "/Pdd.html\r\n";
+}
+
+}  // namespace
+
+std::string LookupGroupOrderId(MarketplaceSession& session, std::string_view orderSn, std::string* failure) {
+    const Endpoints& e = session.endpoints();
+    // The order number is escaped as JSON requires, so an odd character cannot break the body.
+    const std::string body = "{\"orderSn\":\"" + JsonEscape(GbkToUtf8(orderSn)) + "\"}";
+    std::string block = JsonRequestBlock(e, "55.0.2883.87");
+    const std::string reply = HttpRequest({.url = e.merchant.Url("http", "/mars/shop/orderDetail"),
+                                           .method = kHttpPost,
+                                           .cookie = &session.currentCookie(),
+                                           .headerBlock = &block,
+                                           .bodyBytes = body});
+    std::string text = Utf8ToGbk(UpToNul(reply));
+    UnescapeText(text);
+    JsonDocument doc;
+    doc.Parse(text);
+    if (doc.GetText("success") == "true") return doc.GetText("result.group_order_id");
+    if (failure) *failure = doc.GetText("errorMsg");
+    return {};
+}
+
+std::string LookupOpenerNickname(MarketplaceSession& session, std::string_view uid, std::string* failure) {
+    const Endpoints& e = session.endpoints();
+    const std::string host = e.merchant.Host();
+    std::string block =
+        "Host: " + host +
+        "\r\nConnection: keep-alive\r\nAccept: application/json, text/javascript, */*; q=0.01\r\n"
+        "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+        "Chrome/55.0.2883.87 Safari/537.36\r\nReferer: http://" +
+        host + "/assets/chats/dist/indexMain.html?r=0.1520505137837871\r\n";
+    const std::string reply = HttpRequest({.url = e.merchant.Url("http", "/chats/users/" + std::string(uid)),
+                                           .cookie = &session.currentCookie(),
+                                           .headerBlock = &block});
+    JsonDocument doc;
+    doc.Parse(Utf8ToGbk(UpToNul(reply)));
+    std::string nickname = doc.GetText("userinfo.nickname");
+    if (nickname == kNull) {
+        if (failure) *failure = doc.GetText("errorMsg");
+        return {};
+    }
+    return nickname;
+}
+
+bool LocaleUses24HourClock() {
+#ifdef _WIN32
+    char value[4] = {};
+    GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_ITIME, value, sizeof value);
+    return value[0] == '1';
+#else
+    // The locale's time format: "%I" or "%r" mean a 12-hour clock.
+    const std::string_view format = nl_langinfo(T_FMT);
+    return format.find("%I") == std::string_view::npos && format.find("%r") == std::string_view::npos;
+#endif
+}
+
+std::string StatusTimestamp(std::chrono::system_clock::time_point now, bool use24Hour) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm t{};
+#ifdef _WIN32
+    localtime_s(&t, &seconds);
+#else
+    localtime_r(&seconds, &t);
+#endif
+    const int hour = use24Hour ? t.tm_hour : (t.tm_hour % 12 == 0 ? 12 : t.tm_hour % 12);
+    char text[64];
+    std::snprintf(text, sizeof text, "[%04d-%02d-%02d %02d:%02d:%02d]", t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, hour, t.tm_min, t.tm_sec);
+    return text;
+}
+
+std::string StatusTimestamp() {
+    return StatusTimestamp(std::chrono::system_clock::now(), LocaleUses24HourClock());
+}
+
+void AppendStatusLine(LogSink& log, std::string_view line) {
+    log.AppendText(std::string(line) + "\r\n");
+}
+
+}  // namespace tandrel

@@ -1,0 +1,100 @@
+#pragma once
+// An in-process stand-in for the marketplace's merchant back end and public API, listening on 127.0.0.1 for
+// tests, benchmarks and the demo. It answers the requests the program makes, by path and with any Host
+// header, with replies shaped like the real service's (compact UTF-8 JSON), records every request byte for
+// byte, and can be told to misbehave on chosen paths.
+//
+// Cookies: a successful login sets "SESSION_TOKEN" (on a lower-case "set-cookie" line) and "visitor_id" (on a
+// "Set-Cookie" line, with an Expires date); only SESSION_TOKEN carries the session. Every text in this API is
+// UTF-8.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tandrel::sim {
+
+// One open group order of a store.
+struct SimOrder {
+    std::string orderSn;        // order number
+    long long createdDuration;  // seconds since the group was opened, as served
+    std::string goodsId, uid, thumbUrl, goodsName;
+    std::string groupOrderId;  // what the order-detail request answers; empty: the reply lacks the member
+};
+
+struct SimUser {
+    std::string uid, nickname;
+};
+
+struct SimStore {
+    std::string account, password;  // as the merchant types them
+    std::string mallId, mallName, mobile;
+    // Login answers error code 2000021 until an SMS code was requested for the account.
+    bool requireVerification = false;
+    bool mallPathLacksMallId = false;  // "/mall" answers without "mall_id", "/userinfo" with it
+};
+
+enum class Fault {
+    None,
+    HtmlErrorPage,      // status 200 with an HTML page
+    Status500,          // status 500 with an HTML page
+    TruncatedJson,      // the normal reply with its body cut to half (Content-Length says so)
+    BinaryBytes,        // status 200, random bytes with NULs and invalid UTF-8
+    Stall,              // the normal reply, after SetStallSeconds
+    CloseWithoutReply,  // the connection is closed without a byte of reply
+    HugeBody,           // status 200, SetHugeBodyBytes of JSON, streamed
+};
+
+struct RecordedRequest {
+    std::string method, target;                                // target = path + query as sent
+    std::vector<std::pair<std::string, std::string>> headers;  // in the order received, names as sent
+    std::string rawHead;  // request line and header lines exactly as received, without the blank line
+    std::string body;     // the bytes after the blank line (de-chunked when sent chunked)
+    std::string Header(std::string_view name) const;  // first match, case-insensitive; "" when absent
+};
+
+class MarketplaceSim {
+  public:
+    // Starts listening on 127.0.0.1 on an ephemeral port, served by its own threads. Throws
+    // std::runtime_error when no port can be bound.
+    MarketplaceSim();
+    // Stops promptly, also while a Stall or a HugeBody is in progress (those connections are dropped).
+    ~MarketplaceSim();
+    MarketplaceSim(const MarketplaceSim&) = delete;
+    MarketplaceSim& operator=(const MarketplaceSim&) = delete;
+
+    int port() const;
+    std::string baseUrl() const;  // "http://127.0.0.1:<port>"
+    // A 127.0.0.1 URL on which nothing listens; its port stays reserved for the life of the process.
+    static std::string RefusedBaseUrl();
+
+    // Scenario. Every method is thread-safe and may be called while requests are being served.
+    void AddStore(SimStore store);  // replaces a store with the same account
+    void SetOrders(const std::string& mallId, std::vector<SimOrder> orders);
+    void AddOrder(const std::string& mallId, SimOrder order);  // appended; replaces one with the same orderSn
+    void RemoveOrder(const std::string& mallId, const std::string& orderSn);  // the group filled
+    void AddUser(SimUser user);                           // replaces one with the same uid
+    void ExpireSessions(const std::string& mallId);       // its cookies stop working
+    std::string IssueSession(const std::string& mallId);  // a valid "name=value" cookie pair, as if logged in
+    // Requests whose path starts with pathPrefix get the fault, the next `times` of them or, with -1, until
+    // cleared. The first matching rule set wins.
+    void SetFault(const std::string& pathPrefix, Fault fault, int times = -1);
+    void ClearFaults();
+    void SetStallSeconds(double seconds);  // how long Fault::Stall waits (default 30)
+    // Size of Fault::HugeBody (default 100 MB); the body is generated while sent, never held in memory.
+    void SetHugeBodyBytes(std::size_t bytes);
+    std::string CaptchaImage() const;                      // the PNG bytes that the captcha reply carries
+    int SmsRequestsFor(const std::string& account) const;  // SMS-code requests naming the account
+    // Recorded requests, oldest first; only the most recent 10,000 are kept.
+    std::vector<RecordedRequest> Requests() const;
+    void ClearRequests();
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tandrel::sim

@@ -1,0 +1,199 @@
+#include "stores/merchant_login.h"
+
+#include <ctime>
+
+#include "support/base64.h"
+#include "support/http_request.h"
+#include "support/json_document.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+constexpr std::string_view kNull = "{null}";
+constexpr std::string_view kJsonAccept = "Accept: application/json, text/javascript, */*; q=0.01\r\n";
+constexpr std::string_view kChrome50 =
+    "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/50.0.2661.102 Safari/537.36\r\n";
+
+std::string ReplyText(const std::string& body) {
+    return std::string(UpToNul(body));
+}
+
+std::string TrimmedText(const JsonDocument& doc, std::string_view path) {
+    return std::string(Trim(doc.GetText(path)));
+}
+
+// The session block, used by the session check and the SMS request.
+std::string SessionBlock(const Endpoints& e) {
+    const std::string host = e.merchant.Host();
+    return "Host: " + host + "\r\n" + std::string(kJsonAccept) + "Origin: http://" + host + "\r\n" +
+           std::string(kChrome50) + "Content-Type: application/json; charset=UTF-8\r\n" + "Referer: http://" +
+           host + "/Pdd.html\r\n";
+}
+
+}  // namespace
+
+std::string UrlEncodeUtf8(std::string_view text) {
+    if (text.empty()) return {};
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : GbkToUtf8(text)) {
+        const bool plain = c == '-' || c == '.' || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') ||
+                           (c >= 'a' && c <= 'z');
+        if (plain) {
+            out += c;
+        } else {
+            const auto b = static_cast<unsigned char>(c);
+            out += '%';
+            out += kHex[b >> 4];
+            out += kHex[b & 0xF];
+        }
+    }
+    return out;
+}
+
+LoginResult MerchantLogin(const Endpoints& endpoints, std::string_view account, std::string_view password) {
+    LoginResult result;
+    if (account.empty() || password.empty()) {
+        result.message = Utf8ToGbk("账号、密码都不能为空，请填写");
+        return result;
+    }
+    const std::string url = endpoints.merchant.Url("https", "/chats/auth");
+    // The password goes out in UTF-8 and escaped as JSON requires, so quotes and backslashes arrive intact.
+    const std::string body = "{\"username\":\"" + UrlEncodeUtf8(account) + "\",\"password\":\"" +
+                             JsonEscape(GbkToUtf8(password)) + "\"}";
+    std::string block =
+        "Referer: file:///index.html#pages/login\r\n"
+        "User-Agent: android Mozilla/5.0 (Linux; Android 7.1.1; OD105 Build/NMF26F; wv) AppleWebKit/537.36 "
+        "(KHTML, like Gecko) Version/4.0 Chrome/53.0.2785.97 Mobile Safari/537.36  "
+        "pddmt_android_version/1.10.0 "
+        "pddmt_android_build/1100 pddmt_android_channel/gw\r\n"
+        "Content-Type: application/json; charset=utf-8\r\n"
+        "Content-Length: 55\r\n"
+        "Host: " +
+        endpoints.merchant.Host() + "\r\n";
+    std::string noCookie;
+    const std::string reply = HttpFetch({.url = url,
+                                         .method = kHttpPost,
+                                         .cookie = &noCookie,
+                                         .returnedCookies = &result.loginCookies,
+                                         .headerBlock = &block,
+                                         .bodyBytes = body});
+    std::string text = Utf8ToGbk(ReplyText(reply));
+    UnescapeText(text);
+    JsonDocument doc;
+    doc.Parse(text);
+    const std::string auth = TrimmedText(doc, "auth");
+    result.storeId = TrimmedText(doc, "mall_id");
+    result.mobile = TrimmedText(doc, "mobile");
+    if (result.mobile != kNull && result.storeId != kNull && auth == "true") {
+        result.message = Utf8ToGbk("登录成功");
+        result.code = kLoginOk;
+        return result;
+    }
+    const std::string errorCode = TrimmedText(doc, "error_code");
+    result.message = TrimmedText(doc, "error_msg");
+    result.mobile = TrimmedText(doc, "mobile");
+    result.code = errorCode == "2000021" || errorCode == "10008" ? kLoginNeedsVerification : kLoginFailed;
+    return result;
+}
+
+std::string MillisTimestamp(std::chrono::system_clock::time_point now) {
+    using namespace std::chrono;
+    const auto sinceEpoch = now.time_since_epoch();
+    const std::time_t seconds = static_cast<std::time_t>(floor<std::chrono::seconds>(sinceEpoch).count());
+    const auto millis =
+        duration_cast<milliseconds>(sinceEpoch - floor<std::chrono::seconds>(sinceEpoch)).count();
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+    const long long localSeconds = static_cast<long long>(_mkgmtime(&local));
+#else
+    localtime_r(&seconds, &local);
+    const long long localSeconds = static_cast<long long>(timegm(&local));
+#endif
+    // Seconds from the local 1970-01-01 08:00:00: Unix time on a computer set to UTC+8.
+    std::string t = std::to_string(localSeconds - 8 * 3600);
+    std::string m = std::to_string(millis);
+    t += std::string(3 - m.size(), '0') + m;
+    while (t.size() <= 12)
+        t += '0';
+    return t;
+}
+
+std::string MillisTimestamp() {
+    return MillisTimestamp(std::chrono::system_clock::now());
+}
+
+std::string LookupStoreName(const Endpoints& endpoints, std::string_view storeId) {
+    const std::string url = endpoints.publicApi.Url("http", "/mall/" + std::string(storeId) + "/info");
+    const std::string mobileHost = endpoints.mobile.Host();
+    std::string block =
+        "Host: " + endpoints.publicApi.Host() + "\r\nConnection: keep-alive\r\n" + std::string(kJsonAccept) +
+        "Origin: http://" + mobileHost +
+        "\r\nAccessToken: \r\n"
+        "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+        "Chrome/45.0.2454.101 Safari/537.36\r\n"
+        "Content-Type: application/x-www-form-urlencoded;charset=UTF-8\r\n"
+        "Referer: http://" +
+        mobileHost + "/personal.html?ts=" + MillisTimestamp() + "\r\n";
+    std::string cookie;
+    const std::string reply = HttpRequest({.url = url, .cookie = &cookie, .headerBlock = &block});
+    std::string text = Utf8ToGbk(ReplyText(reply));
+    UnescapeText(text);
+    std::string name = ExtractBetween(text, "\"mall_name\":\"", "\"");
+    if (name.empty()) name = Utf8ToGbk("店铺名");
+    return name;
+}
+
+int RequestSmsCode(MarketplaceSession& session, std::string_view account, std::string* message) {
+    const Endpoints& e = session.endpoints();
+    const std::string url = e.merchant.Url("http", "/earth/api/user/getLoginVerificationCode");
+    const std::string body = "{\"username\":\"" + JsonEscape(GbkToUtf8(account)) + "\"}";
+    std::string block = SessionBlock(e);
+    const std::string reply = HttpFetch({.url = url,
+                                         .method = kHttpPost,
+                                         .cookie = &session.currentCookie(),
+                                         .headerBlock = &block,
+                                         .bodyBytes = body});
+    JsonDocument doc;
+    doc.Parse(Utf8ToGbk(ReplyText(reply)));
+    if (message) *message = doc.GetText("errorMsg");
+    return TextToInt(doc.GetText("errorCode"));
+}
+
+std::string FetchCaptcha(const Endpoints& endpoints, const std::function<void()>& pump) {
+    const std::string url =
+        endpoints.merchant.Url("http", "/captchaCode/getCaptchaCode?rd=" + RandomAlnumText(6));
+    std::string cookie;
+    const std::string reply = HttpFetch({.url = url, .cookie = &cookie});
+    std::string data = ExtractBetween(ReplyText(reply), ";base64,", "\"}");
+    UnescapeText(data);
+    return Base64Decode(data, pump);
+}
+
+bool CheckStoreSession(MarketplaceSession& session, std::string_view account, std::string_view password,
+                       std::string* newCookie) {
+    if (newCookie) newCookie->clear();
+    const Endpoints& e = session.endpoints();
+    const auto fetch = [&](std::string_view path) {
+        std::string block = SessionBlock(e);
+        std::string text = ReplyText(HttpFetch(
+            {.url = e.session.Url("http", path), .cookie = &session.currentCookie(), .headerBlock = &block}));
+        UnescapeText(text);
+        return text;
+    };
+    std::string text = fetch("/mall");
+    if (text.find("mall_id") == std::string::npos) text = fetch("/userinfo");
+    JsonDocument doc;
+    doc.Parse(text);
+    if (doc.GetText("mall_id") != kNull) return true;
+
+    LoginResult login = MerchantLogin(e, account, password);
+    if (login.code != kLoginOk) return false;
+    if (newCookie) *newCookie = login.loginCookies;
+    return true;
+}
+
+}  // namespace tandrel

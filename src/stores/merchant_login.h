@@ -1,0 +1,59 @@
+#pragma once
+// The exchanges with the merchant back end that adding a store needs (password login, store name, SMS code,
+// captcha), and the session check that logs a stored store in again when its cookie has died.
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "support/endpoints.h"
+
+namespace tandrel {
+
+// The endpoints and the program-wide session cookie of the store being worked on: every request to the
+// merchant back end sends it and merges the reply's cookies into it.
+class MarketplaceSession {
+  public:
+    explicit MarketplaceSession(Endpoints endpoints) : endpoints_(std::move(endpoints)) {}
+    const Endpoints& endpoints() const { return endpoints_; }
+    std::string& currentCookie() { return currentCookie_; }
+
+  private:
+    Endpoints endpoints_;
+    std::string currentCookie_;
+};
+
+enum LoginCode : int {
+    kLoginEmptyInput = 0,  // account or password empty; nothing sent
+    kLoginOk = 1,
+    kLoginFailed = 2,
+    kLoginNeedsVerification = 2000021,
+};
+
+struct LoginResult {
+    int code = kLoginEmptyInput;
+    std::string storeId;
+    std::string mobile;
+    std::string message;       // GBK, for the message box
+    std::string loginCookies;  // the cookies the login reply set, "a=1;b=2"
+};
+
+// Texts are GBK. The login sends neither nor changes the session cookie.
+LoginResult MerchantLogin(const Endpoints& endpoints, std::string_view account, std::string_view password);
+std::string UrlEncodeUtf8(std::string_view text);
+// Never empty: "店铺名" when the look-up fails.
+std::string LookupStoreName(const Endpoints& endpoints, std::string_view storeId);
+std::string MillisTimestamp();
+std::string MillisTimestamp(std::chrono::system_clock::time_point now);
+// 1000000 means the code was sent; message receives the reply's text.
+int RequestSmsCode(MarketplaceSession& session, std::string_view account, std::string* message = nullptr);
+// The captcha picture's bytes, empty when nothing usable arrived.
+std::string FetchCaptcha(const Endpoints& endpoints, const std::function<void()>& pump = {});
+
+// Whether the store's session (in currentCookie) is alive; a dead one is logged in again with the account and
+// password, and then newCookie receives the login's cookies (empty otherwise).
+bool CheckStoreSession(MarketplaceSession& session, std::string_view account, std::string_view password,
+                       std::string* newCookie = nullptr);
+
+}  // namespace tandrel

@@ -1,0 +1,235 @@
+#include "stores/store_file.h"
+
+#include <sqlite3.h>
+
+#include <system_error>
+
+#include "support/text.h"
+
+#ifndef SQLITE_HAS_CODEC
+#error "The store file needs SQLCipher (SQLITE_HAS_CODEC), never plain SQLite"
+#endif
+
+namespace tandrel {
+namespace {
+
+constexpr std::string_view kFieldListLiteral =
+    "1uid，2username，3userpass，4shopname，5shoppass，6shopid，7selected，8cookie";
+constexpr const char* kTable = "\"用户数据\"";
+
+std::string FieldList() {
+    std::string list;
+    for (const auto& name : StoreFile::FieldNames())
+        list += (list.empty() ? "\"" : ",\"") + name + "\"";
+    return list;
+}
+
+}  // namespace
+
+// One open connection; closed on destruction.
+class StoreFile::Database {
+  public:
+    ~Database() {
+        if (db_) sqlite3_close_v2(db_);
+    }
+    sqlite3*& handle() { return db_; }
+    sqlite3* get() const { return db_; }
+
+    bool Exec(const char* sql) const {
+        return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+
+    struct Statement {
+        sqlite3_stmt* stmt = nullptr;
+        ~Statement() { sqlite3_finalize(stmt); }
+        void Bind(int index, std::string_view text) {
+            sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+        }
+        std::string Column(int index) const {
+            const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, index));
+            return bytes ? std::string(bytes, static_cast<std::size_t>(sqlite3_column_bytes(stmt, index)))
+                         : "";
+        }
+    };
+    bool Prepare(const std::string& sql, Statement& s) const {
+        return sqlite3_prepare_v2(db_, sql.c_str(), -1, &s.stmt, nullptr) == SQLITE_OK;
+    }
+
+  private:
+    sqlite3* db_ = nullptr;
+};
+
+void EnsureWorkDirs(const std::filesystem::path& dataDir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dataDir / "shop", ec);
+    std::filesystem::create_directories(dataDir / std::filesystem::path(u8"商品ID"), ec);
+}
+
+StoreFile::StoreFile(const std::filesystem::path& dataDir, MessageSink* messages)
+    : path_(dataDir / "shop" / "users.dat"), messages_(messages) {}
+
+const std::vector<std::string>& StoreFile::FieldNames() {
+    // Built from the field-list literal: split at the full-width comma, the piece's position number removed.
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> out;
+        std::size_t start = 0;
+        constexpr std::string_view comma = "，";
+        for (int position = 1;; ++position) {
+            const auto end = kFieldListLiteral.find(comma, start);
+            std::string piece(kFieldListLiteral.substr(start, end - start));
+            const std::string number = std::to_string(position);
+            if (const auto at = piece.find(number); at != std::string::npos) piece.erase(at, number.size());
+            out.push_back(piece);
+            if (end == std::string_view::npos) break;
+            start = end + comma.size();
+        }
+        return out;
+    }();
+    return names;
+}
+
+int StoreFile::Open(Database& db, bool createIfMissing, bool report) const {
+    const auto show = [&](const char* utf8) {
+        if (report && messages_) messages_->ShowMessage(Utf8ToGbk(utf8), MessageIcon::Exclamation);
+    };
+    std::error_code ec;
+    const bool exists = std::filesystem::exists(path_, ec);
+    // An empty file is what an interrupted first creation leaves; there is nothing in it to keep.
+    const bool fresh = !exists || (std::filesystem::is_regular_file(path_, ec) &&
+                                   std::filesystem::file_size(path_, ec) == 0);
+    if (fresh) {
+        if (!createIfMissing) return kStoreOpenFailed;
+        std::filesystem::create_directories(path_.parent_path(), ec);
+        const std::string create = std::string("CREATE TABLE ") + kTable + " (rec INTEGER PRIMARY KEY, " +
+                                   [] {
+                                       std::string columns;
+                                       for (const auto& name : FieldNames())
+                                           columns += (columns.empty() ? "\"" : ", \"") + name + "\" TEXT";
+                                       return columns;
+                                   }() +
+                                   ")";
+        const bool created =
+            sqlite3_open_v2(path_.string().c_str(), &db.handle(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                            nullptr) == SQLITE_OK &&
+            sqlite3_key(db.get(), kPassword.data(), static_cast<int>(kPassword.size())) == SQLITE_OK &&
+            db.Exec(create.c_str());
+        if (!created) {
+            sqlite3_close_v2(db.handle());
+            db.handle() = nullptr;
+            if (!exists || std::filesystem::file_size(path_, ec) == 0) std::filesystem::remove(path_, ec);
+            show("用户文件创建失败");
+            return kStoreCreateFailed;
+        }
+        return kStoreOk;
+    }
+    // An existing file is opened without the right to create, so a foreign file is never replaced.
+    Database::Statement probe;
+    const bool opened =
+        sqlite3_open_v2(path_.string().c_str(), &db.handle(), SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+        sqlite3_key(db.get(), kPassword.data(), static_cast<int>(kPassword.size())) == SQLITE_OK &&
+        db.Prepare(std::string("SELECT ") + FieldList() + " FROM " + kTable + " LIMIT 0", probe);
+    if (!opened) {
+        show("用户数据保存失败");
+        return kStoreOpenFailed;
+    }
+    sqlite3_busy_timeout(db.get(), 5000);
+    return kStoreOk;
+}
+
+int StoreFile::SaveStore(std::string_view name, std::string_view account, std::string_view password,
+                         std::string_view storeId, std::string_view cookie) {
+    Database db;
+    if (const int r = Open(db, true, true); r != kStoreOk) return r;
+    if (!db.Exec("BEGIN IMMEDIATE")) return kStoreOpenFailed;
+    Database::Statement find;
+    bool ok = db.Prepare(std::string("SELECT rec FROM ") + kTable + " WHERE shopid = ?1 ORDER BY rec LIMIT 1",
+                         find);
+    if (ok) find.Bind(1, storeId);
+    const int step = ok ? sqlite3_step(find.stmt) : SQLITE_ERROR;
+    Database::Statement write;
+    if (step == SQLITE_ROW) {
+        ok = db.Prepare(
+            std::string("UPDATE ") + kTable +
+                " SET username = ?1, shopname = ?2, shoppass = ?3, shopid = ?4, cookie = ?5 WHERE rec = ?6",
+            write);
+        if (ok) sqlite3_bind_int64(write.stmt, 6, sqlite3_column_int64(find.stmt, 0));
+    } else if (step == SQLITE_DONE) {
+        ok = db.Prepare(std::string("INSERT INTO ") + kTable +
+                            " (uid, username, userpass, shopname, shoppass, shopid, selected, cookie)"
+                            " VALUES ('', ?1, '', ?2, ?3, ?4, '', ?5)",
+                        write);
+    } else {
+        ok = false;
+    }
+    if (ok) {
+        write.Bind(1, name);
+        write.Bind(2, account);
+        write.Bind(3, password);
+        write.Bind(4, storeId);
+        write.Bind(5, cookie);
+        ok = sqlite3_step(write.stmt) == SQLITE_DONE;
+    }
+    if (!ok || !db.Exec("COMMIT")) {
+        db.Exec("ROLLBACK");
+        if (messages_) messages_->ShowMessage(Utf8ToGbk("用户数据保存失败"), MessageIcon::Exclamation);
+        return kStoreOpenFailed;
+    }
+    return kStoreOk;
+}
+
+int StoreFile::RemoveStore(std::string_view storeId) {
+    Database db;
+    if (const int r = Open(db, true, true); r != kStoreOk) return r;
+    Database::Statement remove;
+    if (!db.Prepare(std::string("DELETE FROM ") + kTable + " WHERE rec = (SELECT rec FROM " + kTable +
+                        " WHERE shopid = ?1 ORDER BY rec LIMIT 1)",
+                    remove))
+        return kStoreOpenFailed;
+    remove.Bind(1, storeId);
+    if (sqlite3_step(remove.stmt) != SQLITE_DONE) return kStoreOpenFailed;
+    if (sqlite3_changes(db.get()) == 0) return kStoreNotFound;
+    // Deleted records leave the file at once.
+    db.Exec("VACUUM");
+    return kStoreOk;
+}
+
+int StoreFile::ReadAll(std::vector<StoreRecord>& records) {
+    records.clear();
+    Database db;
+    if (const int r = Open(db, true, true); r != kStoreOk) return r;
+    return ReadRecords(db, records) ? kStoreOk : kStoreOpenFailed;
+}
+
+bool StoreFile::ReadExisting(std::vector<StoreRecord>& records) const {
+    records.clear();
+    Database db;
+    return Open(db, false, false) == kStoreOk && ReadRecords(db, records);
+}
+
+bool StoreFile::ReadRecords(Database& db, std::vector<StoreRecord>& records) {
+    Database::Statement read;
+    if (!db.Prepare(std::string("SELECT ") + FieldList() + " FROM " + kTable + " ORDER BY rec", read))
+        return false;
+    int step;
+    while ((step = sqlite3_step(read.stmt)) == SQLITE_ROW) {
+        records.push_back({read.Column(0), read.Column(1), read.Column(2), read.Column(3), read.Column(4),
+                           read.Column(5), read.Column(6), read.Column(7)});
+    }
+    return step == SQLITE_DONE;
+}
+
+int StoreFile::UpdateCookie(std::string_view storeId, std::string_view cookie) {
+    Database db;
+    if (const int r = Open(db, true, true); r != kStoreOk) return r;
+    Database::Statement update;
+    if (!db.Prepare(std::string("UPDATE ") + kTable + " SET cookie = ?1 WHERE rec = (SELECT rec FROM " +
+                        kTable + " WHERE shopid = ?2 ORDER BY rec LIMIT 1)",
+                    update))
+        return kStoreOpenFailed;
+    update.Bind(1, cookie);
+    update.Bind(2, storeId);
+    if (sqlite3_step(update.stmt) != SQLITE_DONE) return kStoreOpenFailed;
+    return sqlite3_changes(db.get()) > 0 ? kStoreOk : kStoreNotFound;
+}
+
+}  // namespace tandrel

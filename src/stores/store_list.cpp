@@ -1,0 +1,49 @@
+#include "stores/store_list.h"
+
+#include "support/text.h"
+
+namespace tandrel {
+
+const std::string& StoreStateOnline() {
+    static const std::string text = Utf8ToGbk("正常");
+    return text;
+}
+
+const std::string& StoreStateOffline() {
+    static const std::string text = Utf8ToGbk("已掉线，请登录店铺");
+    return text;
+}
+
+int LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& session,
+                  const std::function<void()>& pump) {
+    // The file is read at once and not held open during the network checks.
+    std::vector<StoreRecord> records;
+    if (const int r = file.ReadAll(records); r != kStoreOk) return r;
+    list.Clear();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        StoreRecord& record = records[i];
+        const int row = list.AppendRow();
+        list.SetCell(row, StoreTableModel::kNumber, std::to_string(i + 1));
+        list.SetCell(row, StoreTableModel::kAccount, record.shopname);
+        list.SetCell(row, StoreTableModel::kStoreId, record.shopid);
+        list.SetCell(row, StoreTableModel::kName, record.username);
+        if (pump) pump();
+        session.currentCookie() = record.cookie;
+        std::string fresh;
+        if (CheckStoreSession(session, record.shopname, record.shoppass, &fresh)) {
+            if (!fresh.empty()) {
+                file.UpdateCookie(record.shopid, fresh);
+                record.cookie = fresh;
+            }
+            list.SetCell(row, StoreTableModel::kState, StoreStateOnline());
+        } else {
+            list.SetCell(row, StoreTableModel::kState, StoreStateOffline());
+        }
+        list.SetCell(row, StoreTableModel::kPassword, record.shoppass);
+        list.SetCell(row, StoreTableModel::kCookie, record.cookie);
+        if (pump) pump();
+    }
+    return kStoreOk;
+}
+
+}  // namespace tandrel

@@ -1,0 +1,76 @@
+#include "stores/store_table_model.h"
+
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+QString FromGbk(const std::string& text) {
+    return QString::fromStdString(GbkToUtf8(text));
+}
+
+}  // namespace
+
+int StoreTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int StoreTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant StoreTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= kColumnCount) return {};
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
+    // The password never reaches a view, even one that shows hidden columns.
+    if (index.column() == kPassword) return {};
+    return FromGbk(rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())]);
+}
+
+QVariant StoreTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    static const char* const kTitles[kColumnCount] = {"序号",     "店铺账号", "店铺ID", "店铺名",
+                                                      "登录状态", "",         ""};
+    return section >= 0 && section < kColumnCount ? QString::fromUtf8(kTitles[section]) : QVariant();
+}
+
+int StoreTableModel::ColumnWidth(int column) {
+    static constexpr int kWidths[kColumnCount] = {40, 100, 90, 120, 190, 0, 0};
+    return column >= 0 && column < kColumnCount ? kWidths[column] : 0;
+}
+
+void StoreTableModel::Clear() {
+    if (rows_.empty()) return;
+    beginResetModel();
+    rows_.clear();
+    endResetModel();
+}
+
+int StoreTableModel::AppendRow() {
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+    rows_.emplace_back();
+    endInsertRows();
+    return row;
+}
+
+void StoreTableModel::SetCell(int row, int column, std::string text) {
+    if (row < 0 || row >= rowCount() || column < 0 || column >= kColumnCount) return;
+    rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = std::move(text);
+    emit dataChanged(index(row, column), index(row, column));
+}
+
+const std::string& StoreTableModel::Cell(int row, int column) const {
+    static const std::string empty;
+    if (row < 0 || row >= rowCount() || column < 0 || column >= kColumnCount) return empty;
+    return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
+}
+
+void StoreTableModel::TrackCurrentRow(int row) {
+    selectedStoreId_.clear();
+    if (row < 0 || row >= rowCount()) return;  // the account keeps its previous value
+    selectedStoreId_ = Cell(row, kStoreId);
+    selectedAccount_ = Cell(row, kAccount);
+}
+
+}  // namespace tandrel

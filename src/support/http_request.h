@@ -1,0 +1,67 @@
+#pragma once
+// The one synchronous request operation behind every marketplace call. It completes the caller's header block
+// with the default headers, sends the session cookie and the body, and hands back the raw body; on the way
+// back it collects the cookies the reply sets and merges them into the caller's cookie text. Failures of any
+// kind give empty results: nothing throws.
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace tandrel {
+
+enum HttpMethod : int { kHttpGet = 0, kHttpPost = 1, kHttpHead = 2, kHttpPut = 3, kHttpDelete = 4 };
+
+// Reply bodies above this size are refused (the exchange fails) so that a runaway reply cannot exhaust
+// memory; the largest marketplace reply the program reads is about a megabyte.
+constexpr std::size_t kMaxReplyBytes = 16u << 20;
+
+// A client the caller may lend to several requests; without one, a request uses its thread's own client.
+// Either way connections to a host are reused; cookies, credentials and options never survive a request.
+class HttpClient {
+  public:
+    HttpClient();
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+    bool valid() const { return handle_ != nullptr; }
+    void* handle() const { return handle_; }
+
+  private:
+    void* handle_;
+};
+
+// The arguments in their traditional order; pointers are the caller's own variables (in/out or out), null
+// when not wanted. Use designated initialisers: HttpRequest({.url = u, .method = kHttpPost, .cookie = &c,
+// ...}).
+struct HttpArgs {
+    std::string_view url = {};
+    int method = kHttpGet;                   // outside 0-4: GET
+    std::string_view bodyText = {};          // sent when bodyBytes is empty
+    std::string* cookie = nullptr;           // in/out: sent as "Cookie", replaced by the merged cookie text
+    std::string* returnedCookies = nullptr;  // out: "a=1;b=2" as the reply set them
+    std::string* headerBlock = nullptr;      // in/out: "Name: value" lines separated by CRLF; completed
+    std::string* returnedHeaders = nullptr;  // out: the reply's header lines, "Set-Cookie" in one spelling
+    int* status = nullptr;                   // out: the HTTP status, 0 when no reply arrived
+    bool noRedirect = false;
+    std::string_view bodyBytes = {};
+    std::string_view proxy = {};  // "host:port"; empty: the system's default routing
+    int timeoutSeconds = 0;       // per phase; below 1: 15 s; -1: the client's own timeouts
+    std::string_view proxyUser = {};
+    std::string_view proxyPassword = {};
+    int credentialTarget = 1;  // 1: the credentials are for the proxy; 0: for the server
+    HttpClient* client = nullptr;
+};
+
+std::string HttpRequest(const HttpArgs& args);
+// HttpRequest without a body text, without the status and always with a fresh client.
+std::string HttpFetch(HttpArgs args);
+
+// Completes a header block with the default headers (each added only when its name, with the colon, is not
+// found case-sensitively anywhere in the block), in their fixed order.
+std::string CompleteHeaderBlock(std::string_view block, std::string_view url);
+// The cookies set by a reply's header block, as "a=1;b=2"-style text before merging (spaces trimmed per
+// pair).
+std::string CollectSetCookies(std::string_view headers);
+
+}  // namespace tandrel

@@ -1,0 +1,110 @@
+#include "app/headless.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <sstream>
+
+#include "../common/temp_dir.h"
+#include "settings/settings.h"
+#include "sim/marketplace_sim.h"
+#include "stores/store_file.h"
+
+namespace tandrel {
+namespace {
+
+class HeadlessTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        sim_.AddStore({.account = "a", .password = "p", .mallId = "21", .mallName = "Shop", .mobile = "1"});
+        sim_.AddUser({.uid = "u", .nickname = "阿花"});
+        sim_.SetOrders("21", {{.orderSn = "s1",
+                               .createdDuration = 0,
+                               .goodsId = "g1",
+                               .uid = "u",
+                               .thumbUrl = "t",
+                               .goodsName = "n",
+                               .groupOrderId = "G1"}});
+        // A short interval keeps the passes quick.
+        SettingsFile(dir_ / "Config.ini", nullptr)
+            .SaveNumberText(SettingsFile::KeyOf(SettingNumber::MonitorInterval), "1");
+    }
+    void AddStore() {
+        StoreFile(dir_.path(), nullptr).SaveStore("Shop", "a", "p", "21", sim_.IssueSession("21"));
+    }
+
+    sim::MarketplaceSim sim_;
+    testing::TempDir dir_;
+};
+
+TEST_F(HeadlessTest, PrintsTheLogAndStopsAfterThePasses) {
+    AddStore();
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 2, out, err), 0);
+    std::vector<std::string> lines;
+    std::istringstream in(out.str());
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line.substr(line.find(']') + 1));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         " 店铺ID：21(Shop) 商品：g1 有新开团订单，开团账号：阿花，剩余时间：24小时",
+                         " 店铺ID：21(Shop)  无开团订单，持续监测中...", " 已停止"}));
+}
+
+TEST_F(HeadlessTest, WithoutStoresItSaysSoAndFails) {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 1);
+    EXPECT_EQ(err.str(), "无店铺，请添加店铺！\n");
+    EXPECT_EQ(out.str(), "");
+}
+
+#ifdef TANDREL_EXECUTABLE
+TEST_F(HeadlessTest, SigtermStopsTheProcessCleanly) {
+    AddStore();
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        unsetenv("DISPLAY");
+        unsetenv("QT_QPA_PLATFORM");
+        setenv("TANDREL_MERCHANT_URL", sim_.baseUrl().c_str(), 1);
+        execl(TANDREL_EXECUTABLE, TANDREL_EXECUTABLE, "--headless", "--data-dir", dir_.path().c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string out;
+    char buffer[4096];
+    // Wait for the first pass's line, then ask it to stop.
+    while (out.find("\n") == std::string::npos) {
+        const auto n = read(fds[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    kill(pid, SIGTERM);
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        out.append(buffer, static_cast<std::size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_NE(out.find("有新开团订单"), std::string::npos);
+    EXPECT_EQ(out.substr(out.size() - std::string(" 已停止\n").size()), " 已停止\n");
+}
+#endif
+
+}  // namespace
+}  // namespace tandrel
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,120 @@
+#include "app/store_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "../common/temp_dir.h"
+#include "app/command_line.h"
+#include "sim/marketplace_sim.h"
+#include "stores/store_file.h"
+
+namespace tandrel {
+namespace {
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+class StoreCommandsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim_.AddStore({.account = "shop_01",
+                       .password = "pa ss",
+                       .mallId = "501",
+                       .mallName = "五金店",
+                       .mobile = "1"});
+        sim_.AddStore({.account = "verify",
+                       .password = "pw",
+                       .mallId = "502",
+                       .mallName = "V",
+                       .mobile = "2",
+                       .requireVerification = true});
+    }
+    Result Run(std::vector<std::string> command, const std::string& input = "") {
+        std::istringstream in(input);
+        std::ostringstream out, err;
+        const int status =
+            RunStoreCommand(command, dir_.path(), Endpoints::AllAt(sim_.baseUrl()), in, out, err);
+        return {status, out.str(), err.str()};
+    }
+
+    sim::MarketplaceSim sim_;
+    testing::TempDir dir_;
+};
+
+TEST_F(StoreCommandsTest, AddListRemove) {
+    auto r = Run({"store", "add", "shop_01"}, "  pa ss \r\nignored second line\n");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "登录成功\t501\t五金店\n");
+    std::vector<StoreRecord> records;
+    StoreFile(dir_.path(), nullptr).ReadAll(records);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].shoppass, "pa ss");  // trimmed as the login window trims it
+
+    r = Run({"store", "list"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "1\tshop_01\t501\t五金店\t正常\n");
+
+    r = Run({"store", "remove", "999"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "没有找到此店铺记录\n");
+    r = Run({"store", "remove", "501"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Run({"store", "list"}).out, "");
+}
+
+TEST_F(StoreCommandsTest, LoginProblemsGiveTheirExitStatus) {
+    auto r = Run({"store", "add", "verify"}, "pw\n");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "需要手机验证\n");
+    r = Run({"store", "add", "shop_01"}, "wrong\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_FALSE(r.err.empty());
+    r = Run({"store", "add", "shop_01"}, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "账号、密码都不能为空，请填写\n");
+    EXPECT_TRUE(sim_.Requests().size() == 2u);  // the empty password sent nothing
+}
+
+TEST(CommandLine, AcceptsTheCommandsAndRefusesTheRest) {
+    std::string error;
+    auto line = ParseCommandLine({"--data-dir", "/d", "store", "add", "acc"}, error);
+    ASSERT_TRUE(line);
+    EXPECT_EQ(*line->dataDir, "/d");
+    EXPECT_EQ(line->command, (std::vector<std::string>{"store", "add", "acc"}));
+    EXPECT_TRUE(ParseCommandLine({"--help"}, error)->help);
+    EXPECT_TRUE(ParseCommandLine({}, error)->command.empty());
+    for (const auto& bad : std::vector<std::vector<std::string>>{
+             {"--bogus"}, {"store"}, {"store", "add"}, {"store", "list", "x"}, {"shop"}, {"--data-dir"}}) {
+        error.clear();
+        EXPECT_FALSE(ParseCommandLine(bad, error)) << bad[0];
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+#ifdef TANDREL_EXECUTABLE
+TEST_F(StoreCommandsTest, TheExecutableRunsWithoutADisplay) {
+    const auto run = [&](const std::string& args, const std::string& input = "") {
+        const std::string command =
+            "printf '%s\\n' '" + input +
+            "' | env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM TANDREL_MERCHANT_URL=" +
+            sim_.baseUrl() + " TANDREL_PUBLIC_API_URL=" + sim_.baseUrl() + " " + TANDREL_EXECUTABLE +
+            " --data-dir " + dir_.path().string() + " " + args + " >/dev/null 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    };
+    EXPECT_EQ(run("--help"), 0);
+    EXPECT_EQ(run("--nonsense"), 2);
+    EXPECT_EQ(run("store frobnicate"), 2);
+    EXPECT_EQ(run("store add shop_01", "pa ss"), 0);
+    EXPECT_EQ(run("store list"), 0);
+    EXPECT_EQ(run("store remove 501"), 0);
+    EXPECT_EQ(run("store remove 501"), 1);
+}
+#endif
+
+}  // namespace
+}  // namespace tandrel

@@ -1,0 +1,273 @@
+#include "monitor/monitor_cycle.h"
+
+#include <gtest/gtest.h>
+
+#include "../common/temp_dir.h"
+#include "sim/marketplace_sim.h"
+#include "stores/store_list.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+using sim::SimOrder;
+
+std::string G(const std::string& utf8) {
+    return Utf8ToGbk(utf8);
+}
+std::string U(const std::string& gbk) {
+    return GbkToUtf8(gbk);
+}
+
+SimOrder Order(const std::string& sn, long long duration, const std::string& uid = "u1") {
+    return {.orderSn = sn,
+            .createdDuration = duration,
+            .goodsId = "g-" + sn,
+            .uid = uid,
+            .thumbUrl = "http://img/" + sn + ".jpg",
+            .goodsName = "x",
+            .groupOrderId = "G-" + sn};
+}
+
+TEST(RemainingHours, FollowsTheGroupLifetime) {
+    EXPECT_EQ(HoursText(RemainingHours(0)), "24");
+    EXPECT_EQ(HoursText(RemainingHours(86400)), "0");
+    EXPECT_EQ(HoursText(RemainingHours(86401)), "3.8");
+    EXPECT_EQ(HoursText(RemainingHours(90000)), "2.8");
+    EXPECT_EQ(HoursText(RemainingHours(104000)), "-1.1");
+    EXPECT_EQ(HoursText(RemainingHours(75600)), "3");
+    EXPECT_EQ(HoursText(RemainingHours(75240)), "3.1");
+    EXPECT_EQ(HoursText(RemainingHours(101800)), "-0.5");
+    EXPECT_EQ(HoursText(RemainingHours(86580)), "3.7");  // 13420 s left of the longer lifetime
+    EXPECT_EQ(HoursText(RemainingHours(100100)), "0");   // -0.0277 is written 0, never -0
+}
+
+class CycleTest : public ::testing::Test, public LogSink, public MonitorControls, public MessageSink {
+  protected:
+    void SetUp() override {
+        sim_.AddStore({.account = "a1", .password = "p1", .mallId = "11", .mallName = "One", .mobile = "1"});
+        sim_.AddUser({.uid = "u1", .nickname = "小明"});
+        AddRow("a1", "p1", "11", G("一号店"), StoreStateOnline(), sim_.IssueSession("11"));
+    }
+    void AddRow(const std::string& account, const std::string& password, const std::string& id,
+                const std::string& name, const std::string& state, const std::string& cookie) {
+        const int row = stores_.AppendRow();
+        stores_.SetCell(row, StoreTableModel::kNumber, std::to_string(row + 1));
+        stores_.SetCell(row, StoreTableModel::kAccount, account);
+        stores_.SetCell(row, StoreTableModel::kStoreId, id);
+        stores_.SetCell(row, StoreTableModel::kName, name);
+        stores_.SetCell(row, StoreTableModel::kState, state);
+        stores_.SetCell(row, StoreTableModel::kPassword, password);
+        stores_.SetCell(row, StoreTableModel::kCookie, cookie);
+    }
+
+    // LogSink, MonitorControls, MessageSink
+    void AppendText(const std::string& text) override {
+        ASSERT_GE(text.size(), 2u);
+        ASSERT_EQ(text.substr(text.size() - 2), "\r\n");
+        lines_.push_back(U(text.substr(0, text.size() - 2)));
+    }
+    void Clear() override { lines_.clear(), ++logClears_; }
+    bool RemainingFilterChecked() const override { return filter_; }
+    std::string MonitorIntervalText() const override { return interval_; }
+    void SetStartEnabled(bool enabled) override { startEnabled_.push_back(enabled); }
+    void ShowMessage(const std::string& text, MessageIcon) override { messages_.push_back(U(text)); }
+
+    MonitorCycle& Cycle() {
+        if (!cycle_) {
+            cycle_ = std::make_unique<MonitorCycle>(
+                MonitorDependencies{.stores = stores_,
+                                    .orders = orders_,
+                                    .log = *this,
+                                    .controls = *this,
+                                    .messages = *this,
+                                    .session = session_,
+                                    .storeFile = &file_,
+                                    .settings = [this]() -> const Settings& { return settings_; },
+                                    .raiseAlert = [this](std::string_view sn) { alerts_.emplace_back(sn); },
+                                    .wait =
+                                        [this](std::int64_t us) {
+                                            EXPECT_EQ(us, 1000);
+                                            ++waits_;
+                                            if (onWait_) onWait_(waits_);
+                                        },
+                                    .timestamp = [] { return std::string("[T]"); }});
+        }
+        return *cycle_;
+    }
+    int Requests(const std::string& prefix) const {
+        int n = 0;
+        for (const auto& r : sim_.Requests())
+            n += r.target.rfind(prefix, 0) == 0;
+        return n;
+    }
+    int Count(const std::string& line) const {
+        return static_cast<int>(std::count(lines_.begin(), lines_.end(), line));
+    }
+
+    sim::MarketplaceSim sim_;
+    testing::TempDir dir_;
+    StoreFile file_{dir_.path(), nullptr};
+    MarketplaceSession session_{Endpoints::AllAt(sim_.baseUrl())};
+    StoreTableModel stores_;
+    OrderTableModel orders_;
+    Settings settings_;
+    bool filter_ = false;
+    std::string interval_ = "1";
+    std::vector<std::string> lines_, messages_, alerts_;
+    std::vector<bool> startEnabled_;
+    int waits_ = 0, logClears_ = 0;
+    std::function<void(int)> onWait_;
+    std::unique_ptr<MonitorCycle> cycle_;
+};
+
+TEST_F(CycleTest, ReportsANewOrderOnceWithItsExactLines) {
+    sim_.SetOrders("11", {Order("sn1", 86401)});
+    Cycle().StartMonitoring(2);
+    const std::string store = "[T] 店铺ID：11(一号店)";
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          store + " 商品：g-sn1 有新开团订单，开团账号：小明，剩余时间：3.8小时",
+                          store + "  无开团订单，持续监测中...",
+                          "[T] 已停止",
+                      }));
+    ASSERT_EQ(orders_.rowCount(), 1);
+    EXPECT_EQ(U(orders_.Cell(0, OrderTableModel::kNumber)), "1");
+    EXPECT_EQ(U(orders_.Cell(0, OrderTableModel::kStoreName)), "一号店");
+    EXPECT_EQ(orders_.Cell(0, OrderTableModel::kGoodsId), "g-sn1");
+    EXPECT_EQ(U(orders_.Cell(0, OrderTableModel::kNickname)), "小明");
+    EXPECT_EQ(orders_.Cell(0, OrderTableModel::kGroupOrderId), "G-sn1");
+    EXPECT_EQ(U(orders_.Cell(0, OrderTableModel::kRemaining)), "3.8小时");
+    EXPECT_EQ(orders_.Cell(0, OrderTableModel::kThumbUrl), "http://img/sn1.jpg");
+    EXPECT_EQ(alerts_, std::vector<std::string>{"sn1"});
+    EXPECT_EQ(Requests("/mars/shop/orderDetail"), 1);  // a seen order is not looked up again
+    EXPECT_EQ(Requests("/chats/users/"), 1);
+    EXPECT_EQ(startEnabled_, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(Cycle().running());
+}
+
+TEST_F(CycleTest, TheFilterAcceptsUpToTheThresholdAndRetriesTheRest) {
+    filter_ = true;
+    settings_.remainingHours = 3;
+    sim_.SetOrders("11", {Order("at3", 75600), Order("neg", 104000), Order("over", 75240)});
+    Cycle().StartMonitoring(2);
+    const std::string store = "[T] 店铺ID：11(一号店) 商品：";
+    EXPECT_EQ(Count(store + "g-at3 有新开团订单，开团账号：小明，剩余时间：3小时，已满足时间条件"), 1);
+    EXPECT_EQ(Count(store + "g-neg 有新开团订单，开团账号：小明，剩余时间：-1.1小时，已满足时间条件"), 1);
+    EXPECT_EQ(Count(store + "g-over 有新开团订单，开团账号：小明，剩余时间：3.1小时，未满足时间条件"), 2);
+    EXPECT_EQ(orders_.rowCount(), 2);
+    EXPECT_EQ(Requests("/mars/shop/orderDetail"), 4);  // the rejected order is looked up on every pass
+    EXPECT_EQ(Cycle().seenOrders().list(), (std::vector<std::string>{"at3", "neg"}));
+}
+
+TEST_F(CycleTest, PagesFollowEachPagesTotal) {
+    std::vector<SimOrder> twenty;
+    for (int i = 0; i < 20; ++i)
+        twenty.push_back(Order("p" + std::to_string(i), 100));
+    sim_.SetOrders("11", twenty);
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=2&pageSize=20"), 1);
+    EXPECT_EQ(Count("[T] 店铺ID：11(一号店)  无开团订单，持续监测中..."), 1);  // the empty second page
+    EXPECT_EQ(orders_.rowCount(), 20);
+
+    twenty.pop_back();
+    sim_.SetOrders("11", twenty);
+    sim_.ClearRequests();
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=1"), 1);
+    EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=2"), 0);
+}
+
+TEST_F(CycleTest, DeadStoresAreSkippedWithoutALine) {
+    AddRow("a2", "p2", "12", "Two", StoreStateOffline(), "x=1");
+    sim_.AddStore({.account = "a3", .password = "right", .mallId = "13", .mallName = "T", .mobile = "3"});
+    AddRow("a3", "wrong", "13", "Three", StoreStateOnline(), "SESSION_TOKEN=dead");
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(lines_,
+              (std::vector<std::string>{"[T] 店铺ID：11(一号店)  无开团订单，持续监测中...", "[T] 已停止"}));
+    EXPECT_EQ(Requests("/chats/ungroupOrders"), 1);
+}
+
+TEST_F(CycleTest, AReloginKeepsTheNewSessionEverywhere) {
+    file_.SaveStore("One", "a1", "p1", "11", "SESSION_TOKEN=old");
+    sim_.ExpireSessions("11");
+    Cycle().StartMonitoring(2);
+    EXPECT_EQ(Requests("/chats/auth"), 1);  // the second pass uses the new session
+    const std::string cookie = stores_.Cell(0, StoreTableModel::kCookie);
+    EXPECT_NE(cookie.find("SESSION_TOKEN="), std::string::npos);
+    std::vector<StoreRecord> records;
+    file_.ReadAll(records);
+    EXPECT_EQ(records.at(0).cookie, cookie);
+    EXPECT_EQ(Count("[T] 店铺ID：11(一号店)  无开团订单，持续监测中..."), 2);
+}
+
+TEST_F(CycleTest, AStopDuringAPauseEndsWithOneStoppedLine) {
+    onWait_ = [this](int n) {
+        if (n == 1) Cycle().RequestStop();
+    };
+    Cycle().StartMonitoring();
+    EXPECT_EQ(Count("[T] 已停止"), 1);
+    EXPECT_EQ(lines_.back(), "[T] 已停止");
+    EXPECT_EQ(Cycle().passesDone(), 1);
+}
+
+TEST_F(CycleTest, RemovingTheLastStoreEndsMonitoring) {
+    onWait_ = [this](int n) {
+        if (n == 1) stores_.Clear();
+    };
+    Cycle().StartMonitoring();
+    EXPECT_EQ(lines_, (std::vector<std::string>{"[T] 店铺ID：11(一号店)  无开团订单，持续监测中...",
+                                                "[T] 无店铺，请添加店铺！", "[T] 已停止"}));
+    EXPECT_EQ(startEnabled_.back(), true);
+}
+
+TEST_F(CycleTest, AnEmptyListStartsNothing) {
+    stores_.Clear();
+    Cycle().StartMonitoring();
+    EXPECT_EQ(messages_, std::vector<std::string>{"无店铺，请添加店铺！"});
+    EXPECT_TRUE(lines_.empty());
+    EXPECT_TRUE(startEnabled_.empty());
+}
+
+TEST_F(CycleTest, ARescanForgetsReportedGroupsAndMakesThemOld) {
+    settings_.rescanEnabled = true;
+    settings_.rescanMinutes = 1;
+    sim_.SetOrders("11", {Order("r1", 100)});
+    Cycle().TickMinute();
+    EXPECT_EQ(Cycle().rescanMinuteCounter(), 1);
+    Cycle().StartMonitoring(2);
+    EXPECT_EQ(logClears_, 1);
+    EXPECT_EQ(Cycle().rescanMinuteCounter(), 0);
+    EXPECT_EQ(Cycle().oldOrders(), std::vector<std::string>{"r1"});
+    // Reported again after the rescan, and its row is the only one.
+    EXPECT_EQ(alerts_, (std::vector<std::string>{"r1", "r1"}));
+    EXPECT_EQ(orders_.rowCount(), 1);
+    EXPECT_EQ(U(orders_.Cell(0, OrderTableModel::kNumber)), "1");
+
+    // Not due: counter 0, or not a multiple, or switched off.
+    Cycle().TickMinute();
+    settings_.rescanMinutes = 2;
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(logClears_, 1);
+}
+
+TEST_F(CycleTest, BadIntervalTextsGiveAHundredWaits) {
+    for (const char* text : {"0", "-5", "abc"}) {
+        interval_ = G(text);
+        waits_ = 0;
+        Cycle().StartMonitoring(1);
+        EXPECT_EQ(waits_, 200) << text;  // one pause after the empty page's element, one after the store
+    }
+    interval_ = "3";
+    waits_ = 0;
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(waits_, 6);
+}
+
+TEST_F(CycleTest, AFailedListRequestLogsNothingForTheStore) {
+    sim_.SetFault("/chats/ungroupOrders", sim::Fault::HtmlErrorPage);
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(lines_, std::vector<std::string>{"[T] 已停止"});
+}
+
+}  // namespace
+}  // namespace tandrel

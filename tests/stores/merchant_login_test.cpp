@@ -1,0 +1,215 @@
+#include "stores/merchant_login.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "sim/marketplace_sim.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+using sim::Fault;
+using sim::MarketplaceSim;
+
+std::string G(const char* utf8) {
+    return Utf8ToGbk(utf8);
+}
+
+std::vector<std::string> Names(const sim::RecordedRequest& r) {
+    std::vector<std::string> names;
+    for (const auto& [name, value] : r.headers)
+        names.push_back(name);
+    return names;
+}
+
+class MerchantLoginTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim_.AddStore({.account = "shop_01 a",
+                       .password = "p\\w\"x",
+                       .mallId = "1001",
+                       .mallName = "好店",
+                       .mobile = "138"});
+        sim_.AddStore({.account = "verify",
+                       .password = "pw",
+                       .mallId = "1002",
+                       .mallName = "验证店",
+                       .mobile = "139",
+                       .requireVerification = true});
+        sim_.AddStore(
+            {.account = "中文号", .password = "密码", .mallId = "1003", .mallName = "C", .mobile = "137"});
+    }
+    std::vector<sim::RecordedRequest> Requests(std::string_view prefix) {
+        std::vector<sim::RecordedRequest> out;
+        for (auto& r : sim_.Requests())
+            if (r.target.rfind(prefix, 0) == 0) out.push_back(r);
+        return out;
+    }
+
+    MarketplaceSim sim_;
+    Endpoints endpoints_ = Endpoints::AllAt(sim_.baseUrl());
+    MarketplaceSession session_{endpoints_};
+};
+
+TEST(UrlEncodeUtf8, KeepsOnlyLettersDigitsDashAndDot) {
+    EXPECT_EQ(UrlEncodeUtf8("shop_01 a"), "shop%5F01%20a");
+    EXPECT_EQ(UrlEncodeUtf8("a.b-c@d"), "a.b-c%40d");
+    EXPECT_EQ(UrlEncodeUtf8(G("中")), "%E4%B8%AD");
+    EXPECT_EQ(UrlEncodeUtf8(""), "");
+}
+
+TEST(MillisTimestamp, IsUnixMillisecondsOnAUtcPlus8Computer) {
+    setenv("TZ", "CST-8", 1);
+    tzset();
+    const std::chrono::system_clock::time_point at{std::chrono::milliseconds(1528016705005LL)};
+    EXPECT_EQ(MillisTimestamp(at), "1528016705005");
+    setenv("TZ", "UTC0", 1);
+    tzset();
+    EXPECT_EQ(MillisTimestamp(at), std::to_string(1528016705LL - 8 * 3600) + "005");
+    EXPECT_EQ(MillisTimestamp().size(), 13u);
+}
+
+TEST_F(MerchantLoginTest, SendsTheAppLoginExactly) {
+    const auto result = MerchantLogin(endpoints_, "shop_01 a", "p\\w\"x");
+    ASSERT_EQ(result.code, kLoginOk) << GbkToUtf8(result.message);
+    EXPECT_EQ(result.storeId, "1001");
+    EXPECT_EQ(result.mobile, "138");
+    EXPECT_EQ(result.message, G("登录成功"));
+    EXPECT_FALSE(result.loginCookies.empty());
+    EXPECT_EQ(result.loginCookies.find(' '), std::string::npos);
+
+    const auto r = Requests("/chats/auth").at(0);
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(r.body, R"({"username":"shop%5F01%20a","password":"p\\w\"x"})");
+    // The client writes Host first, where HTTP clients put it; the other lines keep the block's order.
+    EXPECT_EQ(Names(r), (std::vector<std::string>{"Host", "Referer", "User-Agent", "Content-Type", "Accept",
+                                                  "Accept-Language", "Content-Length"}));
+    EXPECT_EQ(r.Header("Referer"), "file:///index.html#pages/login");
+    EXPECT_NE(r.Header("User-Agent").find("Mobile Safari/537.36  pddmt_android_version/1.10.0"),
+              std::string::npos);
+    EXPECT_EQ(r.Header("Content-Type"), "application/json; charset=utf-8");
+    EXPECT_EQ(r.Header("Content-Length"), std::to_string(r.body.size()));
+    EXPECT_EQ(r.Header("Host"), endpoints_.merchant.Host());
+    EXPECT_EQ(r.Header("Cookie"), "");
+}
+
+TEST_F(MerchantLoginTest, GivesTheFourResultCodes) {
+    EXPECT_EQ(MerchantLogin(endpoints_, "", "x").code, kLoginEmptyInput);
+    const auto empty = MerchantLogin(endpoints_, "x", "");
+    EXPECT_EQ(empty.code, kLoginEmptyInput);
+    EXPECT_EQ(empty.message, G("账号、密码都不能为空，请填写"));
+    EXPECT_TRUE(sim_.Requests().empty());  // nothing was sent
+
+    const auto verify = MerchantLogin(endpoints_, "verify", "pw");
+    EXPECT_EQ(verify.code, kLoginNeedsVerification);
+    EXPECT_EQ(verify.message, G("需要手机验证"));
+    EXPECT_EQ(verify.mobile, "139");
+
+    const auto wrong = MerchantLogin(endpoints_, "shop_01 a", "nope");
+    EXPECT_EQ(wrong.code, kLoginFailed);
+    EXPECT_FALSE(wrong.message.empty());
+
+    EXPECT_EQ(MerchantLogin(endpoints_, G("中文号"), G("密码")).code, kLoginOk);  // UTF-8 on the wire
+
+    // (A connection closed without a reply is retried once by the client on a fresh connection, as HTTP
+    // clients do for reused connections, so that fault stays on for the whole attempt.)
+    for (auto fault : {Fault::HtmlErrorPage, Fault::Status500, Fault::TruncatedJson, Fault::BinaryBytes,
+                       Fault::CloseWithoutReply}) {
+        sim_.SetFault("/chats/auth", fault);
+        const auto broken = MerchantLogin(endpoints_, "shop_01 a", "p\\w\"x");
+        EXPECT_EQ(broken.code, kLoginFailed) << static_cast<int>(fault);
+        sim_.ClearFaults();
+    }
+    sim_.SetFault("/chats/auth", Fault::HtmlErrorPage, 1);
+    EXPECT_EQ(MerchantLogin(endpoints_, "shop_01 a", "p\\w\"x").message, "{null}");
+    const auto refused = MerchantLogin(Endpoints::AllAt(MarketplaceSim::RefusedBaseUrl()), "a", "b");
+    EXPECT_EQ(refused.code, kLoginFailed);
+}
+
+TEST_F(MerchantLoginTest, LooksUpTheStoreNameOrFallsBack) {
+    EXPECT_EQ(LookupStoreName(endpoints_, "1001"), G("好店"));
+    const auto r = Requests("/mall/1001/info").at(0);
+    EXPECT_EQ(r.method, "GET");
+    EXPECT_EQ(Names(r),
+              (std::vector<std::string>{"Host", "Connection", "Accept", "Origin", "AccessToken", "User-Agent",
+                                        "Content-Type", "Referer", "Accept-Language"}));
+    EXPECT_EQ(r.Header("Origin"), "http://" + endpoints_.mobile.Host());
+    EXPECT_EQ(r.Header("Referer").rfind("http://" + endpoints_.mobile.Host() + "/personal.html?ts=", 0), 0u);
+    EXPECT_EQ(LookupStoreName(endpoints_, "9999"), G("店铺名"));
+    sim_.SetFault("/mall/", Fault::BinaryBytes);
+    EXPECT_EQ(LookupStoreName(endpoints_, "1001"), G("店铺名"));
+}
+
+TEST_F(MerchantLoginTest, RequestsAnSmsCodeWithTheSessionCookie) {
+    session_.currentCookie() = "pre=1";
+    std::string message;
+    EXPECT_EQ(RequestSmsCode(session_, "verify", &message), 1000000);
+    EXPECT_EQ(sim_.SmsRequestsFor("verify"), 1);
+    const auto r = Requests("/earth/api/user/getLoginVerificationCode").at(0);
+    EXPECT_EQ(r.body, R"({"username":"verify"})");
+    EXPECT_EQ(r.Header("Cookie"), "pre=1");
+    EXPECT_EQ(r.Header("Referer"), "http://" + endpoints_.merchant.Host() + "/Pdd.html");
+    // After the code was requested, the same login goes through.
+    EXPECT_EQ(MerchantLogin(endpoints_, "verify", "pw").code, kLoginOk);
+
+    sim_.SetFault("/earth", Fault::HtmlErrorPage, 1);
+    EXPECT_EQ(RequestSmsCode(session_, "verify", &message), 0);
+    EXPECT_EQ(message, "{null}");
+    RequestSmsCode(session_, "a\"b", &message);
+    EXPECT_EQ(Requests("/earth").back().body, R"({"username":"a\"b"})");
+}
+
+TEST_F(MerchantLoginTest, FetchesAndDecodesTheCaptcha) {
+    EXPECT_EQ(FetchCaptcha(endpoints_), sim_.CaptchaImage());
+    const auto r = Requests("/captchaCode/getCaptchaCode?rd=").at(0);
+    EXPECT_EQ(r.target.size(), std::string("/captchaCode/getCaptchaCode?rd=").size() + 6);
+    sim_.SetFault("/captchaCode", Fault::HtmlErrorPage, 1);
+    EXPECT_TRUE(FetchCaptcha(endpoints_).empty());
+}
+
+TEST_F(MerchantLoginTest, SessionCheckTakesEveryPath) {
+    // Alive: one request, no login.
+    session_.currentCookie() = sim_.IssueSession("1001");
+    std::string fresh = "unchanged";
+    EXPECT_TRUE(CheckStoreSession(session_, "shop_01 a", "p\\w\"x", &fresh));
+    EXPECT_EQ(fresh, "");
+    EXPECT_EQ(sim_.Requests().size(), 1u);
+    EXPECT_EQ(sim_.Requests()[0].target, "/mall");
+
+    // Dead: logged in again; the login's cookies come back, the session cookie is not sent to the login.
+    sim_.ClearRequests();
+    sim_.ExpireSessions("1001");
+    EXPECT_TRUE(CheckStoreSession(session_, "shop_01 a", "p\\w\"x", &fresh));
+    EXPECT_FALSE(fresh.empty());
+    auto all = sim_.Requests();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[1].target, "/userinfo");
+    EXPECT_EQ(all[2].target, "/chats/auth");
+    EXPECT_EQ(all[2].Header("Cookie"), "");
+
+    // Dead and the password no longer works: not valid, no cookie.
+    sim_.ExpireSessions("1001");
+    EXPECT_FALSE(CheckStoreSession(session_, "shop_01 a", "wrong", &fresh));
+    EXPECT_EQ(fresh, "");
+    EXPECT_FALSE(CheckStoreSession(session_, "", "", &fresh));
+}
+
+TEST_F(MerchantLoginTest, SessionCheckTriesUserinfoWhenMallLacksTheId) {
+    sim_.AddStore({.account = "u",
+                   .password = "p",
+                   .mallId = "1004",
+                   .mallName = "U",
+                   .mobile = "1",
+                   .mallPathLacksMallId = true});
+    session_.currentCookie() = sim_.IssueSession("1004");
+    EXPECT_TRUE(CheckStoreSession(session_, "u", "p"));
+    const auto all = sim_.Requests();
+    ASSERT_EQ(all.size(), 2u);
+    EXPECT_EQ(all[1].target, "/userinfo");
+}
+
+}  // namespace
+}  // namespace tandrel

@@ -1,0 +1,199 @@
+#include "stores/store_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "../common/temp_dir.h"
+#include "support/files.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+std::string G(const char* utf8) {
+    return Utf8ToGbk(utf8);
+}
+
+struct RecordingMessages : MessageSink {
+    void ShowMessage(const std::string& text, MessageIcon) override { shown.push_back(GbkToUtf8(text)); }
+    std::vector<std::string> shown;
+};
+
+std::string Bytes(const std::filesystem::path& p) {
+    std::string out;
+    ReadWholeFile(p, out, 1 << 30);
+    return out;
+}
+
+std::vector<std::string> Ids(StoreFile& file) {
+    std::vector<StoreRecord> records;
+    EXPECT_EQ(file.ReadAll(records), kStoreOk);
+    std::vector<std::string> ids;
+    for (const auto& r : records)
+        ids.push_back(r.shopid);
+    return ids;
+}
+
+class StoreFileTest : public ::testing::Test {
+  protected:
+    testing::TempDir dir;
+    RecordingMessages messages;
+    StoreFile file{dir.path(), &messages};
+};
+
+TEST(StoreFields, AreBuiltFromTheFieldListLiteral) {
+    EXPECT_EQ(StoreFile::FieldNames(),
+              (std::vector<std::string>{"uid", "username", "userpass", "shopname", "shoppass", "shopid",
+                                        "selected", "cookie"}));
+}
+
+TEST_F(StoreFileTest, FirstUseCreatesAnEncryptedFile) {
+    EnsureWorkDirs(dir.path());
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "shop"));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.path() / std::filesystem::path(u8"商品ID")));
+    std::vector<StoreRecord> none;
+    EXPECT_FALSE(file.ReadExisting(none));  // reading alone never creates it
+    EXPECT_FALSE(std::filesystem::exists(file.path()));
+    EXPECT_EQ(Ids(file), std::vector<std::string>{});
+    EXPECT_TRUE(std::filesystem::exists(file.path()));
+
+    EXPECT_EQ(file.SaveStore(G("好店"), "visible-account", "secret-password", "1001", "PASS_ID=cookie-value"),
+              kStoreOk);
+    const std::string raw = Bytes(file.path());
+    EXPECT_EQ(raw.find("SQLite format"), std::string::npos);
+    for (const char* plain : {"visible-account", "secret-password", "cookie-value", "shopname"})
+        EXPECT_EQ(raw.find(plain), std::string::npos) << plain;
+    EXPECT_TRUE(messages.shown.empty());
+}
+
+TEST_F(StoreFileTest, SameStoreIdUpdatesInPlaceAndRemovalKeepsTheOrder) {
+    ASSERT_EQ(file.SaveStore("A", "acc-a", "pa", "1", "c=1"), kStoreOk);
+    ASSERT_EQ(file.SaveStore("B", "acc-b", "pb", "2", "c=2"), kStoreOk);
+    ASSERT_EQ(file.SaveStore("C", "acc-c", "pc", "3", "c=3"), kStoreOk);
+    ASSERT_EQ(file.SaveStore("B2", "other-account", "pb2", "2", "c=22"), kStoreOk);
+    std::vector<StoreRecord> records;
+    ASSERT_EQ(file.ReadAll(records), kStoreOk);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1].username, "B2");
+    EXPECT_EQ(records[1].shopname, "other-account");
+    EXPECT_EQ(records[1].shoppass, "pb2");
+    EXPECT_EQ(records[1].cookie, "c=22");
+    EXPECT_EQ(records[1].uid, "");
+    EXPECT_EQ(records[1].selected, "");
+
+    EXPECT_EQ(file.RemoveStore("2"), kStoreOk);
+    EXPECT_EQ(Ids(file), (std::vector<std::string>{"1", "3"}));
+    EXPECT_EQ(file.RemoveStore("2"), kStoreNotFound);
+    EXPECT_EQ(file.SaveStore("D", "acc-d", "pd", "4", ""), kStoreOk);
+    EXPECT_EQ(Ids(file), (std::vector<std::string>{"1", "3", "4"}));
+    EXPECT_EQ(file.UpdateCookie("3", "fresh=1"), kStoreOk);
+    EXPECT_EQ(file.UpdateCookie("9", "x=1"), kStoreNotFound);
+    file.ReadAll(records);
+    EXPECT_EQ(records[1].cookie, "fresh=1");
+}
+
+TEST_F(StoreFileTest, GbkTextsAndOddBytesSurvive) {
+    const std::string password = "p'\"\\;--" + G("密码") + std::string("\x80\xFF", 2);
+    ASSERT_EQ(file.SaveStore(G("店"), G("账号"), password, "x' OR '1'='1", "a=1"), kStoreOk);
+    std::vector<StoreRecord> records;
+    file.ReadAll(records);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].shoppass, password);
+    EXPECT_EQ(records[0].shopname, G("账号"));
+    EXPECT_EQ(file.RemoveStore("1"), kStoreNotFound);
+}
+
+TEST_F(StoreFileTest, AForeignOrDamagedFileIsReportedAndLeftAlone) {
+    std::filesystem::create_directories(dir / "shop");
+    const std::string foreign = "This is somebody's notes, not a store file.\n" + std::string(5000, 'x');
+    std::ofstream(file.path(), std::ios::binary) << foreign;
+    EXPECT_EQ(file.SaveStore("A", "a", "p", "1", ""), kStoreOpenFailed);
+    EXPECT_EQ(file.RemoveStore("1"), kStoreOpenFailed);
+    std::vector<StoreRecord> records;
+    EXPECT_EQ(file.ReadAll(records), kStoreOpenFailed);
+    EXPECT_EQ(Bytes(file.path()), foreign);
+    ASSERT_FALSE(messages.shown.empty());
+    EXPECT_EQ(messages.shown.back(), "用户数据保存失败");
+}
+
+TEST_F(StoreFileTest, AFileUnderAnotherKeyIsNotOpened) {
+    ASSERT_EQ(file.SaveStore("A", "a", "p", "1", ""), kStoreOk);
+    std::string bytes = Bytes(file.path());
+    // Damage the first page (the key check reads it): the file no longer opens under the store key.
+    for (std::size_t i = 16; i < 64; ++i)
+        bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+    std::ofstream(file.path(), std::ios::binary | std::ios::trunc) << bytes;
+    EXPECT_EQ(file.SaveStore("B", "b", "p", "2", ""), kStoreOpenFailed);
+    EXPECT_EQ(Bytes(file.path()), bytes);
+}
+
+TEST_F(StoreFileTest, AnUncreatableFileIsReported) {
+    std::ofstream(dir / "shop") << "a file where the folder should be";
+    EXPECT_EQ(file.SaveStore("A", "a", "p", "1", ""), kStoreCreateFailed);
+    ASSERT_FALSE(messages.shown.empty());
+    EXPECT_EQ(messages.shown.back(), "用户文件创建失败");
+}
+
+#ifdef STORE_WRITER_PATH
+// A writer process saves and removes stores and reports each committed step; it is killed at random moments,
+// again and again. Every committed step must be in the file afterwards, and the file must open.
+TEST_F(StoreFileTest, KillingAWriterMidWriteLosesNothingCommitted) {
+    std::set<std::string> present;
+    unsigned seed = 7;
+    int next = 0;
+    for (int round = 0; round < 10; ++round) {
+        int pipeFds[2];
+        ASSERT_EQ(pipe(pipeFds), 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            dup2(pipeFds[1], STDOUT_FILENO);
+            close(pipeFds[0]);
+            const std::string start = std::to_string(next);
+            execl(STORE_WRITER_PATH, STORE_WRITER_PATH, dir.path().c_str(), start.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(pipeFds[1]);
+        seed = seed * 1103515245u + 12345u;
+        usleep(100000 + (seed >> 8) % 400000);  // each write takes tens of milliseconds (key derivation)
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        std::string out;
+        char buffer[4096];
+        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            out.append(buffer, static_cast<std::size_t>(n));
+        close(pipeFds[0]);
+        std::istringstream lines(out);
+        std::string verb, id;
+        int lastSaved = -1;
+        while (lines >> verb >> id) {
+            if (verb == "saved")
+                present.insert(id), lastSaved = std::stoi(id), next = std::max(next, lastSaved + 1);
+            if (verb == "removed") present.erase(id);
+        }
+        // The step after the last report may have committed unreported: after saving i (i % 3 == 2) the
+        // writer removes i - 2.
+        if (lastSaved >= 2 && lastSaved % 3 == 2) present.erase(std::to_string(lastSaved - 2));
+        std::vector<StoreRecord> records;
+        ASSERT_EQ(file.ReadAll(records), kStoreOk) << "round " << round;
+        std::set<std::string> onDisk;
+        for (const auto& r : records)
+            onDisk.insert(r.shopid);
+        for (const auto& kept : present)
+            EXPECT_TRUE(onDisk.count(kept)) << "committed store " << kept << " lost";
+        present = onDisk;  // an uncommitted-looking last step may have committed just before the kill
+    }
+    EXPECT_GT(next, 5);
+}
+#endif
+
+}  // namespace
+}  // namespace tandrel

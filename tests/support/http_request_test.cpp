@@ -1,0 +1,171 @@
+#include "support/http_request.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "sim/marketplace_sim.h"
+#include "support/json_document.h"
+
+namespace tandrel {
+namespace {
+
+using sim::MarketplaceSim;
+
+constexpr const char* kDefaultUserAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
+
+std::vector<std::string> Names(const sim::RecordedRequest& r) {
+    std::vector<std::string> names;
+    for (const auto& [name, value] : r.headers)
+        names.push_back(name);
+    return names;
+}
+
+TEST(HeaderBlock, CompletesOnlyWhatIsMissingInTheFixedOrder) {
+    EXPECT_EQ(CompleteHeaderBlock("", "http://h/x"),
+              "Accept: */*\r\nReferer: http://h/x\r\nAccept-Language: zh-cn\r\nUser-Agent: "
+              "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)\r\nContent-Type: "
+              "application/x-www-form-urlencoded");
+    const std::string own =
+        "Accept: application/json, text/javascript, */*; q=0.01\r\nContent-Type: application/json; "
+        "charset=UTF-8";
+    EXPECT_EQ(CompleteHeaderBlock(own, "u"),
+              own + "\r\nReferer: u\r\nAccept-Language: zh-cn\r\nUser-Agent: " + kDefaultUserAgent);
+    // The search is case-sensitive: "accept:" does not count.
+    EXPECT_EQ(CompleteHeaderBlock("accept: x", "u").substr(0, 22), "accept: x\r\nAccept: */*");
+}
+
+TEST(HeaderBlock, CollectsTheFirstPairOfEverySetCookieLine) {
+    EXPECT_EQ(CollectSetCookies("Content-Type: a\r\nSet-Cookie: a=1; Path=/\r\nSet-Cookie: b=2"), "a=1; b=2");
+    EXPECT_EQ(CollectSetCookies("Set-Cookie: c=3"), "c=3");
+    EXPECT_EQ(CollectSetCookies("X: y"), "");
+    EXPECT_EQ(CollectSetCookies(""), "");
+}
+
+class HttpRequestTest : public ::testing::Test {
+  protected:
+    sim::RecordedRequest Last() {
+        const auto all = sim_.Requests();
+        EXPECT_FALSE(all.empty());
+        return all.empty() ? sim::RecordedRequest{} : all.back();
+    }
+    MarketplaceSim sim_;
+};
+
+TEST_F(HttpRequestTest, SendsTheDefaultHeadersAndTheCookieAndNothingElse) {
+    const std::string url = sim_.baseUrl() + "/nothing-here";
+    std::string cookie = "x=1;y=2", block, headers;
+    int status = -1;
+    const auto body = HttpRequest({.url = url,
+                                   .cookie = &cookie,
+                                   .headerBlock = &block,
+                                   .returnedHeaders = &headers,
+                                   .status = &status});
+    EXPECT_EQ(status, 404);
+    EXPECT_FALSE(body.empty());     // an error status is not a failure: its body comes back
+    EXPECT_EQ(cookie, "x=1; y=2");  // normalised even though the reply set no cookie
+    EXPECT_EQ(block, CompleteHeaderBlock("", url));
+    const auto r = Last();
+    EXPECT_EQ(r.method, "GET");
+    EXPECT_EQ(Names(r), (std::vector<std::string>{"Host", "Cookie", "Accept", "Referer", "Accept-Language",
+                                                  "User-Agent", "Content-Type"}));
+    EXPECT_EQ(r.Header("Cookie"), "x=1;y=2");
+    EXPECT_EQ(r.Header("Referer"), url);
+    EXPECT_EQ(r.Header("User-Agent"), kDefaultUserAgent);
+}
+
+TEST_F(HttpRequestTest, SendsTheCallersLinesInOrderWithTheRealBodyLength) {
+    std::string block =
+        "Host: example.test\r\nAccept: application/json\r\nContent-Length: 55\r\nX-Empty: \r\n";
+    const std::string body(2 << 20, 'b');  // large enough that a client would ask for "100 Continue"
+    std::string bytes("a\0b", 3);
+    HttpRequest({.url = sim_.baseUrl() + "/echo",
+                 .method = kHttpPost,
+                 .bodyText = "text loses",
+                 .headerBlock = &block,
+                 .bodyBytes = bytes});
+    auto r = Last();
+    EXPECT_EQ(r.method, "POST");
+    EXPECT_EQ(r.body, bytes);  // body bytes win over the body text, NUL bytes included
+    EXPECT_EQ(r.Header("Content-Length"), "3");
+    EXPECT_EQ(r.Header("Host"), "example.test");
+    EXPECT_EQ(Names(r), (std::vector<std::string>{"Host", "Accept", "X-Empty", "Referer", "Accept-Language",
+                                                  "User-Agent", "Content-Type", "Content-Length"}));
+    HttpRequest({.url = sim_.baseUrl() + "/echo", .method = kHttpPut, .bodyText = body});
+    r = Last();
+    EXPECT_EQ(r.method, "PUT");
+    EXPECT_EQ(r.body.size(), body.size());
+    EXPECT_EQ(r.Header("Expect"), "");
+    for (int method : {5, -1}) {
+        HttpRequest({.url = sim_.baseUrl() + "/echo", .method = method});
+        EXPECT_EQ(Last().method, "GET") << method;
+    }
+}
+
+TEST_F(HttpRequestTest, LoginCookiesAreNormalisedAndMerged) {
+    sim_.AddStore({.account = "shop", .password = "pw", .mallId = "77", .mallName = "M", .mobile = "138"});
+    std::string cookie = "old=1; SESSION_TOKEN=stale", returned, headers;
+    HttpRequest({.url = sim_.baseUrl() + "/chats/auth",
+                 .method = kHttpPost,
+                 .cookie = &cookie,
+                 .returnedCookies = &returned,
+                 .returnedHeaders = &headers,
+                 .bodyBytes = R"({"username":"shop","password":"pw"})"});
+    EXPECT_EQ(headers.find("set-cookie"), std::string::npos);  // every spelling rewritten
+    EXPECT_NE(headers.find("Set-Cookie"), std::string::npos);
+    EXPECT_EQ(returned.find(' '), std::string::npos);
+    EXPECT_EQ(returned.find("Path"), std::string::npos);
+    EXPECT_EQ(std::count(returned.begin(), returned.end(), ';'), 1) << returned;
+    EXPECT_NE(cookie.find("old=1"), std::string::npos);
+    EXPECT_EQ(cookie.find("stale"), std::string::npos) << cookie;
+}
+
+TEST_F(HttpRequestTest, FailuresGiveEmptyResultsAndANormalisedCookie) {
+    std::string cookie = "a=1;a=2; sid=deleted", returned = "junk", headers = "junk";
+    int status = -1;
+    const auto body = HttpRequest({.url = MarketplaceSim::RefusedBaseUrl() + "/x",
+                                   .cookie = &cookie,
+                                   .returnedCookies = &returned,
+                                   .returnedHeaders = &headers,
+                                   .status = &status});
+    EXPECT_TRUE(body.empty());
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(returned, "");
+    EXPECT_EQ(headers, "");
+    EXPECT_EQ(cookie, "a=1");
+    EXPECT_TRUE(HttpRequest({.url = "not a url"}).empty());
+    EXPECT_TRUE(HttpRequest({.url = "file:///etc/passwd"}).empty());
+}
+
+TEST_F(HttpRequestTest, AStalledReplyEndsAtTheTimeout) {
+    sim_.SetStallSeconds(20);
+    sim_.SetFault("/slow", sim::Fault::Stall);
+    const auto start = std::chrono::steady_clock::now();
+    int status = -1;
+    const auto body = HttpRequest({.url = sim_.baseUrl() + "/slow", .status = &status, .timeoutSeconds = 1});
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_TRUE(body.empty());
+    EXPECT_EQ(status, 0);
+    EXPECT_LT(seconds, 6.0);
+}
+
+TEST_F(HttpRequestTest, AHugeReplyIsRefused) {
+    sim_.SetHugeBodyBytes(kMaxReplyBytes + (1 << 20));
+    sim_.SetFault("/huge", sim::Fault::HugeBody);
+    int status = -1;
+    EXPECT_TRUE(HttpRequest({.url = sim_.baseUrl() + "/huge", .status = &status}).empty());
+    EXPECT_EQ(status, 0);
+}
+
+TEST_F(HttpRequestTest, ALentClientServesSeveralRequests) {
+    HttpClient client;
+    for (int i = 0; i < 3; ++i) {
+        int status = 0;
+        HttpRequest({.url = sim_.baseUrl() + "/echo", .status = &status, .client = &client});
+        EXPECT_EQ(status, 404);
+    }
+    EXPECT_EQ(sim_.Requests().size(), 3u);
+}
+
+}  // namespace
+}  // namespace tandrel
