@@ -197,6 +197,21 @@ TEST_F(MerchantLoginTest, SessionCheckTakesEveryPath) {
     EXPECT_FALSE(CheckStoreSession(session_, "", "", &fresh));
 }
 
+TEST_F(MerchantLoginTest, SessionCheckTreatsBrokenRepliesAsADeadSession) {
+    session_.currentCookie() = sim_.IssueSession("1001");
+    for (auto fault :
+         {Fault::HtmlErrorPage, Fault::Status500, Fault::BinaryBytes, Fault::CloseWithoutReply}) {
+        sim_.SetFault("/mall", fault);
+        sim_.SetFault("/userinfo", fault);
+        sim_.SetFault("/chats/auth", fault);
+        std::string fresh = "x";
+        EXPECT_FALSE(CheckStoreSession(session_, "shop_01 a", "p\\w\"x", &fresh)) << static_cast<int>(fault);
+        EXPECT_EQ(fresh, "");
+        sim_.ClearFaults();
+    }
+    EXPECT_TRUE(CheckStoreSession(session_, "shop_01 a", "p\\w\"x"));
+}
+
 TEST_F(MerchantLoginTest, SessionCheckTriesUserinfoWhenMallLacksTheId) {
     sim_.AddStore({.account = "u",
                    .password = "p",
