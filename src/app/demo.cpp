@@ -39,7 +39,23 @@ DemoMarket::DemoMarket() : sim_(std::make_unique<sim::MarketplaceSim>()), random
         Step();
 }
 
-DemoMarket::~DemoMarket() = default;
+DemoMarket::~DemoMarket() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (stepper_.joinable()) stepper_.join();
+}
+
+void DemoMarket::StartStepping(std::chrono::milliseconds period) {
+    if (stepper_.joinable()) return;
+    stepper_ = std::thread([this, period] {
+        std::unique_lock lock(mutex_);
+        while (!wake_.wait_for(lock, period, [this] { return stopping_; }))
+            Step();
+    });
+}
 
 Endpoints DemoMarket::endpoints() const {
     return Endpoints::AllAt(sim_->baseUrl());

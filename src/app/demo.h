@@ -2,11 +2,15 @@
 // "tandrel --demo": a simulated marketplace inside the process, with a few stores that keep getting new open
 // groups (and some groups that fill), so a newcomer sees the program do its job without any account.
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <iosfwd>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/endpoints.h"
@@ -29,12 +33,18 @@ class DemoMarket {
     bool SeedStores(const std::filesystem::path& dataDir, std::ostream& err);
     // Opens one new group in a random store and now and then lets an open one fill.
     void Step();
+    // Steps on a thread of its own every period until destruction (the simulator is thread-safe).
+    void StartStepping(std::chrono::milliseconds period);
 
   private:
     struct OpenGroup {
         std::string mallId, orderSn;
     };
     std::unique_ptr<sim::MarketplaceSim> sim_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    std::thread stepper_;
     std::mt19937 random_;
     int nextOrder_ = 1;
     std::vector<OpenGroup> open_;
