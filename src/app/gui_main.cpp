@@ -1,0 +1,34 @@
+#include "app/gui_main.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QIcon>
+
+#include "app/main_window.h"
+#include "assets/assets.h"
+#include "stores/store_file.h"
+
+namespace tandrel {
+
+bool ApplySkin(QApplication& app) {
+    InitAssets();
+    app.setWindowIcon(QIcon(QStringLiteral(":/icons/tandrel.png")));
+    QFile sheet(QStringLiteral(":/skin/tandrel.qss"));
+    if (!sheet.open(QIODevice::ReadOnly)) return false;
+    const QString text = QString::fromUtf8(sheet.readAll());
+    if (text.isEmpty()) return false;
+    app.setStyleSheet(text);
+    return true;
+}
+
+int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const Endpoints& endpoints) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tandrel"));
+    ApplySkin(app);
+    EnsureWorkDirs(dataDir);
+    MainWindow window(dataDir, endpoints);
+    window.show();
+    return QApplication::exec();
+}
+
+}  // namespace tandrel

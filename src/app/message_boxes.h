@@ -1,0 +1,38 @@
+#pragma once
+// The program's message boxes, all titled "提示". A test can answer them in advance, or have every box
+// answered by its default button, so that a window test never waits on a dialog; such boxes are recorded
+// instead of shown.
+
+#include <QMessageBox>
+#include <QString>
+#include <vector>
+
+namespace tandrel {
+
+class MessageBoxes {
+  public:
+    struct Shown {
+        QMessageBox::Icon icon;
+        QString text;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::StandardButton answer;
+    };
+
+    static QString Title();
+
+    // A modal box owned by parent; returns the button chosen. defaultButton NoButton: the first of buttons.
+    static QMessageBox::StandardButton Show(
+        QWidget* parent, QMessageBox::Icon icon, const QString& text,
+        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+    // Tests. The next box is not shown and answers this (answers queue up, first in first out).
+    static void SetNextAnswer(QMessageBox::StandardButton answer);
+    // With unattended on, a box without a queued answer is not shown either and answers its default button.
+    static void SetUnattended(bool on);
+    // The boxes that were answered without being shown, oldest first.
+    static const std::vector<Shown>& Recorded();
+    static void ClearRecorded();
+};
+
+}  // namespace tandrel

@@ -1,0 +1,577 @@
+#include "app/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QContextMenuEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTimer>
+#include <fstream>
+#include <mutex>
+
+#include "../common/temp_dir.h"
+#include "app/gui_main.h"
+#include "app/message_boxes.h"
+#include "assets/assets.h"
+#include "sim/marketplace_sim.h"
+#include "stores/store_list.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+class FakePlayer : public SoundPlayer {
+  public:
+    void Play(int which) override {
+        std::lock_guard lock(mutex_);
+        plays_.push_back(which);
+    }
+    std::vector<int> Plays() {
+        std::lock_guard lock(mutex_);
+        return plays_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<int> plays_;
+};
+
+QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        MessageBoxes::ClearRecorded();
+        EnsureWorkDirs(dir_.path());
+    }
+    void TearDown() override { MessageBoxes::ClearRecorded(); }
+
+    // Timers that stay quiet during a test unless a test shortens them; nothing reaches a real service.
+    MainWindowOptions Options() {
+        MainWindowOptions options;
+        options.minuteInterval = 1h;
+        options.initInterval = 1h;
+        options.noticeInterval = 1h;
+        options.alertRepeatPause = 1ms;
+        options.soundPlayer = &player_;
+        options.openUrl = [this](const QUrl& url) { openedUrls_.push_back(url); };
+        return options;
+    }
+    MainWindow& Open(MainWindowOptions options) {
+        window_ = std::make_unique<MainWindow>(dir_.path(), endpoints_, std::move(options));
+        return *window_;
+    }
+    MainWindow& Open() { return Open(Options()); }
+
+    template <typename Widget = QWidget>
+    Widget* Control(const char* name) {
+        auto* widget = window_->findChild<Widget*>(Q(name));
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    void Type(const char* editName, const char* text) {
+        auto* edit = Control<QLineEdit>(editName);
+        edit->selectAll();
+        QTest::keyClicks(edit, Q(text));
+    }
+    std::string Stored(const char* key) const {
+        return GbkToUtf8(ProfileFile(dir_ / "Config.ini").Read(SettingsFile::Section(), Utf8ToGbk(key)));
+    }
+    void WriteConfig(const char* utf8Lines) {
+        std::ofstream(dir_ / "Config.ini", std::ios::binary) << Utf8ToGbk(utf8Lines);
+    }
+    std::vector<QString> RecordedTexts() const {
+        std::vector<QString> texts;
+        for (const auto& shown : MessageBoxes::Recorded())
+            texts.push_back(shown.text);
+        return texts;
+    }
+
+    testing::TempDir dir_;
+    Endpoints endpoints_ = Endpoints::AllAt(sim::MarketplaceSim::RefusedBaseUrl());
+    FakePlayer player_;
+    std::vector<QUrl> openedUrls_;
+    std::unique_ptr<MainWindow> window_;
+};
+
+// --- The window and its controls ---------------------------------------------------------------------------
+
+TEST_F(MainWindowTest, EveryControlHasItsKindCaptionAndPlace) {
+    std::string error;
+    endpoints_ = Endpoints::With("", "", "", "", "", &error);
+    MainWindow& window = Open();
+    EXPECT_EQ(window.windowTitle(), Q("TandrelV1.3.1  软件官网：Vorlix http://www.vendor.example"));
+
+    struct Expected {
+        const char* name;
+        const char* kind;
+        const char* caption;  // null: not checked
+        QRect geometry;
+    };
+    // clang-format off
+    const Expected controls[] = {
+        {"超级列表框_订单数据1", "QTableView", nullptr, {1, 1, 555, 551}},
+        {"超级列表框_店铺列表", "QTableView", nullptr, {558, 1, 566, 363}},
+        {"图片框2", "QLabel", "", {558, 371, 135, 135}},
+        {"标签2", "QLabel", "提示：如果店铺掉线了，可在列表中双击这个店铺重新登录！   【简单好用】", {702, 371, 422, 16}},
+        {"选择框_提示音", "QCheckBox", "有开团的提示音响           次", {702, 398, 235, 16}},
+        {"编辑框_提示音_次数", "QLineEdit", "3", {830, 393, 42, 24}},
+        {"标签1", "QLabel", "可同时监测所有店铺，每个店仅需1秒！", {911, 398, 205, 16}},
+        {"按钮_新团声音", "QPushButton", "声音一", {888, 421, 50, 24}},
+        {"按钮_老团声音", "QPushButton", "声音二", {959, 421, 50, 24}},
+        {"选择框_新团老团使用不同的提示音", "QCheckBox", "新团老团使用不同的提示音", {702, 426, 186, 16}},
+        {"选择框_新团老团使用不同的提示音_声音对换", "QCheckBox", "声音对换", {1029, 426, 84, 16}},
+        {"选择框_剩余时间", "QCheckBox", "只提示剩余时间<            小时的团", {702, 457, 267, 16}},
+        {"编辑框_剩余时间值", "QLineEdit", "3", {830, 454, 42, 24}},
+        {"标签12", "QLabel", "监测间隔           毫秒", {971, 457, 149, 16}},
+        {"编辑框_监测间隔", "QLineEdit", "100", {1034, 453, 42, 25}},
+        {"选择框_定时重扫", "QCheckBox", "定时重扫，每隔             分钟自动重新扫一遍(老团将全部重扫)", {702, 489, 417, 16}},
+        {"编辑框_定时重扫_时间值", "QLineEdit", "60", {830, 483, 42, 24}},
+        {"按钮_开始监测", "QPushButton", "开始监测", {592, 516, 68, 32}},
+        {"按钮_停止监测", "QPushButton", "停止监测", {699, 516, 68, 32}},
+        {"按钮_使用教程", "QPushButton", "使用教程", {809, 516, 68, 32}},
+        {"按钮_添加店铺", "QPushButton", "添加店铺", {920, 516, 68, 32}},
+        {"按钮_移出店铺", "QPushButton", "移出店铺", {1028, 516, 68, 32}},
+        {"编辑框_显示", "QPlainTextEdit", "", {0, 555, 1126, 76}},
+        {"画板_通知", "QFrame", nullptr, {267, 99, 591, 457}},
+        {"编辑框2", "QPlainTextEdit", nullptr, {0, 3, 585, 396}},
+        {"按钮_关闭通知", "QPushButton", "关闭提示", {232, 404, 120, 40}},
+    };
+    // clang-format on
+    for (const auto& expected : controls) {
+        SCOPED_TRACE(expected.name);
+        auto* widget = Control(expected.name);
+        ASSERT_NE(widget, nullptr);
+        EXPECT_TRUE(widget->inherits(expected.kind)) << widget->metaObject()->className();
+        EXPECT_EQ(widget->geometry(), expected.geometry);
+        if (!expected.caption) continue;
+        QString caption;
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            caption = button->text();
+        else if (auto* label = qobject_cast<QLabel*>(widget))
+            caption = label->text();
+        else if (auto* edit = qobject_cast<QLineEdit*>(widget))
+            caption = edit->text();
+        else if (auto* text = qobject_cast<QPlainTextEdit*>(widget))
+            caption = text->toPlainText();
+        EXPECT_EQ(caption, Q(expected.caption));
+    }
+    // The panel's controls sit inside the panel, the others in the client area, which the panel covers.
+    auto* panel = Control("画板_通知");
+    EXPECT_EQ(Control("编辑框2")->parentWidget(), panel);
+    EXPECT_EQ(Control("按钮_关闭通知")->parentWidget(), panel);
+    EXPECT_EQ(Control("按钮_开始监测")->parentWidget(), window.centralWidget());
+    EXPECT_EQ(window.centralWidget()->children().last(), panel);
+    EXPECT_EQ(window.centralWidget()->geometry(), QRect(0, 0, 1126, 631));
+    EXPECT_EQ(window.minimumSize(), QSize(1126, 655));
+    EXPECT_EQ(window.maximumSize(), QSize(1126, 655));
+
+    EXPECT_FALSE(Control("按钮_添加店铺")->isEnabled());
+    EXPECT_FALSE(Control("按钮_添加店铺")->toolTip().isEmpty());
+    EXPECT_TRUE(Control<QPlainTextEdit>("编辑框_显示")->isReadOnly());
+
+    auto* bar = Control<QStatusBar>("状态条1");
+    ASSERT_EQ(window.statusBar(), bar);
+    const auto parts = bar->findChildren<QLabel*>();
+    ASSERT_EQ(parts.size(), 2);
+    EXPECT_EQ(parts[0]->width(), 320);
+    EXPECT_EQ(parts[1]->width(), 800);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    const auto right = [&](QWidget* part) { return part->mapTo(&window, QPoint(part->width() - 1, 0)).x(); };
+    EXPECT_LT(right(parts[1]), window.width()) << "the second part is cut off";
+    EXPECT_GT(parts[1]->mapTo(&window, QPoint()).x(), right(parts[0]));
+    window.SetStatusText(1, Q("客服"));
+    EXPECT_EQ(parts[1]->text(), Q("客服"));
+
+    const MainWindowOptions defaults;
+    EXPECT_EQ(defaults.minuteInterval, 60000ms);
+    EXPECT_EQ(defaults.initInterval, 1ms);
+    EXPECT_EQ(defaults.noticeInterval, 3000ms);
+    for (const char* timer : {"时钟_计时", "时钟_初始化", "时钟_显示通知"})
+        EXPECT_TRUE(Control<QTimer>(timer)) << timer;
+
+    auto* menu = Control<QMenu>("监测菜单");
+    ASSERT_NE(menu, nullptr);
+    QStringList items;
+    for (auto* action : menu->actions())
+        items << action->text();
+    EXPECT_EQ(items, QStringList({Q("打开商品"), Q("复制商品ID"), Q("导出全部商品ID"), Q("导出选中商品ID")}));
+    EXPECT_EQ(window.menuWidget(), nullptr);
+}
+
+TEST_F(MainWindowTest, ListsShowTheModelsWithHiddenColumnsAtWidthZeroThatCannotBeDraggedOpen) {
+    Open();
+    const std::pair<const char*, QAbstractItemModel*> lists[] = {{"超级列表框_订单数据1", &window_->orders()},
+                                                                 {"超级列表框_店铺列表", &window_->stores()}};
+    for (const auto& [name, model] : lists) {
+        SCOPED_TRACE(name);
+        auto* view = Control<QTableView>(name);
+        ASSERT_EQ(view->model(), model);
+        const auto width =
+            model == &window_->orders() ? &OrderTableModel::ColumnWidth : &StoreTableModel::ColumnWidth;
+        for (int column = 0; column < 7; ++column) {
+            EXPECT_EQ(view->columnWidth(column), width(column));
+            EXPECT_EQ(view->horizontalHeader()->sectionResizeMode(column) == QHeaderView::Fixed,
+                      width(column) == 0);
+        }
+        EXPECT_EQ(view->selectionBehavior(), QAbstractItemView::SelectRows);
+        EXPECT_EQ(view->editTriggers(), QAbstractItemView::NoEditTriggers);
+    }
+}
+
+TEST_F(MainWindowTest, UpdatePanelShowsTheReleaseNotesUntilClosedForGood) {
+    Open();
+    const QStringList lines = Control<QPlainTextEdit>("编辑框2")->toPlainText().split(u'\n');
+    ASSERT_EQ(lines.size(), 27);
+    EXPECT_EQ(lines[0], Q("更新日志："));
+    EXPECT_EQ(lines[2], Q("V1.3.0 更新时间：2018.6.1"));
+    EXPECT_EQ(lines[14], Q("【Vorlix】祝大家元旦快乐！新年全都发大财~"));
+    EXPECT_EQ(lines[26], Q("点击店铺名、商品ID、开团账号、开团订单号、剩余时间都可以自动排序！"));
+    for (int empty : {1, 6, 10, 15, 19, 23})
+        EXPECT_TRUE(lines[empty].isEmpty()) << empty;
+    EXPECT_TRUE(Control<QPlainTextEdit>("编辑框2")->isReadOnly());
+
+    auto* panel = Control("画板_通知");
+    EXPECT_FALSE(panel->isHidden());
+    Control<QPushButton>("按钮_关闭通知")->click();
+    EXPECT_TRUE(panel->isHidden());
+    EXPECT_EQ(Stored("提示_主界面"), "3");
+
+    Open();
+    EXPECT_TRUE(Control("画板_通知")->isHidden());
+}
+
+// --- Settings through the real controls and the real Config.ini -------------------------------------------
+
+TEST_F(MainWindowTest, WithoutConfigFileTheDefaultsShowAndNothingIsWritten) {
+    MainWindow& window = Open();
+    EXPECT_EQ(Control<QLineEdit>("编辑框_监测间隔")->text(), Q("100"));
+    EXPECT_EQ(Control<QLineEdit>("编辑框_定时重扫_时间值")->text(), Q("60"));
+    EXPECT_EQ(Control<QLineEdit>("编辑框_剩余时间值")->text(), Q("3"));
+    EXPECT_EQ(Control<QLineEdit>("编辑框_提示音_次数")->text(), Q("3"));
+    for (auto* box : window.findChildren<QCheckBox*>())
+        EXPECT_FALSE(box->isChecked()) << box->objectName().toStdString();
+    EXPECT_EQ(window.findChildren<QCheckBox*>().size(), 5);
+    EXPECT_FALSE(Control("画板_通知")->isHidden());
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "Config.ini"));
+}
+
+TEST_F(MainWindowTest, EveryCheckBoxSavesItsOwnFlag) {
+    MainWindow& window = Open();
+    const std::pair<const char*, const char*> boxes[] = {
+        {"选择框_提示音", "设置_提示音"},
+        {"选择框_定时重扫", "设置_定时重扫"},
+        {"选择框_新团老团使用不同的提示音", "设置_新团老团使用不同的提示音"},
+        {"选择框_剩余时间", "设置_剩余时间"},
+        {"选择框_新团老团使用不同的提示音_声音对换", "设置_新团老团使用不同的提示音_声音对换"},
+    };
+    for (const auto& [name, key] : boxes) {
+        SCOPED_TRACE(name);
+        auto* box = Control<QCheckBox>(name);
+        box->click();
+        EXPECT_EQ(Stored(key), "1");
+        EXPECT_TRUE(box->isChecked());
+    }
+    const Settings& on = window.settingsFile().settings();
+    EXPECT_TRUE(on.alertSoundEnabled && on.rescanEnabled && on.distinctSounds && on.remainingFilterEnabled &&
+                on.swapSounds);
+    Control<QCheckBox>("选择框_新团老团使用不同的提示音_声音对换")->click();
+    EXPECT_EQ(Stored("设置_新团老团使用不同的提示音_声音对换"), "0");
+    EXPECT_FALSE(window.settingsFile().settings().swapSounds);
+    EXPECT_EQ(Stored("设置_提示音"), "1");
+}
+
+TEST_F(MainWindowTest, NumberBoxesStoreWhatIsTypedTrimmedAndShowDefaultsOnlyAfterAReload) {
+    MainWindow& window = Open();
+    Type("编辑框_监测间隔", "0");
+    EXPECT_EQ(Stored("设置_监测间隔"), "0");
+    EXPECT_EQ(Control<QLineEdit>("编辑框_监测间隔")->text(), Q("0"));
+    EXPECT_EQ(window.settingsFile().settings().monitorIntervalMs, 100);
+    Control<QCheckBox>("选择框_定时重扫")->click();
+    EXPECT_EQ(Control<QLineEdit>("编辑框_监测间隔")->text(), Q("100"));
+    EXPECT_EQ(Stored("设置_监测间隔"), "0");
+
+    Type("编辑框_剩余时间值", "  25  ");
+    Type("编辑框_定时重扫_时间值", "7");
+    Type("编辑框_提示音_次数", "5");
+    EXPECT_EQ(Stored("设置_剩余时间值"), "25");
+    EXPECT_EQ(Stored("设置_定时重扫_时间值"), "7");
+    EXPECT_EQ(Stored("设置_提示音_次数"), "5");
+    const Settings& s = window.settingsFile().settings();
+    EXPECT_EQ(std::tuple(s.remainingHours, s.rescanMinutes, s.alertRepeatCount), std::tuple(25, 7, 5));
+}
+
+TEST_F(MainWindowTest, StoredValuesDriveTheControlsAtOpening) {
+    WriteConfig(
+        "[设置]\r\n设置_提示音=-1\r\n提示_主界面=3\r\n设置_定时重扫_时间值=abc\r\n设置_剩余时间值=4\r\n");
+    Open();
+    EXPECT_TRUE(Control<QCheckBox>("选择框_提示音")->isChecked());
+    EXPECT_FALSE(Control<QCheckBox>("选择框_剩余时间")->isChecked());
+    EXPECT_TRUE(Control("画板_通知")->isHidden());
+    EXPECT_EQ(Control<QLineEdit>("编辑框_定时重扫_时间值")->text(), Q("60"));
+    EXPECT_EQ(Control<QLineEdit>("编辑框_剩余时间值")->text(), Q("4"));
+
+    WriteConfig("[设置]\r\n提示_主界面=4\r\n");
+    Open();
+    EXPECT_FALSE(Control("画板_通知")->isHidden());
+}
+
+// --- Timers ---------------------------------------------------------------------------------------------
+
+TEST_F(MainWindowTest, InitialisationAndNoticeTimersActExactlyOnce) {
+    auto options = Options();
+    options.initInterval = 1ms;
+    options.noticeInterval = 5ms;
+    MainWindow& window = Open(options);
+    QSignalSpy loaded(&window, &MainWindow::storeListLoaded);
+    QSignalSpy notice(&window, &MainWindow::noticeDue);
+    QTest::qWait(300);
+    ASSERT_EQ(loaded.count(), 1);
+    EXPECT_EQ(loaded.first().first().toInt(), kStoreOk);
+    EXPECT_EQ(notice.count(), 1);
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "shop" / "users.dat"));
+}
+
+TEST_F(MainWindowTest, MinuteCounterStartsAtZeroAndCountsWithoutMonitoring) {
+    auto options = Options();
+    options.minuteInterval = 40ms;
+    MainWindow& window = Open(options);
+    EXPECT_EQ(window.cycle().rescanMinuteCounter(), 0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.cycle().rescanMinuteCounter() >= 1; }, 5000));
+    EXPECT_FALSE(window.cycle().running());
+}
+
+// --- Store list and its buttons -------------------------------------------------------------------------
+
+TEST_F(MainWindowTest, WithoutAStoreDoubleClickAndRemoveWantASelectionAndStartSaysSo) {
+    MainWindow& window = Open();
+    QSignalSpy login(&window, &MainWindow::loginWindowRequested);
+    QTest::mouseDClick(Control<QTableView>("超级列表框_店铺列表")->viewport(), Qt::LeftButton, {},
+                       QPoint(100, 200));
+    ASSERT_EQ(RecordedTexts(), (std::vector<QString>{Q("请选择店铺")}));
+    EXPECT_EQ(MessageBoxes::Recorded()[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(login.count(), 0);
+
+    MessageBoxes::ClearRecorded();
+    MessageBoxes::SetNextAnswer(QMessageBox::Cancel);
+    Control<QPushButton>("按钮_移出店铺")->click();
+    ASSERT_EQ(MessageBoxes::Recorded().size(), 1u);
+    const auto& confirmation = MessageBoxes::Recorded()[0];
+    EXPECT_EQ(confirmation.text, Q("您正在移出店铺，确定要移出吗？"));
+    EXPECT_EQ(confirmation.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    EXPECT_EQ(confirmation.icon, QMessageBox::Warning);
+
+    MessageBoxes::ClearRecorded();
+    MessageBoxes::SetNextAnswer(QMessageBox::Ok);
+    Control<QPushButton>("按钮_移出店铺")->click();
+    EXPECT_EQ(RecordedTexts(), (std::vector<QString>{Q("您正在移出店铺，确定要移出吗？"), Q("请选择店铺")}));
+
+    MessageBoxes::ClearRecorded();
+    Control<QPushButton>("按钮_开始监测")->click();
+    EXPECT_EQ(RecordedTexts(), (std::vector<QString>{Q("无店铺，请添加店铺！")}));
+    EXPECT_TRUE(Control<QPushButton>("按钮_开始监测")->isEnabled());
+}
+
+class MainWindowSimTest : public MainWindowTest {
+  protected:
+    void SetUp() override {
+        MainWindowTest::SetUp();
+        sim_.AddStore({.account = "a1", .password = "p1", .mallId = "11", .mallName = "One", .mobile = "1"});
+        sim_.AddStore({.account = "a2", .password = "p2", .mallId = "22", .mallName = "Two", .mobile = "2"});
+        sim_.AddUser({.uid = "u1", .nickname = "小明"});
+        StoreFile file(dir_.path(), nullptr);
+        file.SaveStore(Utf8ToGbk("一号店"), "a1", "p1", "11", sim_.IssueSession("11"));
+        file.SaveStore(Utf8ToGbk("二号店"), "a2", "p2", "22", sim_.IssueSession("22"));
+        endpoints_ = Endpoints::AllAt(sim_.baseUrl());
+    }
+    MainWindow& OpenLoaded() {
+        auto options = Options();
+        options.initInterval = 1ms;
+        MainWindow& window = Open(options);
+        QSignalSpy loaded(&window, &MainWindow::storeListLoaded);
+        EXPECT_TRUE(loaded.wait(10000));
+        return window;
+    }
+    std::string LogText() { return Control<QPlainTextEdit>("编辑框_显示")->toPlainText().toStdString(); }
+
+    sim::MarketplaceSim sim_;
+};
+
+TEST_F(MainWindowSimTest, StoresLoadAtOpeningAndASelectedOneCanBeRemoved) {
+    MainWindow& window = OpenLoaded();
+    ASSERT_EQ(window.stores().rowCount(), 2);
+    EXPECT_EQ(window.stores().Cell(1, StoreTableModel::kState), StoreStateOnline());
+
+    auto* list = Control<QTableView>("超级列表框_店铺列表");
+    QSignalSpy login(&window, &MainWindow::loginWindowRequested);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualRect(window.stores().index(0, 1)).center());
+    EXPECT_EQ(window.stores().selectedStoreId(), "11");
+    EXPECT_EQ(window.stores().selectedAccount(), "a1");
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {},
+                       list->visualRect(window.stores().index(0, 1)).center());
+    ASSERT_EQ(login.count(), 1);
+    EXPECT_TRUE(login.first().first().toBool());
+    EXPECT_TRUE(MessageBoxes::Recorded().empty());
+
+    MessageBoxes::SetNextAnswer(QMessageBox::Ok);
+    Control<QPushButton>("按钮_移出店铺")->click();
+    ASSERT_EQ(window.stores().rowCount(), 1);
+    EXPECT_EQ(window.stores().Cell(0, StoreTableModel::kStoreId), "22");
+    EXPECT_EQ(window.stores().Cell(0, StoreTableModel::kNumber), "1");
+    std::vector<StoreRecord> records;
+    StoreFile(dir_.path(), nullptr).ReadAll(records);
+    ASSERT_EQ(records.size(), 1u);
+
+    // The removed store stays selected: a second removal finds no record.
+    MessageBoxes::ClearRecorded();
+    MessageBoxes::SetNextAnswer(QMessageBox::Ok);
+    Control<QPushButton>("按钮_移出店铺")->click();
+    EXPECT_EQ(RecordedTexts(),
+              (std::vector<QString>{Q("您正在移出店铺，确定要移出吗？"), Q("没有找到此店铺记录")}));
+}
+
+TEST_F(MainWindowSimTest, StartAndStopRunTheCycleWithTheWindowAsItsLogAndControls) {
+    sim_.SetOrders("11", {{.orderSn = "sn1",
+                           .createdDuration = 86401,
+                           .goodsId = "g1",
+                           .uid = "u1",
+                           .thumbUrl = "http://127.0.0.1:1/t.png",
+                           .goodsName = "goods",
+                           .groupOrderId = "G1"}});
+    MainWindow& window = OpenLoaded();
+    Type("编辑框_监测间隔", "1");
+    auto* start = Control<QPushButton>("按钮_开始监测");
+    bool startDisabledWhileRunning = false;
+    QObject::connect(&window.orders(), &OrderTableModel::rowAdded, &window, [&] {
+        startDisabledWhileRunning = !start->isEnabled();
+        QTimer::singleShot(0, Control<QPushButton>("按钮_停止监测"), &QPushButton::click);
+    });
+    start->click();  // returns once stopped
+
+    EXPECT_TRUE(startDisabledWhileRunning);
+    EXPECT_TRUE(start->isEnabled());
+    ASSERT_EQ(window.orders().rowCount(), 1);
+    EXPECT_EQ(window.orders().Cell(0, OrderTableModel::kGoodsId), "g1");
+    const std::string log = LogText();
+    EXPECT_NE(log.find("有新开团订单，开团账号：小明，剩余时间：3.8小时"), std::string::npos) << log;
+    EXPECT_EQ(log.substr(log.rfind('\n') + 1).substr(21), " 已停止") << log;
+}
+
+TEST_F(MainWindowSimTest, ClosingDuringMonitoringWaitsForTheCycleToUnwind) {
+    MainWindow& window = OpenLoaded();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    bool stillOpenAfterClose = false;
+    QTimer::singleShot(100ms, &window, [&] {
+        window.close();
+        stillOpenAfterClose = window.isVisible() && window.cycle().running();
+        if (!stillOpenAfterClose) window.cycle().RequestStop();  // fail rather than hang
+    });
+    Control<QPushButton>("按钮_开始监测")->click();  // returns once the close has stopped the cycle
+    EXPECT_TRUE(stillOpenAfterClose);
+    EXPECT_FALSE(window.cycle().running());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 5000));
+    EXPECT_EQ(LogText().substr(LogText().rfind('\n') + 1).substr(21), " 已停止");
+}
+
+// --- Other buttons, the order list, the log ---------------------------------------------------------------
+
+TEST_F(MainWindowTest, SoundButtonsTestPlayTheirSoundAndTheTutorialOpensInTheBrowser) {
+    Open();
+    Control<QPushButton>("按钮_新团声音")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player_.Plays().size() >= 3; }, 5000));
+    Control<QPushButton>("按钮_老团声音")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return player_.Plays().size() >= 4; }, 5000));
+    EXPECT_EQ(player_.Plays(), (std::vector<int>{0, 0, 0, 1}));  // sound A three times (the default count)
+
+    Control<QPushButton>("按钮_使用教程")->click();
+    ASSERT_EQ(openedUrls_.size(), 1u);
+    EXPECT_EQ(openedUrls_[0], window_->tutorialUrl());
+    EXPECT_EQ(openedUrls_[0].toString().toStdString(),
+              sim::MarketplaceSim::RefusedBaseUrl() + "/forum/tutorial.html");
+}
+
+TEST_F(MainWindowTest, OrderListFollowsNewRowsAndOffersItsMenuOnlyForACurrentRow) {
+    MainWindow& window = Open();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* list = Control<QTableView>("超级列表框_订单数据1");
+    auto* menu = Control<QMenu>("监测菜单");
+    const auto rightClick = [&](QPoint pos) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
+        QApplication::sendEvent(list->viewport(), &event);
+    };
+
+    rightClick({20, 20});
+    EXPECT_FALSE(menu->isVisible());
+
+    for (int i = 0; i < 60; ++i)
+        window.orders().AddOrderRow("s", "g" + std::to_string(i), "n", "o", "3", "");
+    const QModelIndex last = window.orders().index(59, 0);
+    EXPECT_TRUE(list->viewport()->rect().contains(list->visualRect(last).center()));
+
+    list->setCurrentIndex(window.orders().index(58, 0));
+    EXPECT_EQ(window.selectedGoodsId(), "g58");
+    list->setCurrentIndex(window.orders().index(59, 2));
+    rightClick(list->visualRect(last).center());
+    EXPECT_TRUE(menu->isVisible());
+    EXPECT_EQ(window.selectedGoodsId(), "g59");
+    menu->hide();
+}
+
+TEST_F(MainWindowTest, LogShowsEveryLineAndItsLastOne) {
+    MainWindow& window = Open();
+    auto* log = Control<QPlainTextEdit>("编辑框_显示");
+    for (int i = 0; i < 50; ++i)
+        AppendStatusLine(window.log(), Utf8ToGbk("第" + std::to_string(i) + "行"));
+    EXPECT_EQ(log->blockCount(), 50);
+    EXPECT_EQ(log->document()->lastBlock().text(), Q("第49行"));
+    EXPECT_EQ(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
+    window.log().Clear();
+    EXPECT_TRUE(log->toPlainText().isEmpty());
+}
+
+TEST_F(MainWindowTest, SkinAndIconComeFromTheResources) {
+    auto& app = *qApp;
+    ASSERT_TRUE(ApplySkin(app));
+    EXPECT_TRUE(app.styleSheet().contains(QStringLiteral("QPushButton")));
+    const QImage icon(QStringLiteral(":/icons/tandrel.png"));
+    EXPECT_EQ(icon.size(), QSize(48, 48));
+    EXPECT_EQ(icon.depth(), 32);
+    EXPECT_TRUE(icon.hasAlphaChannel());
+    EXPECT_FALSE(app.windowIcon().isNull());
+    app.setStyleSheet({});
+}
+
+}  // namespace
+}  // namespace tandrel
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    tandrel::InitAssets();
+    // No dialog ever waits for a click here: unanswered boxes take their default button.
+    tandrel::MessageBoxes::SetUnattended(true);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
