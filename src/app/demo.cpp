@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "app/stream_messages.h"
+#include "settings/settings.h"
 #include "sim/marketplace_sim.h"
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
@@ -63,6 +64,14 @@ Endpoints DemoMarket::endpoints() const {
 
 bool DemoMarket::SeedStores(const std::filesystem::path& dataDir, std::ostream& err) {
     const Endpoints e = endpoints();
+    // A fresh demo folder gets the alert sound switched on, so the demo is heard as well as seen, and the
+    // update-log panel closed, so the order list is in view.
+    EnsureWorkDirs(dataDir);
+    SettingsFile settings(dataDir / "Config.ini", nullptr);
+    if (settings.file().Snapshot().empty()) {
+        settings.SaveFlag(SettingsFile::KeyOf(SettingFlag::AlertSound), true);
+        settings.HideUpdatePanel();
+    }
     StreamMessages messages(err);
     StoreFile file(dataDir, &messages);
     for (const auto& s : kStores) {

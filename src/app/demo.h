@@ -29,7 +29,8 @@ class DemoMarket {
     DemoMarket& operator=(const DemoMarket&) = delete;
 
     Endpoints endpoints() const;
-    // Logs the demo stores in through the simulator and saves them, as "store add" would. False on failure.
+    // Logs the demo stores in through the simulator and saves them, as "store add" would; a fresh folder gets
+    // the alert sound on and the update-log panel closed. False on failure.
     bool SeedStores(const std::filesystem::path& dataDir, std::ostream& err);
     // Opens one new group in a random store and now and then lets an open one fill.
     void Step();

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QIcon>
+#include <QPushButton>
 
 #include "app/main_window.h"
 #include "assets/assets.h"
@@ -21,12 +22,24 @@ bool ApplySkin(QApplication& app) {
     return true;
 }
 
-int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const Endpoints& endpoints) {
+int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const Endpoints& endpoints,
+           bool startMonitoring) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     ApplySkin(app);
     EnsureWorkDirs(dataDir);
     MainWindow window(dataDir, endpoints);
+    if (startMonitoring) {
+        // Queued, so the load's handler has returned before the cycle (which runs until stopped) begins.
+        QObject::connect(
+            &window, &MainWindow::storeListLoaded, &window,
+            [&window](int result) {
+                if (result != kStoreOk) return;
+                if (auto* start = window.findChild<QPushButton*>(QStringLiteral("按钮_开始监测")))
+                    start->click();
+            },
+            Qt::QueuedConnection);
+    }
     window.show();
     return QApplication::exec();
 }

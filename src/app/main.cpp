@@ -63,7 +63,8 @@ int main(int argc, char** argv) {
         demo->market.StartStepping(std::chrono::seconds(3));
     }
 
-    if (!line->headless && line->command.empty()) return tandrel::RunGui(argc, argv, dataDir, endpoints);
+    if (!line->headless && line->command.empty())
+        return tandrel::RunGui(argc, argv, dataDir, endpoints, line->demo);
 
     QCoreApplication app(argc, argv);
     if (!line->command.empty())
