@@ -73,36 +73,37 @@ tandrel::sim::SimOrder Order(int store, int i) {
             .groupOrderId = "G" + n};
 }
 
-void BM_HttpRequest(benchmark::State& state) {
+// One store with a full page of open orders.
+struct OnePage {
     MarketplaceSim sim;
-    sim.AddStore({.account = "a", .password = "p", .mallId = "1", .mallName = "S", .mobile = "1"});
-    std::vector<tandrel::sim::SimOrder> orders;
-    for (int i = 0; i < 20; ++i)
-        orders.push_back(Order(1, i));
-    sim.SetOrders("1", orders);
-    const std::string cookie = sim.IssueSession("1");
-    const std::string url = sim.baseUrl() + "/chats/ungroupOrders?pageNo=1&pageSize=20";
+    std::string cookie, url;
+    OnePage() {
+        sim.AddStore({.account = "a", .password = "p", .mallId = "1", .mallName = "S", .mobile = "1"});
+        std::vector<tandrel::sim::SimOrder> orders;
+        for (int i = 0; i < 20; ++i)
+            orders.push_back(Order(1, i));
+        sim.SetOrders("1", orders);
+        cookie = sim.IssueSession("1");
+        url = sim.baseUrl() + "/chats/ungroupOrders?pageNo=1&pageSize=20";
+    }
+};
+
+void BM_HttpRequest(benchmark::State& state) {
+    OnePage page;
     std::size_t bytes = 0;
     for (auto _ : state) {
-        std::string c = cookie, block = "Accept: application/json";
-        bytes += tandrel::HttpRequest({.url = url, .cookie = &c, .headerBlock = &block}).size();
+        std::string c = page.cookie, block = "Accept: application/json";
+        bytes += tandrel::HttpRequest({.url = page.url, .cookie = &c, .headerBlock = &block}).size();
     }
     state.SetItemsProcessed(state.iterations());
     benchmark::DoNotOptimize(bytes);
 }
 
 void BM_BareCurl(benchmark::State& state) {
-    MarketplaceSim sim;
-    sim.AddStore({.account = "a", .password = "p", .mallId = "1", .mallName = "S", .mobile = "1"});
-    std::vector<tandrel::sim::SimOrder> orders;
-    for (int i = 0; i < 20; ++i)
-        orders.push_back(Order(1, i));
-    sim.SetOrders("1", orders);
-    const std::string cookie = sim.IssueSession("1");
-    const std::string url = sim.baseUrl() + "/chats/ungroupOrders?pageNo=1&pageSize=20";
-    BareCurl curl(url);
+    OnePage page;
+    BareCurl curl(page.url);
     for (auto _ : state)
-        curl.Get(url, cookie);
+        curl.Get(page.url, page.cookie);
     state.SetItemsProcessed(state.iterations());
 }
 
