@@ -143,6 +143,19 @@ TEST_F(CycleTest, ReportsANewOrderOnceWithItsExactLines) {
     EXPECT_EQ(Requests("/chats/users/"), 1);
     EXPECT_EQ(startEnabled_, (std::vector<bool>{false, true}));
     EXPECT_FALSE(Cycle().running());
+
+    for (const auto& r : sim_.Requests()) {
+        if (r.target != "/chats/ungroupOrders?pageNo=1&pageSize=20") continue;
+        std::vector<std::string> names;
+        for (const auto& [name, value] : r.headers)
+            names.push_back(name);
+        EXPECT_EQ(names, (std::vector<std::string>{"Host", "Cookie", "Accept", "User-Agent", "Referer",
+                                                   "Accept-Language", "Content-Type"}));
+        EXPECT_EQ(r.Header("Accept"), "application/json, text/javascript, */*; q=0.01");
+        EXPECT_EQ(r.Header("Referer"),
+                  "http://" + session_.endpoints().merchant.Host() + "/assets/chats/dist/indexMain.html");
+        EXPECT_NE(r.Header("Cookie").find("SESSION_TOKEN="), std::string::npos);
+    }
 }
 
 TEST_F(CycleTest, TheFilterAcceptsUpToTheThresholdAndRetriesTheRest) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,6 +124,23 @@ TEST_F(StoreFileTest, AForeignOrDamagedFileIsReportedAndLeftAlone) {
 }
 
 TEST_F(StoreFileTest, AFileUnderAnotherKeyIsNotOpened) {
+    std::filesystem::create_directories(dir / "shop");
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(file.path().c_str(), &db), SQLITE_OK);
+        sqlite3_key(db, "another key", 11);
+        ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(x); INSERT INTO t VALUES (1);", nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    const std::string foreign = Bytes(file.path());
+    EXPECT_EQ(file.SaveStore("A", "a", "p", "1", ""), kStoreOpenFailed);
+    EXPECT_EQ(file.RemoveStore("1"), kStoreOpenFailed);
+    EXPECT_EQ(Bytes(file.path()), foreign);
+    EXPECT_EQ(messages.shown.back(), "用户数据保存失败");
+}
+
+TEST_F(StoreFileTest, ADamagedFileIsNotOpened) {
     ASSERT_EQ(file.SaveStore("A", "a", "p", "1", ""), kStoreOk);
     std::string bytes = Bytes(file.path());
     // Damage the first page (the key check reads it): the file no longer opens under the store key.
