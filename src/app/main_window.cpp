@@ -373,7 +373,8 @@ void MainWindow::WireControls() {
                 stores_.TrackCurrentRow(current.isValid() ? current.row() : -1);
             });
     // Watched on the viewport: a double-click on the empty part of the list counts too.
-    storeList_->viewport()->installEventFilter(this);
+    storeListViewport_ = storeList_->viewport();
+    storeListViewport_->installEventFilter(this);
 
     connect(orderList_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
@@ -464,7 +465,7 @@ void MainWindow::OnStoreListDoubleClicked() {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == storeList_->viewport() && event->type() == QEvent::MouseButtonDblClick)
+    if (watched == storeListViewport_ && event->type() == QEvent::MouseButtonDblClick)
         OnStoreListDoubleClicked();
     return QMainWindow::eventFilter(watched, event);
 }

@@ -144,6 +144,7 @@ class MainWindow : public QMainWindow,
     // Controls (owned by their parent widgets).
     QTableView* orderList_ = nullptr;
     QTableView* storeList_ = nullptr;
+    QWidget* storeListViewport_ = nullptr;  // kept: the filter must not call into a view being destroyed
     QLabel* goodsPicture_ = nullptr;
     std::array<QCheckBox*, 5> flagBoxes_{};    // by SettingFlag
     std::array<QLineEdit*, 4> numberEdits_{};  // by SettingNumber

@@ -179,13 +179,20 @@ TEST_F(StoreFileTest, KillingAWriterMidWriteLosesNothingCommitted) {
             _exit(127);
         }
         close(pipeFds[1]);
+        // Kill only once the writer is under way (it may start slowly, under a sanitizer say), then at a
+        // random moment within the next few writes; each write takes tens of milliseconds (key derivation).
+        std::string out;
+        char buffer[4096];
+        while (out.find('\n') == std::string::npos) {
+            const ssize_t n = read(pipeFds[0], buffer, sizeof buffer);
+            if (n <= 0) break;
+            out.append(buffer, static_cast<std::size_t>(n));
+        }
         seed = seed * 1103515245u + 12345u;
-        usleep(100000 + (seed >> 8) % 400000);  // each write takes tens of milliseconds (key derivation)
+        usleep(static_cast<useconds_t>((seed >> 8) % 250000));
         kill(pid, SIGKILL);
         int status = 0;
         waitpid(pid, &status, 0);
-        std::string out;
-        char buffer[4096];
         for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
             out.append(buffer, static_cast<std::size_t>(n));
         close(pipeFds[0]);
