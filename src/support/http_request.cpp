@@ -261,4 +261,37 @@ std::string HttpFetch(HttpArgs args) {
     return HttpRequest(args);
 }
 
+std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel) {
+    HttpClient client;
+    if (!client.valid()) return {};
+    CURL* curl = static_cast<CURL*>(client.handle());
+    const std::string address(url);
+    Reply reply;
+    curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kDefaultTimeoutMs);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kDefaultTimeoutMs / 1000);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+    if (cancel) {
+        // Lets the owner abandon a fetch at once (a newer picture was asked for, or the window closes).
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancel);
+        curl_easy_setopt(
+            curl, CURLOPT_XFERINFOFUNCTION,
+            +[](void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
+                return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+            });
+    }
+    long status = 0;
+    if (curl_easy_perform(curl) != CURLE_OK) return {};
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    return status >= 200 && status < 300 ? std::move(reply.body) : std::string();
+}
+
 }  // namespace tandrel

@@ -4,6 +4,7 @@
 // back it collects the cookies the reply sets and merges them into the caller's cookie text. Failures of any
 // kind give empty results: nothing throws.
 
+#include <atomic>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -56,6 +57,10 @@ struct HttpArgs {
 std::string HttpRequest(const HttpArgs& args);
 // HttpRequest without a body text, without the status and always with a fresh client.
 std::string HttpFetch(HttpArgs args);
+
+// A plain GET for pictures: no session cookie, no header block of the program's own, the same reply cap and
+// 15-second phases. Returns the body, empty on any failure or when cancel becomes true.
+std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel = nullptr);
 
 // Completes a header block with the default headers (each added only when its name, with the colon, is not
 // found case-sensitively anywhere in the block), in their fixed order.

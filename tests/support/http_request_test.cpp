@@ -157,6 +157,22 @@ TEST_F(HttpRequestTest, AHugeReplyIsRefused) {
     EXPECT_EQ(status, 0);
 }
 
+TEST_F(HttpRequestTest, PlainGetsSendNoSessionAndFailEmpty) {
+    sim_.AddStore({.account = "a", .password = "p", .mallId = "5", .mallName = "M", .mobile = "1"});
+    EXPECT_FALSE(HttpGetPlain(sim_.baseUrl() + "/mall/5/info").empty());
+    const auto r = Last();
+    EXPECT_EQ(r.Header("Cookie"), "");
+    EXPECT_EQ(r.Header("Referer"), "");
+    EXPECT_TRUE(HttpGetPlain(sim_.baseUrl() + "/no-picture-here").empty());  // an error page is no picture
+    EXPECT_TRUE(HttpGetPlain(MarketplaceSim::RefusedBaseUrl() + "/x.jpg").empty());
+    const std::atomic<bool> cancelled{true};
+    sim_.SetStallSeconds(20);
+    sim_.SetFault("/slow", sim::Fault::Stall);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(HttpGetPlain(sim_.baseUrl() + "/slow", &cancelled).empty());
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+}
+
 TEST_F(HttpRequestTest, ALentClientServesSeveralRequests) {
     HttpClient client;
     for (int i = 0; i < 3; ++i) {
