@@ -23,6 +23,7 @@
 #include <utility>
 
 #include "app/message_boxes.h"
+#include "stores/login_window.h"
 #include "stores/store_list.h"
 #include "support/text.h"
 #include "support/wait_pumping.h"
@@ -148,6 +149,7 @@ MainWindow::MainWindow(const std::filesystem::path& dataDir, Endpoints endpoints
       settingsFile_(dataDir / "Config.ini", this),
       storeFile_(dataDir, this),
       session_(endpoints_),
+      storesSession_(endpoints_),
       alerts_(
           player_, [this] { return settingsFile_.settings(); }, options_.alertRepeatPause),
       cycle_({.stores = stores_,
@@ -292,9 +294,6 @@ void MainWindow::BuildControls() {
     auto* tutorialButton = button(QStringLiteral("使用教程"), "按钮_使用教程", {809, 516, 68, 32});
     auto* addButton = button(QStringLiteral("添加店铺"), "按钮_添加店铺", {920, 516, 68, 32});
     auto* removeButton = button(QStringLiteral("移出店铺"), "按钮_移出店铺", {1028, 516, 68, 32});
-    // Stores are added from the command line until the login window exists.
-    addButton->setEnabled(false);
-    addButton->setToolTip(QStringLiteral("请使用命令行 tandrel store add 添加店铺"));
 
     log_ = Place(new QPlainTextEdit(client), "编辑框_显示", {0, 555, 1126, 76});
     log_->setReadOnly(true);
@@ -385,6 +384,20 @@ void MainWindow::WireControls() {
     connect(orderList_, &QWidget::customContextMenuRequested, this, &MainWindow::OnOrderListContextMenu);
     connect(&orders_, &OrderTableModel::rowAdded, this,
             [this](int row) { orderList_->scrollTo(orders_.index(row, 0)); });
+
+    const auto showMessage = [](QWidget* owner, const std::string& text, MessageIcon icon) {
+        const auto boxIcon =
+            icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning;
+        MessageBoxes::Show(owner, boxIcon, FromGbk(text));
+    };
+    auto* logins = new LoginWindowHost({.storeFile = storeFile_,
+                                        .session = storesSession_,
+                                        .stores = stores_,
+                                        .reloadStoreList = [this] { ReloadStoreList(); },
+                                        .showMessage = showMessage,
+                                        .openUrl = options_.openUrl},
+                                       this);
+    connect(this, &MainWindow::loginWindowRequested, logins, &LoginWindowHost::Open);
 }
 
 void MainWindow::BuildTimers() {
@@ -415,7 +428,7 @@ int MainWindow::ReloadStoreList() {
     EnterBusy();
     // Rows are painted as they fill; clicks wait until the list is complete, so no handler works on a list
     // that is half rebuilt.
-    const int result = LoadStoreList(stores_, storeFile_, session_, [] {
+    const int result = LoadStoreList(stores_, storeFile_, storesSession_, [] {
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
     });
     LeaveBusy();

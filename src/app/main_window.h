@@ -132,7 +132,10 @@ class MainWindow : public QMainWindow,
     SoundPlayer& player_;
     SettingsFile settingsFile_;
     StoreFile storeFile_;
-    MarketplaceSession session_;
+    MarketplaceSession session_;  // the monitoring cycle's
+    // Loading the store list and logging stores in use a session of their own: they run during the cycle's
+    // pauses and would otherwise replace the cookie of the store being polled.
+    MarketplaceSession storesSession_;
     StoreTableModel stores_;
     OrderTableModel orders_;
     Alerts alerts_;

@@ -42,7 +42,7 @@ struct LoginSequenceContext {
     StoreFile& storeFile;
     MarketplaceSession& session;  // currentCookie receives the login's cookies
     LoginState& state;
-    std::function<void()> reloadStoreList;  // LoadStoreList on the main window's list
+    std::function<void()> reloadStoreList = {};  // LoadStoreList on the main window's list
 };
 
 enum class LoginOutcome {

@@ -185,8 +185,7 @@ TEST_F(MainWindowTest, EveryControlHasItsKindCaptionAndPlace) {
     EXPECT_EQ(window.minimumSize(), QSize(1126, 655));
     EXPECT_EQ(window.maximumSize(), QSize(1126, 655));
 
-    EXPECT_FALSE(Control("按钮_添加店铺")->isEnabled());
-    EXPECT_FALSE(Control("按钮_添加店铺")->toolTip().isEmpty());
+    EXPECT_TRUE(Control("按钮_添加店铺")->isEnabled());
     EXPECT_TRUE(Control<QPlainTextEdit>("编辑框_显示")->isReadOnly());
 
     auto* bar = Control<QStatusBar>("状态条1");
@@ -434,8 +433,11 @@ TEST_F(MainWindowSimTest, StoresLoadAtOpeningAndASelectedOneCanBeRemoved) {
     EXPECT_TRUE(login.first().first().toBool());
     EXPECT_TRUE(MessageBoxes::Recorded().empty());
 
+    // The reload after a removal (which may happen during a monitoring pause) leaves the cycle's cookie alone.
+    window.session().currentCookie() = "SESSION_TOKEN=being-polled";
     MessageBoxes::SetNextAnswer(QMessageBox::Ok);
     Control<QPushButton>("按钮_移出店铺")->click();
+    EXPECT_EQ(window.session().currentCookie(), "SESSION_TOKEN=being-polled");
     ASSERT_EQ(window.stores().rowCount(), 1);
     EXPECT_EQ(window.stores().Cell(0, StoreTableModel::kStoreId), "22");
     EXPECT_EQ(window.stores().Cell(0, StoreTableModel::kNumber), "1");
