@@ -433,7 +433,8 @@ TEST_F(MainWindowSimTest, StoresLoadAtOpeningAndASelectedOneCanBeRemoved) {
     EXPECT_TRUE(login.first().first().toBool());
     EXPECT_TRUE(MessageBoxes::Recorded().empty());
 
-    // The reload after a removal (which may happen during a monitoring pause) leaves the cycle's cookie alone.
+    // The reload after a removal (which may happen during a monitoring pause) leaves the cycle's cookie
+    // alone.
     window.session().currentCookie() = "SESSION_TOKEN=being-polled";
     MessageBoxes::SetNextAnswer(QMessageBox::Ok);
     Control<QPushButton>("按钮_移出店铺")->click();
