@@ -1,10 +1,13 @@
 #include "app/main_window.h"
 
+#include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -12,6 +15,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPainter>
+#include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -20,9 +24,11 @@
 #include <QStylePainter>
 #include <QTableView>
 #include <QTimer>
+#include <algorithm>
 #include <utility>
 
 #include "app/message_boxes.h"
+#include "monitor/order_list_actions.h"
 #include "stores/login_window.h"
 #include "stores/store_list.h"
 #include "support/text.h"
@@ -161,7 +167,9 @@ MainWindow::MainWindow(const std::filesystem::path& dataDir, Endpoints endpoints
               .storeFile = &storeFile_,
               .settings = [this]() -> const Settings& { return settingsFile_.settings(); },
               .raiseAlert = [this](std::string_view orderSn) { alerts_.RaiseAlert(orderSn); },
-              .wait = &WaitPumping}) {
+              .wait = &WaitPumping}),
+      dataDir_(dataDir),
+      pictures_(std::make_unique<PictureFetcher>(this)) {
     alerts_.SetOldOrders(&cycle_.oldOrders());
     setWindowTitle(TitleFor(options_.announcedVersion, endpoints_));
     BuildControls();
@@ -171,6 +179,7 @@ MainWindow::MainWindow(const std::filesystem::path& dataDir, Endpoints endpoints
 }
 
 MainWindow::~MainWindow() {
+    pictures_.reset();  // no fetch may report to a window being taken apart
     // The controls' handlers reach into the models and the cycle, members that are gone by the time QObject's
     // destructor deletes the children: the controls go first.
     delete takeCentralWidget();
@@ -332,22 +341,23 @@ void MainWindow::BuildControls() {
     setStatusBar(bar);
     setFixedSize(kClientWidth, kControlsHeight + kStatusBarHeight);
 
-    // A pop-up only: the window has no menu bar. Its actions come with the order-list actions.
+    // A pop-up only: the window has no menu bar.
     orderMenu_ = new QMenu(this);
     orderMenu_->setObjectName(QStringLiteral("监测菜单"));
-    for (const char* item : {"打开商品", "复制商品ID", "导出全部商品ID", "导出选中商品ID"})
-        orderMenu_->addAction(QString::fromUtf8(item))->setEnabled(false);
+    connect(orderMenu_->addAction(QStringLiteral("打开商品")), &QAction::triggered, this,
+            &MainWindow::OpenGoodsPage);
+    connect(orderMenu_->addAction(QStringLiteral("复制商品ID")), &QAction::triggered, this,
+            [this] { QGuiApplication::clipboard()->setText(FromGbk(selectedGoodsId_)); });
+    connect(orderMenu_->addAction(QStringLiteral("导出全部商品ID")), &QAction::triggered, this,
+            [this] { ExportGoodsIdsOf(false); });
+    connect(orderMenu_->addAction(QStringLiteral("导出选中商品ID")), &QAction::triggered, this,
+            [this] { ExportGoodsIdsOf(true); });
 
     connect(newSound, &QPushButton::clicked, this, [this] { alerts_.TestPlay(0); });
     connect(oldSound, &QPushButton::clicked, this, [this] { alerts_.TestPlay(1); });
     connect(startButton_, &QPushButton::clicked, this, &MainWindow::OnStartMonitoring);
     connect(stopButton, &QPushButton::clicked, this, [this] { cycle_.RequestStop(); });
-    connect(tutorialButton, &QPushButton::clicked, this, [this] {
-        if (options_.openUrl)
-            options_.openUrl(tutorialUrl());
-        else
-            QDesktopServices::openUrl(tutorialUrl());
-    });
+    connect(tutorialButton, &QPushButton::clicked, this, [this] { OpenUrl(tutorialUrl()); });
     connect(addButton, &QPushButton::clicked, this, [this] { emit loginWindowRequested(false); });
     connect(removeButton, &QPushButton::clicked, this, &MainWindow::OnRemoveStore);
     connect(closeNotes, &QPushButton::clicked, this, [this] { settingsFile_.HideUpdatePanel(); });
@@ -376,10 +386,10 @@ void MainWindow::WireControls() {
     storeListViewport_->installEventFilter(this);
 
     connect(orderList_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) {
-                if (current.isValid())
-                    selectedGoodsId_ = orders_.Cell(current.row(), OrderTableModel::kGoodsId);
-            });
+            &MainWindow::OnOrderRowChanged);
+    orderList_->horizontalHeader()->setSectionsClickable(true);
+    connect(orderList_->horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int column) { SortOrderList(orders_, column); });
     orderList_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(orderList_, &QWidget::customContextMenuRequested, this, &MainWindow::OnOrderListContextMenu);
     connect(&orders_, &OrderTableModel::rowAdded, this,
@@ -488,6 +498,51 @@ void MainWindow::OnOrderListContextMenu(const QPoint& pos) {
     if (!current.isValid()) return;
     selectedGoodsId_ = orders_.Cell(current.row(), OrderTableModel::kGoodsId);
     orderMenu_->popup(orderList_->viewport()->mapToGlobal(pos));
+}
+
+void MainWindow::OnOrderRowChanged(const QModelIndex& current) {
+    if (!current.isValid()) return;
+    selectedGoodsId_ = orders_.Cell(current.row(), OrderTableModel::kGoodsId);
+    goodsPicture_->clear();
+    const std::string& address = orders_.Cell(current.row(), OrderTableModel::kThumbUrl);
+    if (address.empty()) return;
+    pictures_->Fetch(GbkToUtf8(address), [this](const QByteArray& bytes) {
+        QPixmap picture;
+        if (!picture.loadFromData(bytes)) return goodsPicture_->clear();
+        goodsPicture_->setPixmap(picture.scaled(goodsPicture_->contentsRect().size(), Qt::KeepAspectRatio,
+                                                Qt::SmoothTransformation));
+    });
+}
+
+void MainWindow::OpenGoodsPage() {
+    const QModelIndex current = orderList_->currentIndex();
+    if (!current.isValid()) return;
+    // The goods id of the current row as it is now (a sort may have moved rows since the menu opened).
+    const std::string& goodsId = orders_.Cell(current.row(), OrderTableModel::kGoodsId);
+    OpenUrl(QUrl(QString::fromStdString(GoodsPageUrl(endpoints_, GbkToUtf8(goodsId)))));
+}
+
+void MainWindow::ExportGoodsIdsOf(bool selectedOnly) {
+    std::vector<int> rows;
+    if (selectedOnly) {
+        for (const QModelIndex& index : orderList_->selectionModel()->selectedRows())
+            rows.push_back(index.row());
+        std::sort(rows.begin(), rows.end());
+    } else {
+        for (int row = 0; row < orders_.rowCount(); ++row)
+            rows.push_back(row);
+    }
+    ExportGoodsIds(orders_, rows, dataDir_, std::chrono::system_clock::now());
+    MessageBoxes::Show(this, QMessageBox::Information, QStringLiteral("已导出"));
+    OpenUrl(QUrl::fromLocalFile(
+        QString::fromStdU16String((dataDir_ / std::filesystem::path(u8"商品ID")).u16string())));
+}
+
+void MainWindow::OpenUrl(const QUrl& url) {
+    if (options_.openUrl)
+        options_.openUrl(url);
+    else
+        QDesktopServices::openUrl(url);
 }
 
 void MainWindow::ShowWarning(const QString& text) {

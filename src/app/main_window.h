@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "app/picture_fetcher.h"
 #include "monitor/alerts.h"
 #include "monitor/monitor_cycle.h"
 #include "monitor/order_table_model.h"
@@ -121,6 +122,10 @@ class MainWindow : public QMainWindow,
     void OnRemoveStore();
     void OnStoreListDoubleClicked();
     void OnOrderListContextMenu(const QPoint& pos);
+    void OnOrderRowChanged(const QModelIndex& current);
+    void OpenGoodsPage();
+    void ExportGoodsIdsOf(bool selectedOnly);
+    void OpenUrl(const QUrl& url);
     void ShowWarning(const QString& text);
     // Work that must not be torn down by a close: the close waits until the last of it has returned.
     void EnterBusy() { ++busy_; }
@@ -140,6 +145,7 @@ class MainWindow : public QMainWindow,
     OrderTableModel orders_;
     Alerts alerts_;
     MonitorCycle cycle_;
+    std::filesystem::path dataDir_;
     std::string selectedGoodsId_;
     int busy_ = 0;
     bool closePending_ = false;
@@ -159,6 +165,9 @@ class MainWindow : public QMainWindow,
     QTimer* minuteTimer_ = nullptr;
     QTimer* initTimer_ = nullptr;
     QTimer* noticeTimer_ = nullptr;
+
+    // Last: its destructor joins the fetches before anything they report to is gone.
+    std::unique_ptr<PictureFetcher> pictures_;
 };
 
 }  // namespace tandrel

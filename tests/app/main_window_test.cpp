@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QContextMenuEvent>
 #include <QFrame>
 #include <QHeaderView>
@@ -21,6 +22,7 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
+#include <algorithm>
 #include <fstream>
 #include <mutex>
 
@@ -28,8 +30,10 @@
 #include "app/gui_main.h"
 #include "app/message_boxes.h"
 #include "assets/assets.h"
+#include "monitor/order_list_actions.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
+#include "support/files.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -541,6 +545,48 @@ TEST_F(MainWindowTest, OrderListFollowsNewRowsAndOffersItsMenuOnlyForACurrentRow
     EXPECT_TRUE(menu->isVisible());
     EXPECT_EQ(window.selectedGoodsId(), "g59");
     menu->hide();
+}
+
+TEST_F(MainWindowTest, OrderListSortsCopiesOpensAndExports) {
+    MainWindow& window = Open();
+    auto* list = Control<QTableView>("超级列表框_订单数据1");
+    auto* menu = Control<QMenu>("监测菜单");
+    const auto action = [&](const char* text) {
+        for (QAction* a : menu->actions())
+            if (a->text() == Q(text)) return a;
+        ADD_FAILURE() << text;
+        return menu->actions().first();
+    };
+    for (const char* hours : {"5.5", "2", "3.8"})
+        window.orders().AddOrderRow(Utf8ToGbk("店"), std::string("g") + hours, "n", "o", hours, "");
+
+    // A header click sorts ascending by that column; numbers closer than 1 keep their order.
+    list->horizontalHeader()->sectionClicked(OrderTableModel::kRemaining);
+    EXPECT_EQ(window.orders().Cell(0, OrderTableModel::kGoodsId), "g2");
+    EXPECT_EQ(window.orders().Cell(2, OrderTableModel::kGoodsId), "g5.5");
+
+    list->setCurrentIndex(window.orders().index(1, 0));
+    action("复制商品ID")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), Q("g3.8"));
+    action("打开商品")->trigger();
+    ASSERT_FALSE(openedUrls_.empty());
+    EXPECT_EQ(openedUrls_.back().toString().toStdString(), GoodsPageUrl(endpoints_, "g3.8"));
+
+    list->selectionModel()->select(window.orders().index(2, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    action("导出选中商品ID")->trigger();
+    action("导出全部商品ID")->trigger();
+    EXPECT_EQ(RecordedTexts(), (std::vector<QString>{Q("已导出"), Q("已导出")}));
+    EXPECT_TRUE(openedUrls_.back().isLocalFile());
+    std::vector<std::string> files;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(dir_.path() / std::filesystem::path(u8"商品ID"))) {
+        std::string content;
+        ReadWholeFile(entry.path(), content, 1 << 20);
+        files.push_back(content);
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"g2\r\ng3.8\r\ng5.5\r\n", "g3.8\r\ng5.5\r\n"}));
 }
 
 TEST_F(MainWindowTest, LogShowsEveryLineAndItsLastOne) {
