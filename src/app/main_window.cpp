@@ -31,6 +31,8 @@
 #include "monitor/order_list_actions.h"
 #include "stores/login_window.h"
 #include "stores/store_list.h"
+#include "support/fixed_layout.h"
+#include "support/qt_text.h"
 #include "support/text.h"
 #include "support/wait_pumping.h"
 
@@ -42,20 +44,6 @@ constexpr int kStatusPartWidths[2] = {320, 800};
 constexpr int kLogLineLimit = 20000;
 // Room between a number box and the caption text that continues after it.
 constexpr int kCaptionGap = 8;
-
-QString FromGbk(const std::string& text) {
-    return QString::fromStdString(GbkToUtf8(text));
-}
-std::string ToGbk(const QString& text) {
-    return Utf8ToGbk(text.toStdString());
-}
-
-template <typename Widget>
-Widget* Place(Widget* widget, const char* name, const QRect& geometry) {
-    widget->setObjectName(QString::fromUtf8(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
 
 // A caption with a run of blanks that a number box sits in ("有开团的提示音响           次"). The blanks were
 // measured for a font whose space is half a character wide; with a narrower space the text after them would

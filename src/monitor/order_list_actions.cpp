@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "support/local_time.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -75,13 +76,7 @@ void SortOrderList(OrderTableModel& orders, int column) {
 }
 
 std::string ExportTimeText(std::chrono::system_clock::time_point now) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm t{};
-#ifdef _WIN32
-    localtime_s(&t, &seconds);
-#else
-    localtime_r(&seconds, &t);
-#endif
+    const std::tm t = LocalTime(now);
     std::string text = std::to_string(t.tm_year + 1900) + "年" + std::to_string(t.tm_mon + 1) + "月" +
                        std::to_string(t.tm_mday) + "日";
     if (t.tm_hour || t.tm_min || t.tm_sec) text += std::to_string(t.tm_hour) + "时";

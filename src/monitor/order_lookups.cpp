@@ -5,6 +5,7 @@
 
 #include "support/http_request.h"
 #include "support/json_document.h"
+#include "support/local_time.h"
 #include "support/text.h"
 
 #ifdef _WIN32
@@ -85,13 +86,7 @@ bool LocaleUses24HourClock() {
 }
 
 std::string StatusTimestamp(std::chrono::system_clock::time_point now, bool use24Hour) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm t{};
-#ifdef _WIN32
-    localtime_s(&t, &seconds);
-#else
-    localtime_r(&seconds, &t);
-#endif
+    const std::tm t = LocalTime(now);
     const int hour = use24Hour ? t.tm_hour : (t.tm_hour % 12 == 0 ? 12 : t.tm_hour % 12);
     char text[64];
     std::snprintf(text, sizeof text, "[%04d-%02d-%02d %02d:%02d:%02d]", t.tm_year + 1900, t.tm_mon + 1,

@@ -1,6 +1,6 @@
 #include "monitor/order_table_model.h"
 
-#include "support/text.h"
+#include "support/qt_text.h"
 
 namespace tandrel {
 
@@ -15,7 +15,7 @@ int OrderTableModel::columnCount(const QModelIndex& parent) const {
 QVariant OrderTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount() || index.column() >= kColumnCount) return {};
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
-    return QString::fromStdString(GbkToUtf8(Cell(index.row(), index.column())));
+    return FromGbk(Cell(index.row(), index.column()));
 }
 
 QVariant OrderTableModel::headerData(int section, Qt::Orientation orientation, int role) const {

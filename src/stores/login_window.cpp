@@ -10,26 +10,11 @@
 #include <QTimer>
 #include <utility>
 
+#include "support/fixed_layout.h"
+#include "support/qt_text.h"
 #include "support/text.h"
 
 namespace tandrel {
-namespace {
-
-QString FromGbk(const std::string& text) {
-    return QString::fromStdString(GbkToUtf8(text));
-}
-std::string ToGbk(const QString& text) {
-    return Utf8ToGbk(text.toStdString());
-}
-
-template <typename Widget>
-Widget* Place(Widget* widget, const char* name, const QRect& geometry) {
-    widget->setObjectName(QString::fromUtf8(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
-}  // namespace
 
 LoginWindow::LoginWindow(LoginWindowServices services, LoginState& state, QWidget* parent)
     : QDialog(parent), services_(std::move(services)), state_(state) {

@@ -5,6 +5,7 @@
 #include "support/base64.h"
 #include "support/http_request.h"
 #include "support/json_document.h"
+#include "support/local_time.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -102,15 +103,12 @@ LoginResult MerchantLogin(const Endpoints& endpoints, std::string_view account, 
 std::string MillisTimestamp(std::chrono::system_clock::time_point now) {
     using namespace std::chrono;
     const auto sinceEpoch = now.time_since_epoch();
-    const std::time_t seconds = static_cast<std::time_t>(floor<std::chrono::seconds>(sinceEpoch).count());
     const auto millis =
         duration_cast<milliseconds>(sinceEpoch - floor<std::chrono::seconds>(sinceEpoch)).count();
-    std::tm local{};
+    std::tm local = LocalTime(now);
 #ifdef _WIN32
-    localtime_s(&local, &seconds);
     const long long localSeconds = static_cast<long long>(_mkgmtime(&local));
 #else
-    localtime_r(&seconds, &local);
     const long long localSeconds = static_cast<long long>(timegm(&local));
 #endif
     // Seconds from the local 1970-01-01 08:00:00: Unix time on a computer set to UTC+8.

@@ -1,15 +1,8 @@
 #include "stores/store_table_model.h"
 
-#include "support/text.h"
+#include "support/qt_text.h"
 
 namespace tandrel {
-namespace {
-
-QString FromGbk(const std::string& text) {
-    return QString::fromStdString(GbkToUtf8(text));
-}
-
-}  // namespace
 
 int StoreTableModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(rows_.size());

@@ -6,23 +6,14 @@
 #include <QTimer>
 #include <utility>
 
+#include "support/fixed_layout.h"
+#include "support/qt_text.h"
 #include "support/text.h"
 
 namespace tandrel {
 namespace {
 
 constexpr int kSmsSent = 1000000;
-
-QString FromGbk(const std::string& text) {
-    return QString::fromStdString(GbkToUtf8(text));
-}
-
-template <typename Widget>
-Widget* Place(Widget* widget, const char* name, const QRect& geometry) {
-    widget->setObjectName(QString::fromUtf8(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
 
 }  // namespace
 
