@@ -4,6 +4,12 @@
 #include <cstdio>
 #include <ctime>
 
+#ifdef _WIN32
+#include <share.h>
+#else
+#include <sys/file.h>
+#endif
+
 #include "support/local_time.h"
 #include "support/text.h"
 
@@ -95,8 +101,15 @@ std::filesystem::path ExportFilePath(const std::filesystem::path& dataDir, std::
 }
 
 bool AppendTextLine(const std::filesystem::path& path, std::string_view text) {
-    std::FILE* file = std::fopen(path.string().c_str(), "ab");
+    // Other writers are shut out while the line goes in, so two exports never interleave inside a line.
+#ifdef _WIN32
+    std::FILE* file = _wfsopen(path.c_str(), L"ab", _SH_DENYWR);
     if (!file) return false;
+#else
+    std::FILE* file = std::fopen(path.c_str(), "ab");
+    if (!file) return false;
+    flock(fileno(file), LOCK_EX);
+#endif
     const bool ok =
         std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fputs("\r\n", file) >= 0;
     return std::fclose(file) == 0 && ok;
