@@ -2,12 +2,21 @@
 add_library(tandrel_options INTERFACE)
 target_compile_features(tandrel_options INTERFACE cxx_std_20)
 set(CMAKE_CXX_EXTENSIONS OFF)
-target_compile_options(tandrel_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
-                                                 -Wno-sign-conversion)
-if(TANDREL_WARNINGS_AS_ERRORS)
-    target_compile_options(tandrel_options INTERFACE -Werror)
+if(MSVC)
+    # Sources are UTF-8 (the Chinese texts in them); no min/max macros from <windows.h>.
+    target_compile_options(tandrel_options INTERFACE /W4 /utf-8 /permissive- /Zc:__cplusplus)
+    target_compile_definitions(tandrel_options INTERFACE NOMINMAX WIN32_LEAN_AND_MEAN _CRT_SECURE_NO_WARNINGS)
+    if(TANDREL_WARNINGS_AS_ERRORS)
+        target_compile_options(tandrel_options INTERFACE /WX)
+    endif()
+else()
+    target_compile_options(tandrel_options INTERFACE -Wall -Wextra -Wpedantic -Wshadow -Wconversion
+                                                     -Wno-sign-conversion)
+    if(TANDREL_WARNINGS_AS_ERRORS)
+        target_compile_options(tandrel_options INTERFACE -Werror)
+    endif()
 endif()
-if(TANDREL_SANITIZE)
+if(TANDREL_SANITIZE AND NOT MSVC)
     target_compile_options(tandrel_options INTERFACE -fsanitize=address,undefined -fno-sanitize-recover=all
                                                      -fno-omit-frame-pointer)
     target_link_options(tandrel_options INTERFACE -fsanitize=address,undefined)

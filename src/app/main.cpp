@@ -1,5 +1,6 @@
 // Entry point: the store commands and headless monitoring run without a display; otherwise the window opens.
 #include <QCoreApplication>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <cstdlib>
 #include <iostream>
@@ -10,15 +11,31 @@
 #include "app/gui_main.h"
 #include "app/headless.h"
 #include "app/store_commands.h"
+#include "settings/data_folder.h"
 #include "support/endpoints.h"
+#include "support/files.h"
 
 namespace {
 
+std::filesystem::path FromQt(const QString& path) {
+    return std::filesystem::path(path.toStdU16String());
+}
+
 std::filesystem::path DefaultDataDir(int& argc, char** argv) {
-    if (const char* env = std::getenv("TANDREL_DATA_DIR"); env && *env) return env;
-    // The program's own folder; asking Qt needs an application object, which this one is only for.
+    if (const char* env = std::getenv("TANDREL_DATA_DIR"); env && *env) return tandrel::PathFromUtf8(env);
+    // A portable copy uses its own folder, an installed one the user's data location. Asking Qt for either
+    // needs an application object, which this one is only for.
     QCoreApplication probe(argc, argv);
-    return QCoreApplication::applicationDirPath().toStdString();
+    QCoreApplication::setApplicationName(QStringLiteral("Tandrel"));
+    const auto programDir = FromQt(QCoreApplication::applicationDirPath());
+    const auto choice =
+        tandrel::ChooseDataFolder(programDir, tandrel::IsWritableFolder(programDir),
+                                  FromQt(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
+    if (!choice.portable) {
+        std::error_code ec;
+        std::filesystem::create_directories(choice.path, ec);
+    }
+    return choice.path;
 }
 
 // The demo's market and its temporary folder, alive as long as the run.
@@ -48,13 +65,15 @@ int main(int argc, char** argv) {
         std::cerr << "tandrel: " << error << "\n";
         return 2;
     }
-    std::filesystem::path dataDir =
-        line->dataDir ? std::filesystem::path(*line->dataDir) : DefaultDataDir(argc, argv);
+    // The demo without --data-dir works in a temporary folder and leaves the usual one alone.
+    std::filesystem::path dataDir = line->dataDir ? tandrel::PathFromUtf8(*line->dataDir)
+                                    : line->demo  ? std::filesystem::path()
+                                                  : DefaultDataDir(argc, argv);
 
     std::unique_ptr<Demo> demo;
     if (line->demo) {
         demo = std::make_unique<Demo>();
-        if (!line->dataDir) dataDir = demo->folder.path().toStdString();
+        if (!line->dataDir) dataDir = FromQt(demo->folder.path());
         if (!demo->market.SeedStores(dataDir, std::cerr)) {
             std::cerr << "tandrel: the demo stores could not be set up\n";
             return 1;

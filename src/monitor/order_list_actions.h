@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "monitor/goods_id_export.h"
 #include "monitor/order_table_model.h"
 #include "support/endpoints.h"
 
@@ -22,13 +23,6 @@ int TextCellCompare(std::string_view a, std::string_view b);
 // equal keep their order. The hidden column does nothing.
 void SortOrderList(OrderTableModel& orders, int column);
 
-// "2018年6月1日14时5分9秒", the time part shortened when it ends in zeros.
-std::string ExportTimeText(std::chrono::system_clock::time_point now);
-// The export file for count ids: <dataDir>/商品ID/商品ID：<count>个 导出时间：<time>.txt (name in GBK terms).
-std::filesystem::path ExportFilePath(const std::filesystem::path& dataDir, std::size_t count,
-                                     std::chrono::system_clock::time_point now);
-// Appends text and CRLF to the file, creating it when missing; false when it cannot be written.
-bool AppendTextLine(const std::filesystem::path& path, std::string_view text);
 // Writes the goods ids of the rows (one per line) to the export file; no rows, no file. The path written.
 std::filesystem::path ExportGoodsIds(const OrderTableModel& orders, const std::vector<int>& rows,
                                      const std::filesystem::path& dataDir,

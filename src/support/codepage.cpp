@@ -7,35 +7,35 @@
 
 #include "support/text.h"
 
+// The one platform seam of the code-page layer: Decoder turns one or two CP936 bytes into a single UTF-16
+// code unit (0 for none), on Windows with the system's own conversion, elsewhere with iconv.
 #ifdef _WIN32
-#include <windows.h>
-#else
-#include <iconv.h>
+#ifndef NOMINMAX
+#define NOMINMAX
 #endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
 
 namespace tandrel {
 namespace {
 
-constexpr unsigned kLeadFirst = 0x81, kLeadLast = 0xFE, kTrailFirst = 0x40, kTrailLast = 0xFE;
-constexpr unsigned kTrailCount = kTrailLast - kTrailFirst + 1;
-constexpr std::uint32_t kReplacement = 0xFFFD;
-
-struct Tables {
-    // Unicode BMP code unit -> GBK code: 0 for none, below 0x100 a single byte, otherwise lead << 8 | trail.
-    std::array<std::uint16_t, 0x10000> toGbk{};
-    // Double-byte GBK code -> UTF-16 code unit, 0 for none; index (lead - 0x81) * kTrailCount + trail - 0x40.
-    std::array<std::uint16_t, (kLeadLast - kLeadFirst + 1) * kTrailCount> toUnicode{};
-    // Single bytes 0x80..0xFF (0x80 is the euro sign in CP936).
-    std::array<std::uint16_t, 0x80> highSingle{};
+class Decoder {
+  public:
+    std::uint16_t operator()(const char* bytes, int length) const {
+        wchar_t unit[2] = {};
+        const int n = MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes, length, unit, 2);
+        return n == 1 ? static_cast<std::uint16_t>(unit[0]) : 0;
+    }
 };
 
-#ifdef _WIN32
-std::uint16_t DecodeOne(const char* bytes, int length) {
-    wchar_t unit = 0;
-    const int n = MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, bytes, length, &unit, 1);
-    return n == 1 ? static_cast<std::uint16_t>(unit) : 0;
-}
+}  // namespace
+}  // namespace tandrel
 #else
+#include <iconv.h>
+
+namespace tandrel {
+namespace {
+
 class Decoder {
   public:
     Decoder() : cd_(iconv_open("UTF-16LE", "CP936")) {}
@@ -63,15 +63,30 @@ class Decoder {
   private:
     iconv_t cd_;
 };
+
+}  // namespace
+}  // namespace tandrel
 #endif
+
+namespace tandrel {
+namespace {
+
+constexpr unsigned kLeadFirst = 0x81, kLeadLast = 0xFE, kTrailFirst = 0x40, kTrailLast = 0xFE;
+constexpr unsigned kTrailCount = kTrailLast - kTrailFirst + 1;
+constexpr std::uint32_t kReplacement = 0xFFFD;
+
+struct Tables {
+    // Unicode BMP code unit -> GBK code: 0 for none, below 0x100 a single byte, otherwise lead << 8 | trail.
+    std::array<std::uint16_t, 0x10000> toGbk{};
+    // Double-byte GBK code -> UTF-16 code unit, 0 for none; index (lead - 0x81) * kTrailCount + trail - 0x40.
+    std::array<std::uint16_t, (kLeadLast - kLeadFirst + 1) * kTrailCount> toUnicode{};
+    // Single bytes 0x80..0xFF (0x80 is the euro sign in CP936).
+    std::array<std::uint16_t, 0x80> highSingle{};
+};
 
 std::unique_ptr<Tables> BuildTables() {
     auto t = std::make_unique<Tables>();
-#ifdef _WIN32
-    auto decode = &DecodeOne;
-#else
     Decoder decode;
-#endif
     for (unsigned b = 0x80; b <= 0xFF; ++b) {
         const char byte = static_cast<char>(b);
         const auto unit = decode(&byte, 1);

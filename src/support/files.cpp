@@ -6,8 +6,10 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include <fcntl.h>
 #include <io.h>
 #include <process.h>
+#include <sys/stat.h>
 #else
 #include <fcntl.h>
 #include <unistd.h>
@@ -30,25 +32,35 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
 
 bool WriteAndSync(const std::filesystem::path& path, std::string_view bytes) {
 #ifdef _WIN32
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    return static_cast<bool>(out);
+    // The wide-character open takes the UTF-16 name; _commit is the flush to disk.
+    const int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
+                          _S_IREAD | _S_IWRITE);
+    constexpr std::size_t kChunk = 1 << 30;  // _write takes an unsigned int count
+    const auto writeSome = [fd](const char* data, std::size_t n) {
+        return static_cast<long long>(_write(fd, data, static_cast<unsigned>(n < kChunk ? n : kChunk)));
+    };
+    const auto sync = [fd] { return _commit(fd) == 0; };
+    const auto closeFile = [fd] { return _close(fd) == 0; };
 #else
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const auto writeSome = [fd](const char* data, std::size_t n) {
+        return static_cast<long long>(::write(fd, data, n));
+    };
+    const auto sync = [fd] { return ::fsync(fd) == 0; };
+    const auto closeFile = [fd] { return ::close(fd) == 0; };
+#endif
     if (fd < 0) return false;
     std::size_t written = 0;
     while (written < bytes.size()) {
-        const auto n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        const auto n = writeSome(bytes.data() + written, bytes.size() - written);
         if (n < 0) {
-            ::close(fd);
+            closeFile();
             return false;
         }
         written += static_cast<std::size_t>(n);
     }
-    const bool synced = ::fsync(fd) == 0;
-    return ::close(fd) == 0 && synced;
-#endif
+    const bool synced = sync();
+    return closeFile() && synced;
 }
 
 }  // namespace
@@ -83,6 +95,15 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view byt
         return false;
     }
     return true;
+}
+
+std::filesystem::path PathFromUtf8(std::string_view utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string PathToUtf8(const std::filesystem::path& path) {
+    const std::u8string name = path.u8string();
+    return std::string(name.begin(), name.end());
 }
 
 }  // namespace tandrel

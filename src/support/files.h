@@ -17,4 +17,9 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::string& out, st
 // so a crash leaves either the old file or the new one, never a truncated one.
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// File names are Unicode: a UTF-8 name becomes a path that reaches the system as UTF-16 on Windows (never
+// through the ANSI code page, which cannot hold every Chinese name), and as the same bytes elsewhere.
+std::filesystem::path PathFromUtf8(std::string_view utf8);
+std::string PathToUtf8(const std::filesystem::path& path);
+
 }  // namespace tandrel

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "../common/temp_dir.h"
+#include "support/files.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -106,6 +107,33 @@ TEST_F(SettingsTest, WorksWithoutControls) {
     SettingsFile headless(dir / "Config.ini", nullptr);
     headless.SaveNumberText(SettingsFile::KeyOf(SettingNumber::AlertRepeatCount), "7");
     EXPECT_EQ(headless.settings().alertRepeatCount, 7);
+}
+
+// The data folder may have a Chinese name (the user's own, or the folder a portable copy was unpacked to):
+// Config.ini must be found there, rewritten in place, and never leave a second file beside it.
+TEST(SettingsFolder, ConfigIniUnderAChineseFolderName) {
+    testing::TempDir dir;
+    const auto folder = dir.path() / PathFromUtf8("团购助手 数据");
+    std::filesystem::create_directories(folder);
+    const auto config = folder / "Config.ini";
+    {
+        SettingsFile first(config, nullptr);
+        first.SaveNumberText(SettingsFile::KeyOf(SettingNumber::RemainingHours), "5");
+        first.SaveFlag(SettingsFile::KeyOf(SettingFlag::AlertSound), true);
+        first.SaveNumberText(SettingsFile::KeyOf(SettingNumber::RemainingHours), "6");  // over the old file
+    }
+    SettingsFile again(config, nullptr);
+    again.LoadSettings(false);
+    EXPECT_EQ(again.settings().remainingHours, 6);
+    EXPECT_TRUE(again.settings().alertSoundEnabled);
+
+    std::vector<std::string> listed;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        listed.push_back(PathToUtf8(entry.path().filename()));
+    EXPECT_EQ(listed, std::vector<std::string>{"Config.ini"});
+    std::string content;
+    ASSERT_EQ(ReadWholeFile(config, content, 1 << 20), ReadStatus::Ok);
+    EXPECT_NE(content.find(Utf8ToGbk("[设置]") + "\r\n"), std::string::npos);
 }
 
 }  // namespace

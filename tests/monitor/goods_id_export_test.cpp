@@ -1,0 +1,67 @@
+#include "monitor/goods_id_export.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "../common/temp_dir.h"
+#include "support/files.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+// The moment whose local time is 2018-06-01 hour:minute:second, whatever the machine's time zone.
+std::chrono::system_clock::time_point At(int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = 118, t.tm_mon = 5, t.tm_mday = 1, t.tm_hour = hour, t.tm_min = minute, t.tm_sec = second;
+    t.tm_isdst = -1;
+    return std::chrono::system_clock::from_time_t(std::mktime(&t));
+}
+
+std::string Read(const std::filesystem::path& path) {
+    std::string content;
+    EXPECT_EQ(ReadWholeFile(path, content, 1 << 20), ReadStatus::Ok) << PathToUtf8(path);
+    return content;
+}
+
+TEST(GoodsIdExport, TimeTextDropsTrailingZeroParts) {
+    EXPECT_EQ(GbkToUtf8(ExportTimeText(At(14, 5, 9))), "2018年6月1日14时5分9秒");
+    EXPECT_EQ(GbkToUtf8(ExportTimeText(At(14, 5, 0))), "2018年6月1日14时5分");
+    EXPECT_EQ(GbkToUtf8(ExportTimeText(At(14, 0, 0))), "2018年6月1日14时");
+    EXPECT_EQ(GbkToUtf8(ExportTimeText(At(0, 0, 0))), "2018年6月1日");
+    EXPECT_EQ(GbkToUtf8(ExportTimeText(At(0, 0, 7))), "2018年6月1日0时0分7秒");
+}
+
+// The names are Chinese throughout, the data folder's included: each must reach the disk as these characters
+// (on Windows through UTF-16, not the ANSI code page) and be found again by listing the folder.
+TEST(GoodsIdExport, WritesUnderChineseNamesAndAppendsToTheSameFile) {
+    testing::TempDir dir;
+    const auto dataDir = dir.path() / PathFromUtf8("店铺数据 甲");
+    std::filesystem::create_directories(dataDir / PathFromUtf8("商品ID"));
+
+    const auto path = ExportIdList({"111", "222"}, dataDir, At(14, 5, 9));
+    EXPECT_EQ(PathToUtf8(path.filename()), "商品ID：2个 导出时间：2018年6月1日14时5分9秒.txt");
+    ExportIdList({"222", "111"}, dataDir, At(14, 5, 9));  // same second, same count: same file
+    EXPECT_EQ(Read(path), "111\r\n222\r\n222\r\n111\r\n");
+
+    std::vector<std::string> listed;
+    for (const auto& entry : std::filesystem::directory_iterator(dataDir / PathFromUtf8("商品ID")))
+        listed.push_back(PathToUtf8(entry.path().filename()));
+    EXPECT_EQ(listed, (std::vector<std::string>{"商品ID：2个 导出时间：2018年6月1日14时5分9秒.txt"}));
+}
+
+TEST(GoodsIdExport, NoIdsNoFileAndAMissingFolderFails) {
+    testing::TempDir dir;
+    std::filesystem::create_directories(dir.path() / PathFromUtf8("商品ID"));
+    const auto none = ExportIdList({}, dir.path(), At(14, 5, 9));
+    EXPECT_FALSE(std::filesystem::exists(none));
+    EXPECT_FALSE(AppendTextLine(dir.path() / "missing" / "x.txt", "1"));
+    // Without its folder the export writes nothing and creates nothing.
+    testing::TempDir bare;
+    const auto path = ExportIdList({"1"}, bare.path(), At(14, 5, 9));
+    EXPECT_FALSE(std::filesystem::exists(path.parent_path()));
+}
+
+}  // namespace
+}  // namespace tandrel
