@@ -19,4 +19,4 @@ if(TANDREL_WINE)
 endif()
 # -O2 rather than -O3: GCC 12 reports false -Wrestrict warnings inside std::string at -O3 (GCC bug 105329),
 # and warnings are errors here.
-set(CMAKE_CXX_FLAGS_RELEASE_INIT "-O2 -DNDEBUG")
+set(CMAKE_CXX_FLAGS_RELEASE "-O2 -DNDEBUG" CACHE STRING "Flags of a release build")

@@ -84,6 +84,41 @@ struct Tables {
     std::array<std::uint16_t, 0x80> highSingle{};
 };
 
+// Windows maps every double-byte code to a character: those GBK leaves undefined go to the private use area,
+// the three user-defined ranges first (AAA1-AFFE, F8A1-FEFE, A140-A7A0, from U+E000), then the other
+// undefined codes in code order (from U+E766). iconv leaves them all undefined; filling them the same way
+// gives one table on every platform, and such characters survive a round trip instead of becoming "?". Where
+// the converter already mapped them (Windows), nothing changes.
+void FillPrivateUse(Tables& t) {
+    std::uint32_t next = 0xE000;
+    const auto fill = [&](unsigned lead, unsigned trail) {
+        auto& unit = t.toUnicode[(lead - kLeadFirst) * kTrailCount + trail - kTrailFirst];
+        if (unit == 0) {
+            unit = static_cast<std::uint16_t>(next);
+            if (t.toGbk[next] == 0) t.toGbk[next] = static_cast<std::uint16_t>(lead << 8 | trail);
+        }
+        ++next;
+    };
+    const auto fillRange = [&](unsigned leadFirst, unsigned leadLast, unsigned trailFirst,
+                               unsigned trailLast) {
+        for (unsigned lead = leadFirst; lead <= leadLast; ++lead)
+            for (unsigned trail = trailFirst; trail <= trailLast; ++trail)
+                if (trail != 0x7F) fill(lead, trail);
+    };
+    fillRange(0xAA, 0xAF, 0xA1, 0xFE);
+    fillRange(0xF8, 0xFE, 0xA1, 0xFE);
+    fillRange(0xA1, 0xA7, 0x40, 0xA0);
+    for (unsigned lead = kLeadFirst; lead <= kLeadLast; ++lead) {
+        for (unsigned trail = kTrailFirst; trail <= kTrailLast; ++trail) {
+            auto& unit = t.toUnicode[(lead - kLeadFirst) * kTrailCount + trail - kTrailFirst];
+            if (trail == 0x7F || unit != 0) continue;
+            unit = static_cast<std::uint16_t>(next);
+            if (t.toGbk[next] == 0) t.toGbk[next] = static_cast<std::uint16_t>(lead << 8 | trail);
+            ++next;
+        }
+    }
+}
+
 std::unique_ptr<Tables> BuildTables() {
     auto t = std::make_unique<Tables>();
     Decoder decode;
@@ -104,6 +139,7 @@ std::unique_ptr<Tables> BuildTables() {
             if (t->toGbk[unit] == 0) t->toGbk[unit] = static_cast<std::uint16_t>(lead << 8 | trail);
         }
     }
+    FillPrivateUse(*t);
     for (unsigned c = 0; c < 0x80; ++c)
         t->toGbk[c] = static_cast<std::uint16_t>(c);
     return t;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <set>
 
 namespace tandrel {
@@ -17,6 +18,30 @@ TEST(CodePage, ConvertsChineseBothWaysWithExactCp936Bytes) {
     EXPECT_EQ(GbkToUtf8("\xD6\xD0\xCE\xC4"), "中文");
     EXPECT_EQ(GbkToUtf8(G("。　，")), "。　，");
     EXPECT_EQ(G("€"), "\x80");  // the single-byte euro sign of CP936
+}
+
+// The tables come from the platform's converter (iconv here, the system's own on Windows): every double-byte
+// code must decode to the same character on both, and every decoded character must encode back to its code
+// (or, for the few characters two codes share, to the other one).
+TEST(CodePage, TheWholeDoubleByteTableIsTheSameOnEveryPlatform) {
+    std::uint64_t hash = 1469598103934665603u;  // FNV-1a over the decoded table
+    int mapped = 0, roundTrips = 0;
+    for (unsigned lead = 0x81; lead <= 0xFE; ++lead) {
+        for (unsigned trail = 0x40; trail <= 0xFE; ++trail) {
+            const std::string code{static_cast<char>(lead), static_cast<char>(trail)};
+            const std::string utf8 = GbkToUtf8(code);
+            for (unsigned char c : utf8 + '|')
+                hash = (hash ^ c) * 1099511628211u;
+            if (utf8 == "?") continue;
+            ++mapped;
+            if (Utf8ToGbk(utf8) == code) ++roundTrips;
+        }
+    }
+    EXPECT_EQ(mapped, 126 * 190);  // every code, the private-use ones included
+    EXPECT_EQ(roundTrips, mapped);
+    EXPECT_EQ(hash, 3896768472577897569u);  // the table of the system's own CP936 converter on Windows
+    EXPECT_EQ(GbkToUtf8("\xAA\xA1\xA2\xAB"), "\uE000\uE766");  // a user-defined code and an undefined one
+    EXPECT_EQ(G("\uE000\uE766"), "\xAA\xA1\xA2\xAB");
 }
 
 TEST(CodePage, WhatGbkCannotHoldBecomesOneQuestionMark) {
