@@ -6,7 +6,7 @@ include(GNUInstallDirs)
 set(CPACK_PACKAGE_NAME tandrel)
 set(CPACK_PACKAGE_VENDOR "Tandrel")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Watches group-buy stores for groups that have not formed yet")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Tandrel watches the merchant back end of every store the merchant adds for group orders that buyers have "
     "opened but that have not yet formed a group, and tells the merchant at once with a log line, a row in the "
     "order list and an alert sound.")
