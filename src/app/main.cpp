@@ -12,6 +12,7 @@
 #include "app/headless.h"
 #include "app/store_commands.h"
 #include "settings/data_folder.h"
+#include "support/arguments.h"
 #include "support/endpoints.h"
 #include "support/files.h"
 
@@ -47,7 +48,10 @@ struct Demo {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    // UTF-8 on every platform (on Windows from the UTF-16 command line), so a Chinese --data-dir arrives
+    // whole.
+    std::vector<std::string> args = tandrel::Utf8Arguments(argc, argv);
+    args.erase(args.begin());
     std::string error;
     const auto line = tandrel::ParseCommandLine(args, error);
     if (!line) {
