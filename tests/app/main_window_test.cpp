@@ -402,7 +402,7 @@ class MainWindowSimTest : public MainWindowTest {
         sim_.AddStore({.account = "a1", .password = "p1", .mallId = "11", .mallName = "One", .mobile = "1"});
         sim_.AddStore({.account = "a2", .password = "p2", .mallId = "22", .mallName = "Two", .mobile = "2"});
         sim_.AddUser({.uid = "u1", .nickname = "小明"});
-        StoreFile file(dir_.path(), nullptr);
+        StoreFile file(dir_.path());
         file.SaveStore(Utf8ToGbk("一号店"), "a1", "p1", "11", sim_.IssueSession("11"));
         file.SaveStore(Utf8ToGbk("二号店"), "a2", "p2", "22", sim_.IssueSession("22"));
         endpoints_ = Endpoints::AllAt(sim_.baseUrl());
@@ -447,7 +447,7 @@ TEST_F(MainWindowSimTest, StoresLoadAtOpeningAndASelectedOneCanBeRemoved) {
     EXPECT_EQ(window.stores().Cell(0, StoreTableModel::kStoreId), "22");
     EXPECT_EQ(window.stores().Cell(0, StoreTableModel::kNumber), "1");
     std::vector<StoreRecord> records;
-    StoreFile(dir_.path(), nullptr).ReadAll(records);
+    StoreFile(dir_.path()).ReadAll(records);
     ASSERT_EQ(records.size(), 1u);
 
     // The removed store stays selected: a second removal finds no record.
