@@ -56,6 +56,14 @@ TEST_F(OrderLookupsTest, GroupOrderIdComesFromTheDetailReply) {
     EXPECT_EQ(LookupGroupOrderId(session_, "sn-1"), "{null}");
 }
 
+TEST_F(OrderLookupsTest, SendsTheOrderNumberAsItStandsInTheOrderList) {
+    // The order list writes "/" as "\\/", and the JSON reader hands string contents back with their escapes,
+    // so the number is sent as it stands: escaping it again would make it another number.
+    sim_.AddOrder("1", {.orderSn = "12/34", .createdDuration = 1, .uid = "u1", .groupOrderId = "G-1234"});
+    EXPECT_EQ(LookupGroupOrderId(session_, "12\\/34"), "G-1234");
+    EXPECT_EQ(sim_.Requests().back().body, R"({"orderSn":"12\/34"})");
+}
+
 TEST_F(OrderLookupsTest, NicknameComesFromTheUsersReply) {
     EXPECT_EQ(LookupOpenerNickname(session_, "u1"), G("小明"));
     const auto r = sim_.Requests().back();

@@ -226,5 +226,43 @@ TEST_F(MerchantLoginTest, SessionCheckTriesUserinfoWhenMallLacksTheId) {
     EXPECT_EQ(all[1].target, "/userinfo");
 }
 
+TEST_F(MerchantLoginTest, KeepsCookieBytesAsTheyCameAndNeverSendsALineBreak) {
+    // The login sets cookies whose values end in bytes above 0x7F, one right before ";", one right before the
+    // line break, on lines whose names are spelt in three ways, followed by another header line.
+    const auto login = MerchantLogin(endpoints_, "shop_01 a", "p\\w\"x");
+    ASSERT_EQ(login.code, kLoginOk);
+    const std::string& cookies = login.loginCookies;
+    EXPECT_NE(cookies.find(sim::kZoneCookiePair), std::string::npos) << cookies;
+    EXPECT_NE(cookies.find(sim::kTagCookiePair), std::string::npos) << cookies;
+    EXPECT_NE(cookies.find("SESSION_TOKEN="), std::string::npos) << cookies;
+    EXPECT_EQ(cookies.find_first_of("\r\n"), std::string::npos) << cookies;
+    EXPECT_EQ(cookies.find("Path"), std::string::npos) << cookies;
+    EXPECT_EQ(cookies.find("Trace"), std::string::npos) << cookies;
+
+    // A later request carries them byte for byte, on one line, and the session they hold is alive.
+    session_.currentCookie() = cookies;
+    sim_.ClearRequests();
+    EXPECT_TRUE(CheckStoreSession(session_, "", ""));
+    const auto check = sim_.Requests().at(0);
+    EXPECT_EQ(check.target, "/mall");
+    const std::string sent = check.Header("Cookie");
+    EXPECT_NE(sent.find(sim::kZoneCookiePair), std::string::npos) << sent;
+    EXPECT_NE(sent.find(sim::kTagCookiePair), std::string::npos) << sent;
+    EXPECT_EQ(check.Header("X-Trace-Id"), "");
+    EXPECT_EQ(session_.currentCookie().find_first_of("\r\n"), std::string::npos);
+}
+
+TEST_F(MerchantLoginTest, SessionCheckReadsAnIdAfterAThreeCharacterName) {
+    // "鲜果店" is nine bytes of UTF-8, and the session reply names the store before its id.
+    sim_.AddStore(
+        {.account = "fruit", .password = "pw", .mallId = "1005", .mallName = "鲜果店", .mobile = "1"});
+    session_.currentCookie() = sim_.IssueSession("1005");
+    std::string fresh = "unchanged";
+    EXPECT_TRUE(CheckStoreSession(session_, "fruit", "pw", &fresh));
+    EXPECT_EQ(fresh, "");  // alive: not logged in again
+    ASSERT_EQ(sim_.Requests().size(), 1u);
+    EXPECT_EQ(sim_.Requests()[0].target, "/mall");
+}
+
 }  // namespace
 }  // namespace tandrel
