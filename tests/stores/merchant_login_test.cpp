@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "../common/proxy_recorder.h"
 #include "sim/marketplace_sim.h"
 #include "support/text.h"
 
@@ -262,6 +263,26 @@ TEST_F(MerchantLoginTest, SessionCheckReadsAnIdAfterAThreeCharacterName) {
     EXPECT_EQ(fresh, "");  // alive: not logged in again
     ASSERT_EQ(sim_.Requests().size(), 1u);
     EXPECT_EQ(sim_.Requests()[0].target, "/mall");
+}
+
+TEST(MarketplaceTransport, EveryExchangeWithTheBuiltInHostsGoesOverTls) {
+    // The session cookie must never cross the network in clear text. Through a recording proxy, an https
+    // request shows as "CONNECT host:443" and a plain one as "GET http://...".
+    testing::ProxyRecorder proxy;
+    const Endpoints e = Endpoints::With("", "", "", "", "", nullptr);
+    MarketplaceSession session(e);
+    session.currentCookie() = "SESSION_TOKEN=secret";
+    MerchantLogin(e, "a", "b");
+    LookupStoreName(e, "1");
+    RequestSmsCode(session, "a");
+    FetchCaptcha(e);
+    CheckStoreSession(session, "a", "b");
+    const auto lines = proxy.RequestLines();
+    EXPECT_GE(lines.size(), 7u);  // login, store name, SMS code, captcha, /mall, /userinfo, login
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.rfind("CONNECT ", 0), 0u) << line;
+        EXPECT_NE(line.find(":443 "), std::string::npos) << line;
+    }
 }
 
 }  // namespace
