@@ -54,10 +54,11 @@ int main(int argc, char** argv) {
                 return app.exit(1);
             }
             status = window.grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+            // Closing the window stops monitoring first, which returns from the start button's click.
+            window.close();
             app.exit(status);
         });
     });
     app.exec();
-    // Monitoring runs inside a click handler that pumps events; it ends when the window goes.
     return status;
 }
