@@ -8,6 +8,7 @@
 
 #include "app/app_core.h"
 #include "app/stream_messages.h"
+#include "support/instance_lock.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -61,6 +62,12 @@ int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints
     StreamMessages messages(err);
     StdoutLog log(out);
     EnsureWorkDirs(dataDir);
+    const InstanceLock lock(dataDir);
+    if (lock.busy()) {
+        err << AlreadyRunningText(dataDir) << '\n';
+        return 1;
+    }
+
     // Without a window the switches and the interval come from Config.ini, as the window would show them.
     AppCore core({.dataDir = dataDir,
                   .endpoints = endpoints,

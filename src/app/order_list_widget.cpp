@@ -77,7 +77,15 @@ void OrderListWidget::ExportGoodsIdsOf(bool selectedOnly) {
         for (int row = 0; row < orders_.rowCount(); ++row)
             rows.push_back(row);
     }
-    ExportGoodsIds(orders_, rows, services_.dataDir, std::chrono::system_clock::now());
+    std::string failure;
+    const auto file =
+        ExportGoodsIds(orders_, rows, services_.dataDir, std::chrono::system_clock::now(), &failure);
+    if (!failure.empty()) {
+        MessageBoxes::Show(window(), QMessageBox::Warning,
+                           QStringLiteral("导出失败：") + PathToQString(file) + QStringLiteral("\n") +
+                               QString::fromStdString(failure));
+        return;
+    }
     MessageBoxes::Show(window(), QMessageBox::Information, QStringLiteral("已导出"));
     OpenUrl(QUrl::fromLocalFile(PathToQString(services_.dataDir / std::filesystem::path(u8"商品ID"))));
 }

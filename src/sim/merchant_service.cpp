@@ -42,10 +42,17 @@ Reply MarketplaceSim::Impl::Login(const httplib::Request& req) {
     }
     std::string token = RandomHex(32);
     sessions[token] = store->mallId;
-    // Lower-case on purpose: header names are case-insensitive, and a client that misses this line has no
-    // session.
+    // Header names are case-insensitive, and servers spell them as they like; a client that misses one of
+    // these lines has no session. Cookie values are bytes, not text: the zone is raw UTF-8 whose last byte
+    // stands right before ";", the tag a Latin-1 byte right before the line break (a reader that takes them
+    // for GBK lead bytes swallows the ";" or the CR).
+    reply.headers.emplace_back("SET-COOKIE", std::string(kZoneCookiePair) + "; Path=/");
     reply.headers.emplace_back("set-cookie",
                                std::string(kSessionCookie) + "=" + token + "; Path=/; HttpOnly");
+    reply.headers.emplace_back("Set-cookie", std::string(kTagCookiePair));
+    // Comes after the cookie lines (the server sorts its header lines by name), so a cookie line that
+    // swallowed its line break would carry this line into the client's Cookie header.
+    reply.headers.emplace_back("X-Trace-Id", RandomHex(16));
     reply.body = Dump(Json{{"auth", true}, {"mall_id", IdValue(store->mallId)}, {"mobile", store->mobile}});
     return reply;
 }
@@ -95,7 +102,9 @@ Reply MarketplaceSim::Impl::SessionCheck(const httplib::Request& req, bool mallP
     if (mallPath && store && store->mallPathLacksMallId) {
         return JsonReply(Json{{"success", true}, {"result", Json{{"id", IdValue(*mallId)}, {"name", name}}}});
     }
-    Json json{{"mall_id", IdValue(*mallId)}, {"mall_name", name}};
+    // The store's name comes before its id, as the real reply has it: a reader that takes the UTF-8 for GBK
+    // runs past the end of a name with an odd number of bytes (three Chinese characters) and misses the id.
+    Json json{{"mall_name", name}, {"mall_id", IdValue(*mallId)}};
     if (!mallPath) json["mobile"] = store ? store->mobile : std::string();
     return JsonReply(json);
 }

@@ -45,8 +45,17 @@ std::optional<std::uint32_t> Hex4(std::string_view text, std::size_t at) {
 }  // namespace
 
 std::string Dump(const Json& json) {
-    // Compact, Chinese as raw UTF-8; malformed input texts become U+FFFD rather than failing the reply.
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    // Compact, Chinese as raw UTF-8; malformed input texts become U+FFFD rather than failing the reply. Every
+    // "/" goes out as "\/", as the real service writes it (JSON allows both, and the client has to undo it);
+    // a "/" can only stand inside a string in compact JSON.
+    std::string text = json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '/') out += '\\';
+        out += c;
+    }
+    return out;
 }
 
 Reply JsonReply(const Json& json) {

@@ -24,6 +24,8 @@ Reply MarketplaceSim::Impl::Route(const httplib::Request& req) {
         return User(req, path.substr(kUsersPrefix.size()));
     }
     if (get && path == "/chats/ungroupOrders") return OrderList(req);
+    static constexpr std::string_view kGoodsPrefix = "/goods/";
+    if (get && path.size() > kGoodsPrefix.size() && path.starts_with(kGoodsPrefix)) return GoodsPicture(path);
     return HtmlReply(404, "404 Not Found", "The requested URL was not found on this server.");
 }
 

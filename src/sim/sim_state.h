@@ -82,6 +82,7 @@ struct MarketplaceSim::Impl {
     Reply OrderDetail(const httplib::Request& req);
     Reply User(const httplib::Request& req, const std::string& uid);
     Reply OrderList(const httplib::Request& req);
+    Reply GoodsPicture(const std::string& path);  // the mobile site's picture host
 
     // These expect the mutex held.
     std::optional<std::string> SessionMall(const httplib::Request& req) const;
