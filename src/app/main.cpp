@@ -15,12 +15,9 @@
 #include "support/arguments.h"
 #include "support/endpoints.h"
 #include "support/files.h"
+#include "support/qt_text.h"
 
 namespace {
-
-std::filesystem::path FromQt(const QString& path) {
-    return std::filesystem::path(path.toStdU16String());
-}
 
 std::filesystem::path DefaultDataDir(int& argc, char** argv) {
     if (const char* env = std::getenv("TANDREL_DATA_DIR"); env && *env) return tandrel::PathFromUtf8(env);
@@ -28,10 +25,10 @@ std::filesystem::path DefaultDataDir(int& argc, char** argv) {
     // needs an application object, which this one is only for.
     QCoreApplication probe(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tandrel"));
-    const auto programDir = FromQt(QCoreApplication::applicationDirPath());
-    const auto choice =
-        tandrel::ChooseDataFolder(programDir, tandrel::IsWritableFolder(programDir),
-                                  FromQt(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
+    const auto programDir = tandrel::PathFromQString(QCoreApplication::applicationDirPath());
+    const auto choice = tandrel::ChooseDataFolder(
+        programDir, tandrel::IsWritableFolder(programDir),
+        tandrel::PathFromQString(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
     if (!choice.portable) {
         std::error_code ec;
         std::filesystem::create_directories(choice.path, ec);
@@ -77,7 +74,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<Demo> demo;
     if (line->demo) {
         demo = std::make_unique<Demo>();
-        if (!line->dataDir) dataDir = FromQt(demo->folder.path());
+        if (!line->dataDir) dataDir = tandrel::PathFromQString(demo->folder.path());
         if (!demo->market.SeedStores(dataDir, std::cerr)) {
             std::cerr << "tandrel: the demo stores could not be set up\n";
             return 1;

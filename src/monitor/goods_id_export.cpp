@@ -1,11 +1,15 @@
 #include "monitor/goods_id_export.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <system_error>
 
 #ifdef _WIN32
+#include <io.h>
 #include <share.h>
 #else
 #include <sys/file.h>
+#include <unistd.h>
 #endif
 
 #include "support/files.h"
@@ -32,26 +36,64 @@ std::filesystem::path ExportFilePath(const std::filesystem::path& dataDir, std::
     return dataDir / PathFromUtf8("商品ID") / PathFromUtf8(name);
 }
 
-bool AppendTextLine(const std::filesystem::path& path, std::string_view text) {
-    // Other writers are shut out while the line goes in, so two exports never interleave inside a line.
+bool AppendText(const std::filesystem::path& path, std::string_view text, std::string* failure) {
+    const auto fail = [&](int error) {
+        if (failure) *failure = std::generic_category().message(error);
+        return false;
+    };
+    // Other writers are shut out while the text goes in, so two exports never interleave.
 #ifdef _WIN32
     std::FILE* file = _wfsopen(path.c_str(), L"ab", _SH_DENYWR);
-    if (!file) return false;
+    if (!file) return fail(errno);
 #else
     std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (!file) return false;
+    if (!file) return fail(errno);
     flock(fileno(file), LOCK_EX);
 #endif
-    const bool ok =
-        std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fputs("\r\n", file) >= 0;
-    return std::fclose(file) == 0 && ok;
+    std::fseek(file, 0, SEEK_END);
+    const long before = std::ftell(file);
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+    int error = ok ? 0 : errno;
+    if (!ok && before >= 0) {
+        // What went in of a failed write is taken out again, so the file never looks whole when it is not.
+#ifdef _WIN32
+        _chsize_s(_fileno(file), before);
+#else
+        [[maybe_unused]] const int truncated = ftruncate(fileno(file), before);
+#endif
+    }
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok && before == 0) {
+        std::error_code ignored;
+        if (std::filesystem::is_regular_file(path, ignored) && std::filesystem::file_size(path, ignored) == 0)
+            std::filesystem::remove(path, ignored);
+    }
+    return ok || fail(error ? error : EIO);
+}
+
+bool AppendTextLine(const std::filesystem::path& path, std::string_view text) {
+    return AppendText(path, std::string(text) + "\r\n", nullptr);
 }
 
 std::filesystem::path ExportIdList(const std::vector<std::string>& ids, const std::filesystem::path& dataDir,
-                                   std::chrono::system_clock::time_point now) {
+                                   std::chrono::system_clock::time_point now, std::string* failure) {
+    if (failure) failure->clear();
     const auto path = ExportFilePath(dataDir, ids.size(), now);
+    if (ids.empty()) return path;
+    std::string text;
     for (const auto& id : ids)
-        AppendTextLine(path, id);
+        text += id + "\r\n";
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    if (ec) {
+        if (failure) *failure = ec.message();
+        return path;
+    }
+    std::string reason;
+    if (!AppendText(path, text, &reason) && failure) *failure = reason.empty() ? "write failed" : reason;
     return path;
 }
 

@@ -23,10 +23,12 @@ int TextCellCompare(std::string_view a, std::string_view b);
 // equal keep their order. The hidden column does nothing.
 void SortOrderList(OrderTableModel& orders, int column);
 
-// Writes the goods ids of the rows (one per line) to the export file; no rows, no file. The path written.
+// Writes the goods ids of the rows (one per line) to the export file, making its folder when missing; no
+// rows, no file. The path written to; failure receives why nothing was written (UTF-8, empty on success).
 std::filesystem::path ExportGoodsIds(const OrderTableModel& orders, const std::vector<int>& rows,
                                      const std::filesystem::path& dataDir,
-                                     std::chrono::system_clock::time_point now);
+                                     std::chrono::system_clock::time_point now,
+                                     std::string* failure = nullptr);
 
 // The goods page on the mobile site.
 std::string GoodsPageUrl(const Endpoints& endpoints, std::string_view goodsId);

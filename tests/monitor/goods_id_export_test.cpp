@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <fstream>
 
 #include "../common/temp_dir.h"
 #include "support/files.h"
@@ -51,16 +52,24 @@ TEST(GoodsIdExport, WritesUnderChineseNamesAndAppendsToTheSameFile) {
     EXPECT_EQ(listed, (std::vector<std::string>{"商品ID：2个 导出时间：2018年6月1日14时5分9秒.txt"}));
 }
 
-TEST(GoodsIdExport, NoIdsNoFileAndAMissingFolderFails) {
+TEST(GoodsIdExport, NoIdsNoFileAndAFolderThatCannotBeMadeFails) {
     testing::TempDir dir;
     std::filesystem::create_directories(dir.path() / PathFromUtf8("商品ID"));
     const auto none = ExportIdList({}, dir.path(), At(14, 5, 9));
     EXPECT_FALSE(std::filesystem::exists(none));
     EXPECT_FALSE(AppendTextLine(dir.path() / "missing" / "x.txt", "1"));
-    // Without its folder the export writes nothing and creates nothing.
+    // A missing export folder is made; one that cannot be made (a file in its place) is a failure that says why
+    // and leaves nothing behind.
     testing::TempDir bare;
-    const auto path = ExportIdList({"1"}, bare.path(), At(14, 5, 9));
-    EXPECT_FALSE(std::filesystem::exists(path.parent_path()));
+    std::string failure;
+    const auto path = ExportIdList({"1"}, bare.path(), At(14, 5, 9), &failure);
+    EXPECT_TRUE(failure.empty()) << failure;
+    EXPECT_TRUE(std::filesystem::exists(path));
+    testing::TempDir blocked;
+    std::ofstream(blocked.path() / PathFromUtf8("商品ID")) << "x";
+    const auto refused = ExportIdList({"1"}, blocked.path(), At(14, 5, 9), &failure);
+    EXPECT_FALSE(failure.empty());
+    EXPECT_FALSE(std::filesystem::exists(refused));
 }
 
 }  // namespace
