@@ -8,11 +8,13 @@
 
 namespace {
 
+std::atomic<bool> counting{false};
 std::atomic<std::size_t> live{0}, peak{0}, total{0};
 
 void* Counted(std::size_t size) {
     void* p = std::malloc(size == 0 ? 1 : size);
     if (p == nullptr) throw std::bad_alloc();
+    if (!counting.load(std::memory_order_relaxed)) return p;
     // The usable size is what free gives back, so live stays exact whichever delete is called.
     const std::size_t got = malloc_usable_size(p);
     total += got;
@@ -24,7 +26,7 @@ void* Counted(std::size_t size) {
 
 void Release(void* p) noexcept {
     if (p == nullptr) return;
-    live -= malloc_usable_size(p);
+    if (counting.load(std::memory_order_relaxed)) live -= malloc_usable_size(p);
     std::free(p);
 }
 
@@ -51,12 +53,17 @@ void operator delete[](void* p, std::size_t) noexcept {
 
 namespace bench {
 
-AllocFigures Allocations() {
-    return {live.load(), peak.load(), total.load()};
+Counting::Counting() {
+    live = peak = total = 0;
+    counting = true;
 }
 
-void ResetPeak() {
-    peak.store(live.load());
+Counting::~Counting() {
+    counting = false;
+}
+
+AllocFigures Counting::Figures() const {
+    return {live.load(), peak.load(), total.load()};
 }
 
 }  // namespace bench

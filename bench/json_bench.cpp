@@ -110,16 +110,14 @@ void BM_TandrelShape(benchmark::State& state, std::string (*make)()) {
     const std::string text = make();
     std::size_t peak = 0, asked = 0;
     for (auto _ : state) {
-        bench::ResetPeak();
-        const auto before = bench::Allocations();
+        const bench::Counting counting;
         {
             tandrel::JsonDocument doc;
             doc.Parse(text);
             benchmark::DoNotOptimize(doc.GetText("[0]"));
         }
-        const auto after = bench::Allocations();
-        peak = after.peak - before.live;
-        asked = after.total - before.total;
+        peak = counting.Figures().peak;
+        asked = counting.Figures().total;
     }
     state.counters["peak/B"] = static_cast<double>(peak) / static_cast<double>(text.size());
     state.counters["alloc/B"] = static_cast<double>(asked) / static_cast<double>(text.size());
@@ -130,13 +128,12 @@ void BM_NlohmannShape(benchmark::State& state, std::string (*make)()) {
     const std::string text = make();
     std::size_t peak = 0;
     for (auto _ : state) {
-        bench::ResetPeak();
-        const auto before = bench::Allocations();
+        const bench::Counting counting;
         {
             const auto doc = nlohmann::json::parse(text);
             benchmark::DoNotOptimize(doc.size());
         }
-        peak = bench::Allocations().peak - before.live;
+        peak = counting.Figures().peak;
     }
     state.counters["peak/B"] = static_cast<double>(peak) / static_cast<double>(text.size());
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));

@@ -42,8 +42,8 @@ constexpr JsonKind PublicKind(int kind) {
     }
 }
 
-std::uint32_t KeyHash(std::string_view key) {
-    return static_cast<std::uint32_t>(std::hash<std::string_view>{}(key));
+std::uint64_t KeyHash(std::string_view key) {
+    return std::hash<std::string_view>{}(key)&0xFFFFFFFFu;
 }
 
 }  // namespace
@@ -127,16 +127,20 @@ bool JsonDocument::Parse(std::string_view input) {
     // Entries address the text with 28-bit offsets; replies are capped far below that.
     text_.assign(input.substr(0, kRefMask));
     count_ = 0;
-    wideIndex_.clear();
+    wide_.clear();
+    wideIds_.clear();
+    rootChildren_ = 0;
+    dottedKeys_ = emptyKeys_ = false;
     rootKind_ = 0;
 
     struct Level {
         std::uint32_t item;  // kRoot for the outermost container
         std::uint32_t counter;
         bool array;
+        std::uint32_t children = 0;
     };
     // Level 0 is outside everything; what is stored there belongs to the root, as the root's own entries do.
-    std::vector<Level> levels{Level{kRoot, 0, false}};
+    std::vector<Level> levels{Level{kRoot, 0, false, 0}};
     int keyForm = kNoKey;
     std::uint32_t keyAt = 0;
     std::size_t tokenStart = 0, tokenEnd = kNotEnded, stringAt = 0;
@@ -151,6 +155,7 @@ bool JsonDocument::Parse(std::string_view input) {
     };
     // An element's key is its number in the array; a member's, the key last read.
     const auto add = [&](int kind, bool element, std::uint32_t at) {
+        ++(levels.back().item == kRoot ? rootChildren_ : levels.back().children);
         if (element) return Add(kind, kElementKey, levels.back().counter, at);
         return Add(kind, keyForm, keyAt, at);
     };
@@ -161,13 +166,17 @@ bool JsonDocument::Parse(std::string_view input) {
             rootKind_ = static_cast<int>(PublicKind(kind));
         else
             item = add(kind, element, kNone);
-        levels.push_back(Level{item, 0, kind == kArray});
+        levels.push_back(Level{item, 0, kind == kArray, 0});
         keyForm = kNoKey;
         return true;
     };
     const auto close = [&] {
         if (depth() == 0) return false;
-        if (levels.back().item != kRoot) At(levels.back().item).at = static_cast<std::uint32_t>(count_);
+        const Level& level = levels.back();
+        if (level.item != kRoot) {
+            At(level.item).at = static_cast<std::uint32_t>(count_);
+            if (level.children > kIndexThreshold) wideIds_.push_back(level.item);
+        }
         levels.pop_back();
         return true;
     };
@@ -178,6 +187,13 @@ bool JsonDocument::Parse(std::string_view input) {
     const auto run = [&]() -> bool {
         const std::size_t n = text_.size();
         for (std::size_t i = 0; i < n;) {
+            if (state == kInKey || state == kInString) {
+                // Inside quotes only the closing quote, a backslash or a double-byte character matters.
+                while (i < n && text_[i] != quote && text_[i] != '\\' &&
+                       static_cast<unsigned char>(text_[i]) <= 0x80)
+                    ++i;
+                if (i == n) break;
+            }
             const auto c = static_cast<unsigned char>(text_[i]);
             // Double-byte characters and escaped bytes are content in every state.
             if (c > 0x80) {
@@ -220,6 +236,9 @@ bool JsonDocument::Parse(std::string_view input) {
                     } else if (state == kInKey) {
                         if (c != static_cast<unsigned char>(quote)) break;
                         keyForm = kTextKey;
+                        emptyKeys_ = emptyKeys_ || i == keyAt;
+                        dottedKeys_ =
+                            dottedKeys_ || std::memchr(text_.data() + keyAt, '.', i - keyAt) != nullptr;
                         state = kAfterKey;
                     } else if (state == kExpectValue || state == kExpectElement) {
                         quote = static_cast<char>(c);
@@ -296,54 +315,124 @@ bool JsonDocument::Parse(std::string_view input) {
     // Containers left open by an error or by the end of the text hold what was stored after them.
     while (depth() > 0)
         close();
+    std::sort(wideIds_.begin(), wideIds_.end());
     return ok;
 }
-std::string JsonDocument::NormalizePath(std::string_view path) {
+void JsonDocument::NormalizeInto(std::string_view path, std::string& out) {
+    // Leading dots go, "[" gains a dot before it, runs of dots become one and a trailing dot goes; a "[" that
+    // is the trail byte of a double-byte character stays as it is.
     while (!path.empty() && path.front() == '.')
         path.remove_prefix(1);
-    const std::string bracketed = ReplaceAll(path, "[", ".[");
-    if (bracketed.empty()) return ".";
-    std::string out;
-    out.reserve(bracketed.size() + 1);
-    if (bracketed.front() != '.') out += '.';
-    for (char ch : bracketed) {
-        if (ch == '.' && !out.empty() && out.back() == '.') continue;  // ".." becomes "."
-        out += ch;
+    out.resize(path.size() * 2 + 1);
+    char* const begin = out.data();
+    char* o = begin;
+    *o++ = '.';
+    for (std::size_t i = 0; i < path.size();) {
+        const char c = path[i];
+        if (IsLeadByte(static_cast<unsigned char>(c)) && i + 1 < path.size()) {
+            *o++ = c;
+            *o++ = path[i + 1];
+            i += 2;
+            continue;
+        }
+        if (c == '.' || c == '[') {
+            if (o[-1] != '.') *o++ = '.';
+            if (c == '[') *o++ = '[';
+        } else {
+            *o++ = c;
+        }
+        ++i;
     }
-    if (out.size() > 1 && out.back() == '.') out.pop_back();
+    if (o - begin > 1 && o[-1] == '.') --o;
+    out.resize(static_cast<std::size_t>(o - begin));
+}
+
+std::string JsonDocument::NormalizePath(std::string_view path) {
+    std::string out;
+    NormalizeInto(path, out);
     return out;
 }
 
-const std::vector<std::uint64_t>* JsonDocument::WideIndex(std::uint32_t container) const {
-    if (const auto it = wideIndex_.find(container); it != wideIndex_.end()) return &it->second;
-    const std::uint32_t end = ChildrenEnd(container);
-    std::uint32_t width = 0;
-    for (auto e = FirstChild(container); e < end && width <= kIndexThreshold; e = NextSibling(e))
-        ++width;
-    if (width <= kIndexThreshold) return nullptr;
-    std::vector<std::uint64_t> index;
-    char digits[16];
-    for (auto e = FirstChild(container); e < end; e = NextSibling(e))
-        index.push_back(std::uint64_t{KeyHash(KeyOf(At(e), digits))} << 32 | e);
-    std::sort(index.begin(), index.end());  // by hash, then in document order
-    return &wideIndex_.emplace(container, std::move(index)).first->second;
+JsonDocument::Probe JsonDocument::ProbeFor(std::string_view key) {
+    Probe probe{key, kNone};
+    // "[12]" is also how an element's number reads; only the plain spelling matches one.
+    if (key.size() >= 3 && key.front() == '[' && key.back() == ']' && (key[1] != '0' || key.size() == 3)) {
+        std::uint32_t n = 0;
+        const auto digits = key.substr(1, key.size() - 2);
+        const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+        if (error == std::errc() && end == digits.data() + digits.size() && n <= kRefMask) probe.element = n;
+    }
+    return probe;
 }
 
-void JsonDocument::ChildrenWithKey(std::uint32_t container, std::string_view key,
-                                   std::vector<std::uint32_t>& out) const {
-    char digits[16];
-    if (const auto* index = WideIndex(container)) {
-        const std::uint64_t hash = KeyHash(key);
-        for (auto it = std::lower_bound(index->begin(), index->end(), hash << 32);
-             it != index->end() && (*it >> 32) == hash; ++it) {
-            const auto e = static_cast<std::uint32_t>(*it);
-            if (KeyOf(At(e), digits) == key) out.push_back(e);
+bool JsonDocument::KeyIs(const Item& item, const Probe& probe) const {
+    const std::uint32_t ref = item.word & kRefMask;
+    switch ((item.word >> 28) & 3u) {
+        case kTextKey: {
+            const std::size_t n = probe.text.size();
+            if (ref + n >= text_.size() || (n > 0 && text_[ref] != probe.text[0])) return false;
+            return std::memcmp(text_.data() + ref, probe.text.data(), n) == 0 && QuotedEnd(ref) == ref + n;
         }
+        case kElementKey:
+            return probe.element == ref;
+        default:
+            return probe.text.empty();
+    }
+}
+
+const JsonDocument::Wide& JsonDocument::WideOf(std::uint32_t container) const {
+    if (const auto it = wide_.find(container); it != wide_.end()) return it->second;
+    Wide wide;
+    const std::uint32_t end = ChildrenEnd(container);
+    bool nested = false;
+    for (auto e = FirstChild(container); e < end; e = NextSibling(e)) {
+        const Item& item = At(e);
+        if (((item.word >> 28) & 3u) != kElementKey || (item.word & kRefMask) != wide.count)
+            wide.numbered = false;
+        nested = nested || IsContainer(item);
+        ++wide.count;
+    }
+    if (wide.numbered) {
+        // Elements are found by their number; where none is a container, the n-th is simply the n-th entry.
+        if (nested) {
+            wide.positions.reserve(wide.count);
+            for (auto e = FirstChild(container); e < end; e = NextSibling(e))
+                wide.positions.push_back(e);
+        }
+    } else {
+        char digits[16];
+        wide.byHash.reserve(wide.count);
+        for (auto e = FirstChild(container); e < end; e = NextSibling(e))
+            wide.byHash.push_back(std::uint64_t{KeyHash(KeyOf(At(e), digits))} << 32 | e);
+        std::sort(wide.byHash.begin(), wide.byHash.end());  // by hash, then in document order
+    }
+    return wide_.emplace(container, std::move(wide)).first->second;
+}
+
+void JsonDocument::ChildrenWithKey(std::uint32_t container, const Probe& probe,
+                                   std::vector<std::uint32_t>& out) const {
+    const bool wide = container == kRoot ? rootChildren_ > kIndexThreshold
+                                         : std::binary_search(wideIds_.begin(), wideIds_.end(), container);
+    if (!wide) {
+        const std::uint32_t end = ChildrenEnd(container);
+        for (auto e = FirstChild(container); e < end; e = NextSibling(e))
+            if (KeyIs(At(e), probe)) out.push_back(e);
         return;
     }
-    const std::uint32_t end = ChildrenEnd(container);
-    for (auto e = FirstChild(container); e < end; e = NextSibling(e))
-        if (KeyOf(At(e), digits) == key) out.push_back(e);
+    // A wide container is looked up through its index, so reading every member stays linear.
+    const Wide& index = WideOf(container);
+    if (index.numbered) {
+        if (probe.element >= index.count) return;
+        out.push_back(index.positions.empty() ? FirstChild(container) + probe.element
+                                              : index.positions[probe.element]);
+        return;
+    }
+    const std::uint64_t hash = KeyHash(probe.text);
+    for (auto it = std::lower_bound(index.byHash.begin(), index.byHash.end(), hash << 32);
+         it != index.byHash.end() && (*it >> 32) == hash; ++it) {
+        const auto e = static_cast<std::uint32_t>(*it);
+        if (KeyIs(At(e), probe)) out.push_back(e);
+    }
 }
 
 void JsonDocument::Resolve(std::string_view path, std::vector<std::uint32_t>& containers) const {
@@ -351,20 +440,17 @@ void JsonDocument::Resolve(std::string_view path, std::vector<std::uint32_t>& co
     // keys holding dots, or empty keys, can give one path to containers at different depths. Each step tries
     // every key the rest of the path can begin with.
     containers.clear();
-    struct Step {
-        std::uint32_t container;
-        std::size_t matched;  // path[0, matched) is the path its children extend
-    };
-    std::vector<Step> todo{Step{kRoot, 0}};
+    auto& todo = todo_;
+    auto& found = found_;
+    todo.assign(1, Step{kRoot, 0});
     if (path == ".") containers.push_back(kRoot);
-    std::vector<std::uint32_t> found;
     while (!todo.empty()) {
         const Step step = todo.back();
         todo.pop_back();
-        if (step.matched == 0) {
+        if (step.matched == 0 && emptyKeys_) {
             // Under a container whose path is ".", a container with the empty key has the path "." too.
             found.clear();
-            ChildrenWithKey(step.container, {}, found);
+            ChildrenWithKey(step.container, ProbeFor({}), found);
             for (const auto e : found) {
                 if (!IsContainer(At(e))) continue;
                 if (path == ".") containers.push_back(e);
@@ -377,34 +463,36 @@ void JsonDocument::Resolve(std::string_view path, std::vector<std::uint32_t>& co
             const auto key = path.substr(step.matched + 1, keyEnd - step.matched - 1);
             if (step.matched > 0 || !key.empty()) {
                 found.clear();
-                ChildrenWithKey(step.container, key, found);
+                ChildrenWithKey(step.container, ProbeFor(key), found);
                 for (const auto e : found) {
                     if (!IsContainer(At(e))) continue;
                     if (keyEnd == path.size())
                         containers.push_back(e);
                     else
-                        todo.push_back(Step{e, keyEnd});
+                        todo.push_back(Step{e, static_cast<std::uint32_t>(keyEnd)});
                 }
             }
-            if (keyEnd >= path.size()) break;
+            // Without keys holding dots, a key ends at the path's next dot.
+            if (keyEnd >= path.size() || !dottedKeys_) break;
         }
     }
 }
 
 std::string JsonDocument::GetText(std::string_view path) const {
-    const std::string normalized = NormalizePath(path);
+    std::string& normalized = path_;
+    NormalizeInto(path, normalized);
     if (normalized == ".") return std::string(kNull);
     const auto dot = normalized.rfind('.');
-    const std::string_view key = std::string_view(normalized).substr(dot + 1);
+    const Probe key = ProbeFor(std::string_view(normalized).substr(dot + 1));
     const std::string_view parent =
         dot == 0 ? std::string_view(".") : std::string_view(normalized).substr(0, dot);
-    std::vector<std::uint32_t> containers, found;
+    auto& containers = containers_;
     Resolve(parent, containers);
     std::uint32_t first = kNone;
     for (const auto container : containers) {
-        found.clear();
-        ChildrenWithKey(container, key, found);
-        if (!found.empty()) first = std::min(first, found.front());
+        found_.clear();
+        ChildrenWithKey(container, key, found_);
+        if (!found_.empty()) first = std::min(first, found_.front());
     }
     if (first == kNone) return std::string(kNull);
     const Item& item = At(first);
@@ -424,7 +512,8 @@ std::string JsonDocument::GetText(std::string_view path) const {
 int JsonDocument::MemberNames(std::string_view path, std::vector<std::string>& names) const {
     names.clear();
     std::vector<std::uint32_t> containers, members;
-    Resolve(NormalizePath(path), containers);
+    NormalizeInto(path, path_);
+    Resolve(path_, containers);
     for (const auto container : containers) {
         const std::uint32_t end = ChildrenEnd(container);
         for (auto e = FirstChild(container); e < end; e = NextSibling(e))

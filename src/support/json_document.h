@@ -56,7 +56,7 @@ class JsonDocument {
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
     static constexpr std::uint32_t kRoot = 0xFFFFFFFEu;  // the container of top-level entries
     static constexpr std::size_t kBlockItems = 4096;
-    static constexpr std::uint32_t kIndexThreshold = 24;
+    static constexpr std::uint32_t kIndexThreshold = 8;
 
     Item& At(std::uint32_t i) { return blocks_[i / kBlockItems][i % kBlockItems]; }
     const Item& At(std::uint32_t i) const { return blocks_[i / kBlockItems][i % kBlockItems]; }
@@ -75,19 +75,44 @@ class JsonDocument {
         const Item& item = At(child);
         return IsContainer(item) ? item.at : child + 1;
     }
-    // Children of the container with the key, in document order; wide containers get an index on first use.
-    void ChildrenWithKey(std::uint32_t container, std::string_view key,
-                         std::vector<std::uint32_t>& out) const;
-    const std::vector<std::uint64_t>* WideIndex(std::uint32_t container) const;
+    // A key to look for: its text, and the element number it names when it reads "[n]".
+    struct Probe {
+        std::string_view text;
+        std::uint32_t element;  // kNone when it names none
+    };
+    static Probe ProbeFor(std::string_view key);
+    bool KeyIs(const Item& item, const Probe& probe) const;
+    // Wide containers get an index on first use, so reading every member stays linear.
+    struct Wide {
+        std::uint32_t count = 0;
+        bool numbered = true;                  // elements 0, 1, 2... in order: found by number
+        std::vector<std::uint32_t> positions;  // numbered and some are containers: where each one is
+        std::vector<std::uint64_t> byHash;     // otherwise: key hash << 32 | entry, sorted
+    };
+    const Wide& WideOf(std::uint32_t container) const;
+    // Children of the container with the key, in document order.
+    void ChildrenWithKey(std::uint32_t container, const Probe& probe, std::vector<std::uint32_t>& out) const;
     // Every container whose dotted path is the (normalized) path: duplicate keys make several.
     void Resolve(std::string_view path, std::vector<std::uint32_t>& containers) const;
+    static void NormalizeInto(std::string_view path, std::string& out);
 
     std::string text_;
     int rootKind_ = 0;
     std::size_t count_ = 0;
     std::vector<std::unique_ptr<Item[]>> blocks_;  // kept between parses
-    // Per wide container: (key hash << 32 | child) sorted, built on first look-up.
-    mutable std::unordered_map<std::uint32_t, std::vector<std::uint64_t>> wideIndex_;
+    std::vector<std::uint32_t> wideIds_;  // containers with more than kIndexThreshold entries, sorted
+    std::uint32_t rootChildren_ = 0;
+    bool dottedKeys_ = false, emptyKeys_ = false;  // keys that make path look-ups try more than one way
+    mutable std::unordered_map<std::uint32_t, Wide> wide_;
+    // Scratch space of the look-ups, kept so that a look-up allocates nothing but its result.
+    struct Step {
+        std::uint32_t container;
+        std::uint32_t
+            matched;  // the path's first `matched` bytes are the path the container's children extend
+    };
+    mutable std::vector<Step> todo_;
+    mutable std::vector<std::uint32_t> found_, containers_;
+    mutable std::string path_;
 };
 
 // The text escaped for use inside a JSON string: quotes, backslashes and control characters; other bytes
