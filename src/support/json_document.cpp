@@ -371,7 +371,8 @@ bool JsonDocument::KeyIs(const Item& item, const Probe& probe) const {
         case kTextKey: {
             const std::size_t n = probe.text.size();
             if (ref + n >= text_.size() || (n > 0 && text_[ref] != probe.text[0])) return false;
-            return std::memcmp(text_.data() + ref, probe.text.data(), n) == 0 && QuotedEnd(ref) == ref + n;
+            return (n == 0 || std::memcmp(text_.data() + ref, probe.text.data(), n) == 0) &&
+                   QuotedEnd(ref) == ref + n;
         }
         case kElementKey:
             return probe.element == ref;

@@ -225,6 +225,16 @@ TEST(JsonDocument, MemoryStaysProportionalToTheText) {
     EXPECT_EQ(doc.Entry(doc.EntryCount() - 1).parentPath.size(), std::string(".[40]").size() + 999 * 2);
 }
 
+// Inputs the fuzz targets (tests/fuzz) once failed on, run here under the sanitizers of the second build.
+TEST(JsonDocument, FuzzFindings) {
+    JsonDocument doc;
+    // Looking for empty keys compared zero bytes from a null pointer.
+    doc.Parse("{'a':1,'b':[1,,2],\"\":{\"a.b\":{\"c\":[]}},\"a\":{\"x\":\r\n\t7\r\n}}");
+    EXPECT_EQ(doc.GetText("a.b.c"), "[array]");
+    EXPECT_EQ(doc.GetText("a.x"), "7");
+    EXPECT_EQ(Members(doc, "."), (std::vector<std::string>{"a", "b", "", "a.b", "a"}));
+}
+
 TEST(JsonPath, NormalizesLikeTheCallersWriteThem) {
     EXPECT_EQ(JsonDocument::NormalizePath(""), ".");
     EXPECT_EQ(JsonDocument::NormalizePath("..."), ".");
