@@ -2,11 +2,11 @@
 
 #include <ostream>
 
-#include "app/stream_messages.h"
 #include "settings/settings.h"
 #include "sim/marketplace_sim.h"
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
+#include "support/text.h"
 
 namespace tandrel {
 namespace {
@@ -72,14 +72,16 @@ bool DemoMarket::SeedStores(const std::filesystem::path& dataDir, std::ostream& 
         settings.SaveFlag(SettingsFile::KeyOf(SettingFlag::AlertSound), true);
         settings.HideUpdatePanel();
     }
-    StreamMessages messages(err);
-    StoreFile file(dataDir, &messages);
+    StoreFile file(dataDir);
     for (const auto& s : kStores) {
         const LoginResult login = MerchantLogin(e, s.account, kPassword);
         if (login.code != kLoginOk) return false;
-        if (file.SaveStore(LookupStoreName(e, login.storeId), s.account, kPassword, login.storeId,
-                           login.loginCookies) != kStoreOk)
+        if (const StoreResult saved = file.SaveStore(LookupStoreName(e, login.storeId), s.account, kPassword,
+                                                     login.storeId, login.loginCookies);
+            !saved.ok()) {
+            err << GbkToUtf8(saved.error) << '\n';
             return false;
+        }
     }
     return true;
 }
@@ -101,7 +103,7 @@ void DemoMarket::Step() {
                                   .createdDuration = duration,
                                   .goodsId = std::to_string(3000000 + n * 13),
                                   .uid = "9" + std::to_string(1000 + nickname),
-                                  .thumbUrl = sim_->baseUrl() + "/goods/" + std::to_string(n) + ".jpg",
+                                  .thumbUrl = sim_->baseUrl() + "/goods/" + std::to_string(n) + ".png",
                                   .goodsName = "demo",
                                   .groupOrderId = std::to_string(700000000 + n)});
     open_.push_back({store.mallId, sn});

@@ -129,7 +129,12 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
         cookie = fresh;
         if (row < d_.stores.rowCount() && d_.stores.Cell(row, StoreTableModel::kStoreId) == storeId_)
             d_.stores.SetCell(row, StoreTableModel::kCookie, fresh);
-        if (d_.storeFile) d_.storeFile->UpdateCookie(storeId_, fresh);
+        if (d_.storeFile) {
+            if (const StoreResult kept = d_.storeFile->UpdateCookie(storeId_, fresh); !kept.error.empty()) {
+                Log(Gbk(" 店铺ID：") + storeId_ + "(" + storeName_ + ") " + kept.error);
+                if (d_.reportFailure) d_.reportFailure(kept.error);
+            }
+        }
     }
 
     const Endpoints& e = d_.session.endpoints();
@@ -145,10 +150,7 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
         ++page;
         std::string headers = block;
         const std::string body =
-            HttpRequest({.url = e.merchant.Url(
-                             "http", "/chats/ungroupOrders?pageNo=" + std::to_string(page) + "&pageSize=20"),
-                         .cookie = &cookie,
-                         .headerBlock = &headers});
+            HttpRequest({.url = OrderListUrl(e, page), .cookie = &cookie, .headerBlock = &headers});
         doc.Parse(Utf8ToGbk(UpToNul(body)));
         const int total = std::max(0, TextToInt(doc.GetText("total")));
         pages = total / kPageSize + 1;
@@ -173,7 +175,8 @@ void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {
     const std::string duration = doc.GetText(prefix + "].createdDuration");
     const std::string goodsId = doc.GetText(prefix + "].orderGoodsList.goodsId");
     const std::string uid = doc.GetText(prefix + "].uid");
-    const std::string thumbUrl = doc.GetText(prefix + "].orderGoodsList.thumbUrl");
+    // The picture's address as a URL: replies write "/" as "\/".
+    const std::string thumbUrl = ReplaceAll(doc.GetText(prefix + "].orderGoodsList.thumbUrl"), "\\/", "/");
 
     const std::string groupOrderId = LookupGroupOrderId(d_.session, sn);
     const std::string nickname = LookupOpenerNickname(d_.session, uid);
@@ -192,6 +195,8 @@ void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {
     if (!accepted) return;
     d_.orders.AddOrderRow(storeName_, goodsId, nickname, groupOrderId, hoursText, thumbUrl);
     if (d_.raiseAlert) d_.raiseAlert(sn);
+    if (d_.reported)
+        d_.reported({sn, storeId_, storeName_, goodsId, nickname, groupOrderId, hoursText, thumbUrl});
 }
 
 }  // namespace tandrel

@@ -92,7 +92,7 @@ void LoginWindow::BuildControls() {
 }
 
 QUrl LoginWindow::backEndUrl() const {
-    return QUrl(QString::fromStdString(services_.session.endpoints().merchant.Url("http", "/Pdd.html")));
+    return QUrl(QString::fromStdString(services_.session.endpoints().merchant.Url("https", "/Pdd.html")));
 }
 
 void LoginWindow::SelectAccount(const std::string& account) {
@@ -109,10 +109,16 @@ void LoginWindow::RunLoginSequence() {
     // logins on the one session cookie.
     if (running_) return;
     running_ = true;
-    LoginSequence(*this, {.storeFile = services_.storeFile,
-                          .session = services_.session,
-                          .state = state_,
-                          .reloadStoreList = services_.reloadStoreList});
+    std::string storeError;
+    const LoginOutcome outcome = LoginSequence(*this,
+                                               {.storeFile = services_.storeFile,
+                                                .session = services_.session,
+                                                .state = state_,
+                                                .reloadStoreList = services_.reloadStoreList},
+                                               &storeError);
+    // The store file's failure belongs to the main window, as the store list's do.
+    if (outcome == LoginOutcome::SaveFailed && services_.showMessage)
+        services_.showMessage(parentWidget(), storeError, MessageIcon::Exclamation);
     running_ = false;
 }
 
