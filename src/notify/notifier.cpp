@@ -1,5 +1,7 @@
 #include "notify/notifier.h"
 
+#include <QCoreApplication>
+
 #include "notify/robot_message.h"
 #include "support/text.h"
 
@@ -53,6 +55,8 @@ void Notifier::OnGroupReported(const ReportedGroup& group) {
 
 void Notifier::Shutdown(std::chrono::milliseconds timeout) {
     poster_->Drain(timeout);
+    // A failure of that last post is still on its way to this thread; no event loop may turn after us.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void Notifier::FlushDesktop() {

@@ -116,12 +116,12 @@ void RobotPoster::Run() {
             HttpPostPlain(request.url, request.contentType, request.body, options_.timeoutSeconds, &cancel_);
         const RobotAnswer answer = ReadRobotAnswer(target.kind, reply);
         lock.lock();
-        inFlight_ = false;
 
         if (observer_) observer_(answer.ok, batch.size());
         if (stopping_) break;
         if (answer.ok) {
             failing_ = false;
+            inFlight_ = false;
             continue;
         }
         // A refusal for too many messages is the robot's limit, not a failed try: the groups wait a window.
@@ -146,7 +146,9 @@ void RobotPoster::Run() {
             if (report_) report_(line);
             lock.lock();
         }
+        inFlight_ = false;  // only now: a drain waits for the report of its last post too
     }
+    idle_.notify_all();
 }
 
 }  // namespace tandrel
