@@ -56,6 +56,7 @@ void RobotPoster::Drain(std::chrono::milliseconds timeout) {
     draining_ = true;
     wake_.notify_all();
     idle_.wait_for(lock, timeout, [this] { return pending_.empty() && !inFlight_; });
+    draining_ = false;
 }
 
 int RobotPoster::Limit() const {

@@ -51,7 +51,7 @@ class RobotPoster {
     // Later batches go to the new target (the settings dialog saved).
     void SetTarget(RobotTarget target);
     // At an orderly end: what is waiting goes out now, as far as the rate limit allows, without retries;
-    // returns when it has gone or after timeout. Later posts go out at once as well.
+    // returns when it has gone or after timeout.
     void Drain(std::chrono::milliseconds timeout);
 
   private:
