@@ -6,8 +6,10 @@
 #include <QPushButton>
 
 #include "app/main_window.h"
+#include "app/message_boxes.h"
 #include "assets/assets.h"
 #include "stores/store_file.h"
+#include "support/instance_lock.h"
 
 namespace tandrel {
 
@@ -28,6 +30,12 @@ int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const E
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     ApplySkin(app);
     EnsureWorkDirs(dataDir);
+    const InstanceLock lock(dataDir);
+    if (lock.busy()) {
+        MessageBoxes::Show(nullptr, QMessageBox::Warning,
+                           QString::fromStdString(AlreadyRunningText(dataDir)));
+        return 1;
+    }
     MainWindow window(dataDir, endpoints);
     if (startMonitoring) {
         // Queued, so the load's handler has returned before the cycle (which runs until stopped) begins.
