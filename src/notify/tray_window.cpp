@@ -15,6 +15,8 @@ TrayWindow::TrayWindow(const QIcon& icon, const QString& toolTip, QObject* paren
     start_ = menu_->addAction(QStringLiteral("开始监测"));
     stop_ = menu_->addAction(QStringLiteral("停止监测"));
     menu_->addSeparator();
+    connect(menu_->addAction(QStringLiteral("提醒设置…")), &QAction::triggered, this,
+            &TrayWindow::settingsRequested);
     connect(menu_->addAction(QStringLiteral("退出")), &QAction::triggered, this, &TrayWindow::quitRequested);
     connect(start_, &QAction::triggered, this, &TrayWindow::startRequested);
     connect(stop_, &QAction::triggered, this, &TrayWindow::stopRequested);

@@ -1,5 +1,6 @@
-// Headless monitoring with the reminders of Config.ini's section "提醒": a robot gets one message per burst of
-// new groups, the history has a row per group, and a robot that cannot be reached costs one line and no group.
+// Headless monitoring with the reminders of Config.ini's section "提醒": a robot gets one message per burst
+// of new groups, the history has a row per group, and a robot that cannot be reached costs one line and no
+// group.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -88,7 +89,8 @@ TEST_F(HeadlessRemindersTest, OneRobotMessagePerBurstOfNewGroups) {
     ASSERT_EQ(requests.size(), 2u) << out.str();
     const auto goods = [&](std::size_t i) {
         std::vector<std::string> ids;
-        for (const auto& g : nlohmann::json::parse(requests[i].body)["groups"])
+        const auto body = nlohmann::json::parse(requests[i].body);
+        for (const auto& g : body["groups"])
             ids.push_back(g["goodsId"]);
         return ids;
     };
