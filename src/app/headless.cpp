@@ -7,6 +7,7 @@
 #include <ostream>
 
 #include "app/app_core.h"
+#include "app/reminders.h"
 #include "app/stream_messages.h"
 #include "support/instance_lock.h"
 #include "support/text.h"
@@ -89,8 +90,12 @@ int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints
     QObject::connect(&minute, &QTimer::timeout, [&core] { core.TickMinute(); });
     minute.start(60000);
 
+    // Section "提醒": the history, the robot; no desktop without a window.
+    const std::unique_ptr<Notifier> reminders = AttachReminders(core, log, err);
+
     SignalScope stopOnSignal(core);
     core.StartMonitoring(passes);
+    reminders->Shutdown();  // the robot gets what waits for the end of its batch window
     return 0;
 }
 

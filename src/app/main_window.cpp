@@ -7,20 +7,25 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTableView>
 #include <QTimer>
+#include <iostream>
 #include <utility>
 
 #include "app/caption_widgets.h"
 #include "app/message_boxes.h"
 #include "app/order_list_widget.h"
+#include "app/reminders.h"
 #include "app/report_view.h"
 #include "app/settings_panel.h"
 #include "app/status_bar_widget.h"
+#include "notify/notify_settings_dialog.h"
 #include "stores/login_window.h"
 #include "support/fixed_layout.h"
 #include "support/qt_text.h"
@@ -52,12 +57,17 @@ MainWindow::MainWindow(const std::filesystem::path& dataDir, Endpoints endpoints
     BuildControls();
     core_->AttachControls(settingsPanel_, settingsPanel_);
     WireControls();
+    WireReminders();
     core_->Startup();
     BuildTimers();
 }
 
 MainWindow::~MainWindow() {
     pictures_.reset();  // no fetch may report to a window being taken apart
+    tray_.reset();
+    // The window closes for good: what waits for the robot goes out now, within a bound.
+    reminders_->Shutdown(std::chrono::seconds(3));
+    reminders_.reset();
     // The controls' handlers reach into the core, which is gone by the time QObject's destructor deletes the
     // children: the controls go first.
     delete takeCentralWidget();
@@ -278,7 +288,57 @@ int MainWindow::ReloadStoreList() {
 }
 
 void MainWindow::StartMonitoring() {
+    tray_->SetMonitoring(true);
     core_->StartMonitoring();
+    tray_->SetMonitoring(false);
+}
+
+void MainWindow::WireReminders() {
+    reminders_ = AttachReminders(*core_, *this, std::cerr);
+    tray_ = std::make_unique<TrayWindow>(windowIcon(), QStringLiteral("Tandrel"));
+    connect(reminders_.get(), &Notifier::desktopBatch, this, &MainWindow::ShowDesktopBatch);
+    connect(tray_.get(), &TrayWindow::showRequested, this, [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    });
+    // Queued: the cycle runs inside the handler that starts it, and a menu's handler should return first.
+    connect(tray_.get(), &TrayWindow::startRequested, this, &MainWindow::StartMonitoring,
+            Qt::QueuedConnection);
+    connect(tray_.get(), &TrayWindow::stopRequested, this, [this] { core_->StopMonitoring(); });
+    connect(tray_.get(), &TrayWindow::settingsRequested, this, &MainWindow::OpenReminderSettings);
+    connect(tray_.get(), &TrayWindow::quitRequested, this, &QWidget::close);
+
+    // The log's own right-click menu gains the dialog; no control of the window moves for it.
+    log_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(log_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        std::unique_ptr<QMenu> menu(log_->createStandardContextMenu());
+        menu->addSeparator();
+        connect(menu->addAction(QStringLiteral("提醒设置…")), &QAction::triggered, this,
+                &MainWindow::OpenReminderSettings);
+        menu->exec(log_->mapToGlobal(pos));
+    });
+    auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+,")), this);
+    connect(shortcut, &QShortcut::activated, this, &MainWindow::OpenReminderSettings);
+}
+
+void MainWindow::OpenReminderSettings() {
+    if (auto* open = findChild<NotifySettingsDialog*>()) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* dialog = new NotifySettingsDialog(
+        core_->dataDir() / "Config.ini", [this] { reminders_->Reload(); }, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void MainWindow::ShowDesktopBatch(const QString& title, const QString& text) {
+    // The merchant at the window sees the list and hears the sound; the notification is for when they are
+    // not.
+    if (isActiveWindow()) return;
+    tray_->ShowBatch(title, text);
 }
 
 void MainWindow::OnIdle() {

@@ -14,6 +14,8 @@
 
 #include "app/app_core.h"
 #include "app/picture_fetcher.h"
+#include "notify/notifier.h"
+#include "notify/tray_window.h"
 #include "support/endpoints.h"
 #include "support/messages.h"
 
@@ -78,6 +80,12 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     // 按钮_开始监测: monitoring until stopped.
     void StartMonitoring();
 
+    // The reminders of Config.ini's section "提醒" and the tray icon (its icon is absent without a tray).
+    Notifier& reminders() { return *reminders_; }
+    TrayWindow& tray() { return *tray_; }
+    // The dialog "提醒设置" (from the log's right-click menu, Ctrl+, or the tray menu).
+    void OpenReminderSettings();
+
   signals:
     // The initialisation step has filled the store list (once, shortly after the window opens).
     void storeListLoaded(int result);
@@ -108,6 +116,8 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     void OpenUrl(const QUrl& url);
     void ShowWarning(const QString& text);
     void OnIdle();
+    void WireReminders();
+    void ShowDesktopBatch(const QString& title, const QString& text);
 
     MainWindowOptions options_;
     std::unique_ptr<AppCore> core_;
@@ -124,6 +134,10 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     QTimer* minuteTimer_ = nullptr;
     QTimer* initTimer_ = nullptr;
     QTimer* noticeTimer_ = nullptr;
+
+    // After the core (they listen to its reports), before the controls' teardown matters to them.
+    std::unique_ptr<Notifier> reminders_;
+    std::unique_ptr<TrayWindow> tray_;
 
     // Last: its destructor joins the fetches before anything they report to is gone.
     std::unique_ptr<PictureFetcher> pictures_;

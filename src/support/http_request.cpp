@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -307,6 +308,55 @@ std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel) 
     if (curl_easy_perform(curl) != CURLE_OK) return {};
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     return status >= 200 && status < 300 ? std::move(reply.body) : std::string();
+}
+
+PlainReply HttpPostPlain(std::string_view url, std::string_view contentType, std::string_view body,
+                         int timeoutSeconds, const std::atomic<bool>* cancel) {
+    PlainReply result;
+    HttpClient client;
+    if (!client.valid()) {
+        result.error = "no HTTP client";
+        return result;
+    }
+    CURL* curl = static_cast<CURL*>(client.handle());
+    const std::string address(url);
+    Reply reply;
+    CurlList headers;
+    headers.Add("Content-Type: " + std::string(contentType));
+    headers.Add("Expect:");  // robots answer small bodies at once; no 100-continue round trip
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+    const long timeoutMs = std::max(1, timeoutSeconds) * 1000L;
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    if (cancel) {
+        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancel);
+        curl_easy_setopt(
+            curl, CURLOPT_XFERINFOFUNCTION,
+            +[](void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
+                return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+            });
+    }
+    const CURLcode code = curl_easy_perform(curl);
+    if (code != CURLE_OK) {
+        result.error = errorText[0] ? errorText : curl_easy_strerror(code);
+        return result;
+    }
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    result.status = static_cast<int>(status);
+    result.body = std::move(reply.body);
+    return result;
 }
 
 }  // namespace tandrel

@@ -62,6 +62,20 @@ std::string HttpFetch(HttpArgs args);
 // 15-second phases. Returns the body, empty on any failure or when cancel becomes true.
 std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel = nullptr);
 
+// What a plain POST got back: the HTTP status (0 when no reply arrived, with curl's reason in error) and the
+// body (capped like every reply).
+struct PlainReply {
+    int status = 0;
+    std::string body;
+    std::string error;
+};
+
+// A POST of one body to an address used as given (chat robots, people's own web hooks): no cookie, no header
+// block of the program's own, no redirects, verified TLS, and the whole exchange bounded by timeoutSeconds.
+// cancel, when given and set, abandons it at once.
+PlainReply HttpPostPlain(std::string_view url, std::string_view contentType, std::string_view body,
+                         int timeoutSeconds = 15, const std::atomic<bool>* cancel = nullptr);
+
 // Completes a header block with the default headers (each added only when its name, with the colon, is not
 // found case-sensitively anywhere in the block), in their fixed order.
 std::string CompleteHeaderBlock(std::string_view block, std::string_view url);

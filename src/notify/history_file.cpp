@@ -1,0 +1,142 @@
+#include "notify/history_file.h"
+
+#include <cstdio>
+#include <map>
+
+#include "notify/robot_message.h"
+#include "support/local_time.h"
+#include "support/text.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <share.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace tandrel {
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+std::string Cell(const std::string& utf8, bool text) {
+    std::string value = utf8;
+    // A nickname or store name chosen by someone else must not run as a formula in a spreadsheet.
+    if (text && !value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos)
+        value.insert(0, 1, '\'');
+    if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
+    std::string quoted = "\"";
+    for (char c : value) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+#ifndef _WIN32
+bool WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+#endif
+
+}  // namespace
+
+const std::string& HistoryFile::HeaderLine() {
+    static const std::string header =
+        "时间,店铺ID,店铺名称,商品ID,开团账号,团ID,剩余时间(小时),订单号,新团/老团";
+    return header;
+}
+
+std::string HistoryFile::Row(const ReportedGroup& g) {
+    return Cell(ReportTimeText(g.time), false) + "," + Cell(GbkToUtf8(g.storeId), false) + "," +
+           Cell(GbkToUtf8(g.storeName), true) + "," + Cell(GbkToUtf8(g.goodsId), false) + "," +
+           Cell(GbkToUtf8(g.nickname), true) + "," + Cell(GbkToUtf8(g.groupOrderId), false) + "," +
+           Cell(GbkToUtf8(g.remainingHours), false) + "," + Cell(GbkToUtf8(g.orderSn), false) + "," +
+           (g.old ? "老团" : "新团");
+}
+
+std::filesystem::path HistoryFile::PathFor(std::chrono::system_clock::time_point time) const {
+    const std::tm t = LocalTime(time);
+    char name[32];
+    std::snprintf(name, sizeof name, "%04d-%02d.csv", t.tm_year + 1900, t.tm_mon + 1);
+    return dataDir_ / "history" / name;
+}
+
+bool HistoryFile::Append(const std::vector<ReportedGroup>& groups) const {
+    std::map<std::filesystem::path, std::string> rowsByFile;
+    for (const ReportedGroup& g : groups)
+        rowsByFile[PathFor(g.time)] += Row(g) + "\r\n";
+    bool ok = true;
+    for (const auto& [path, rows] : rowsByFile)
+        ok = AppendRows(path, rows) && ok;
+    return ok;
+}
+
+bool HistoryFile::AppendRows(const std::filesystem::path& path, const std::string& rows) const {
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+#ifdef _WIN32
+    // Other writers are shut out while the file is open; they retry until it is free.
+    std::FILE* file = nullptr;
+    for (int attempt = 0; attempt < 200 && !file; ++attempt) {
+        file = _wfsopen(path.c_str(), L"a+b", _SH_DENYWR);
+        if (!file) Sleep(10);
+    }
+    if (!file) return false;
+    std::fseek(file, 0, SEEK_END);
+    const long size = std::ftell(file);
+    std::string out;
+    if (size <= 0) {
+        out = std::string(kBom) + HeaderLine() + "\r\n";
+    } else {
+        std::fseek(file, -1, SEEK_END);
+        if (std::fgetc(file) != '\n') out = "\r\n";
+        std::fseek(file, 0, SEEK_END);
+    }
+    out += rows;
+    const bool ok = std::fwrite(out.data(), 1, out.size(), file) == out.size() && std::fflush(file) == 0;
+    return std::fclose(file) == 0 && ok;
+#else
+    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    // The lock covers the test for an empty file too, so exactly one writer puts the header in.
+    if (::flock(fd, LOCK_EX) != 0) {
+        ::close(fd);
+        return false;
+    }
+    struct stat st {};
+    std::string out;
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return false;
+    }
+    if (st.st_size == 0) {
+        out = std::string(kBom) + HeaderLine() + "\r\n";
+    } else {
+        // A row cut off by a crash is closed, so that it stays one broken row and the next ones are whole.
+        char last = '\n';
+        if (::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n') out = "\r\n";
+    }
+    out += rows;
+    bool ok = WriteAll(fd, out);
+    if (!ok) {
+        // Whatever part went in is cut off again, so no half row stays behind.
+        if (::ftruncate(fd, st.st_size) != 0) ok = false;
+    }
+    ok = ::fsync(fd) == 0 && ok;
+    ::close(fd);  // releases the lock
+    return ok;
+#endif
+}
+
+}  // namespace tandrel

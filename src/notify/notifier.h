@@ -1,0 +1,63 @@
+#pragma once
+// What happens beyond the sound when a group is reported: the row in the history file, the robot's message
+// and the desktop notification. It lives on the thread that runs the monitoring cycle and returns at once;
+// the robot is posted to from the poster's own thread, and its failure lines come back to this thread.
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "notify/history_file.h"
+#include "notify/notify_settings.h"
+#include "notify/reported_group.h"
+#include "notify/robot_poster.h"
+
+namespace tandrel {
+
+class Notifier : public QObject {
+    Q_OBJECT
+
+  public:
+    // A line for the monitoring log and stderr (UTF-8), on the notifier's thread.
+    using LineSink = std::function<void(const std::string& line)>;
+
+    Notifier(std::filesystem::path dataDir, std::filesystem::path configPath, LineSink lines,
+             RobotPosterOptions posterOptions = {}, QObject* parent = nullptr);
+    ~Notifier() override;
+
+    // Re-reads the section "提醒" (at start and after the settings dialog saved).
+    void Reload();
+    void OnGroupReported(const ReportedGroup& group);
+    // At an orderly end (monitoring stopped for good): the robot gets what is waiting, within timeout.
+    void Shutdown(std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+    const NotifySettings& settings() const { return settings_; }
+
+  signals:
+    // A batch of reported groups for the desktop: a title and the lines of the groups (UTF-8). Emitted only
+    // while desktop notifications are on; whoever shows it decides whether the window is in front.
+    void desktopBatch(const QString& title, const QString& text);
+
+  private:
+    void FlushDesktop();
+
+    std::filesystem::path configPath_;
+    HistoryFile history_;
+    LineSink lines_;
+    RobotPosterOptions posterOptions_;
+    NotifySettings settings_;
+    std::unique_ptr<RobotPoster> poster_;
+    QTimer desktopTimer_;
+    std::vector<ReportedGroup> desktopPending_;
+};
+
+// The desktop notification's title and text for a batch (UTF-8).
+std::string DesktopTitle(const std::vector<ReportedGroup>& groups);
+std::string DesktopText(const std::vector<ReportedGroup>& groups);
+
+}  // namespace tandrel

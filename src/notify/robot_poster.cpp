@@ -1,0 +1,155 @@
+#include "notify/robot_poster.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "support/http_request.h"
+
+namespace tandrel {
+
+RobotPoster::RobotPoster(RobotTarget target, RobotPosterOptions options, FailureReport report,
+                         PostObserver observer)
+    : options_(options),
+      report_(std::move(report)),
+      observer_(std::move(observer)),
+      target_(std::move(target)) {
+    thread_ = std::thread([this] { Run(); });
+}
+
+RobotPoster::~RobotPoster() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    cancel_ = true;
+    wake_.notify_all();
+    thread_.join();
+}
+
+void RobotPoster::Post(ReportedGroup group) {
+    {
+        std::lock_guard lock(mutex_);
+        if (target_.kind == RobotKind::None) return;
+        // The first group of a burst opens the window and the rest of the burst joins it; groups waiting for
+        // their retry go out with it.
+        const Clock::time_point due = Clock::now() + options_.batchWindow;
+        due_ = pending_.empty() ? due : std::min(due_, due);
+        pending_.push_back({std::move(group), false});
+    }
+    wake_.notify_all();
+}
+
+void RobotPoster::SetTarget(RobotTarget target) {
+    {
+        std::lock_guard lock(mutex_);
+        target_ = std::move(target);
+        failing_ = false;
+        holdUntil_ = {};
+        sent_.clear();
+        if (target_.kind == RobotKind::None) pending_.clear();
+    }
+    wake_.notify_all();
+}
+
+void RobotPoster::Drain(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    draining_ = true;
+    wake_.notify_all();
+    idle_.wait_for(lock, timeout, [this] { return pending_.empty() && !inFlight_; });
+    draining_ = false;
+}
+
+int RobotPoster::Limit() const {
+    const int limit =
+        options_.messagesPerWindow > 0 ? options_.messagesPerWindow : RobotMessagesPerMinute(target_.kind);
+    return std::max(1, limit);
+}
+
+void RobotPoster::PruneSent(Clock::time_point now) {
+    while (!sent_.empty() && sent_.front() + options_.rateWindow <= now)
+        sent_.pop_front();
+}
+
+void RobotPoster::Run() {
+    std::unique_lock lock(mutex_);
+    while (!stopping_) {
+        if (pending_.empty()) {
+            idle_.notify_all();
+            wake_.wait(lock);
+            continue;
+        }
+        Clock::time_point now = Clock::now();
+        PruneSent(now);
+        Clock::time_point blockedUntil = holdUntil_;
+        if (static_cast<int>(sent_.size()) >= Limit())
+            blockedUntil = std::max(blockedUntil, sent_.front() + options_.rateWindow);
+        Clock::time_point when = std::max(due_, blockedUntil);
+        if (draining_) {
+            // No waiting for a burst at the end; what the limit does not let through now stays unsent.
+            if (blockedUntil > now) {
+                pending_.clear();
+                continue;
+            }
+            when = now;
+        }
+        if (now < when) {
+            wake_.wait_until(lock, when);
+            continue;
+        }
+
+        // Everything waiting goes out now, cut to the kind's message size; one message per free slot of the
+        // rate limit, the rest waits for the next slot with whatever arrives meanwhile.
+        const RobotTarget target = target_;
+        std::vector<ReportedGroup> groups;
+        for (const Item& item : pending_)
+            groups.push_back(item.group);
+        auto messages = SplitIntoMessages(target.kind, std::move(groups));
+        const std::size_t count = messages.front().size();
+        std::vector<Item> batch(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
+        sent_.push_back(now);
+        inFlight_ = true;
+
+        lock.unlock();
+        const RobotRequest request = BuildRobotRequest(target.kind, target.address, target.secret,
+                                                       messages.front(), std::chrono::system_clock::now());
+        const PlainReply reply =
+            HttpPostPlain(request.url, request.contentType, request.body, options_.timeoutSeconds, &cancel_);
+        const RobotAnswer answer = ReadRobotAnswer(target.kind, reply);
+        lock.lock();
+
+        if (observer_) observer_(answer.ok, batch.size());
+        if (stopping_) break;
+        if (answer.ok) {
+            failing_ = false;
+            inFlight_ = false;
+            continue;
+        }
+        // A refusal for too many messages is the robot's limit, not a failed try: the groups wait a window.
+        std::size_t kept = 0;
+        std::vector<Item> again;
+        for (Item& item : batch) {
+            if (!draining_ && (answer.rateLimited || !item.retried)) {
+                item.retried = item.retried || !answer.rateLimited;
+                again.push_back(std::move(item));
+                ++kept;
+            }
+        }
+        if (answer.rateLimited) holdUntil_ = Clock::now() + options_.rateWindow;
+        if (pending_.empty() && !again.empty()) due_ = Clock::now() + options_.retryDelay;
+        pending_.insert(pending_.begin(), std::make_move_iterator(again.begin()),
+                        std::make_move_iterator(again.end()));
+        if (!failing_ && target_.kind == target.kind && target_.address == target.address) {
+            failing_ = true;
+            std::string line = "机器人消息发送失败（" + answer.summary + "）";
+            if (kept > 0) line += "，" + std::to_string(kept) + "个团随下一批重发";
+            lock.unlock();
+            if (report_) report_(line);
+            lock.lock();
+        }
+        inFlight_ = false;  // only now: a drain waits for the report of its last post too
+    }
+    idle_.notify_all();
+}
+
+}  // namespace tandrel

@@ -1,0 +1,143 @@
+#include "notify/history_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <set>
+#include <sstream>
+
+#include "../common/temp_dir.h"
+#include "support/files.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+std::string Read(const std::filesystem::path& path) {
+    std::string text;
+    EXPECT_EQ(ReadWholeFile(path, text, 64 << 20), ReadStatus::Ok) << path;
+    return text;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    for (std::size_t crlf; (crlf = text.find("\r\n", start)) != std::string::npos; start = crlf + 2)
+        lines.push_back(text.substr(start, crlf - start));
+    EXPECT_EQ(start, text.size()) << "the file ends inside a line";
+    return lines;
+}
+
+std::chrono::system_clock::time_point LocalMoment(int year, int month, int day, int hour) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_isdst = -1;
+    return std::chrono::system_clock::from_time_t(std::mktime(&t));
+}
+
+ReportedGroup Group(std::chrono::system_clock::time_point time, std::string goods, bool old = false) {
+    ReportedGroup g;
+    g.time = time;
+    g.storeId = "555";
+    g.storeName = Utf8ToGbk("小满的店");
+    g.goodsId = std::move(goods);
+    g.nickname = Utf8ToGbk("=HYPERLINK(\"x\"),买家");
+    g.groupOrderId = "900";
+    g.remainingHours = "-1.1";
+    g.orderSn = "sn1";
+    g.old = old;
+    return g;
+}
+
+TEST(HistoryFile, BomHeaderAndOneRowPerGroupOldOnesMarked) {
+    testing::TempDir dir;
+    HistoryFile history(dir.path());
+    const auto when = LocalMoment(2026, 12, 8, 23);
+    ASSERT_TRUE(history.Append({Group(when, "1")}));
+    ASSERT_TRUE(history.Append({Group(when, "2", true)}));
+    const auto path = dir / "history" / "2026-12.csv";
+    EXPECT_EQ(history.PathFor(when), path);
+    const std::string text = Read(path);
+    ASSERT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
+    const auto lines = Lines(text.substr(3));
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "时间,店铺ID,店铺名称,商品ID,开团账号,团ID,剩余时间(小时),订单号,新团/老团");
+    // The nickname holds a comma and quotes, and would be a formula: quoted, doubled, made plain text. The
+    // negative hours stay a number.
+    EXPECT_EQ(lines[1],
+              "2026-12-08 23:00:00,555,小满的店,1,\"'=HYPERLINK(\"\"x\"\"),买家\",900,-1.1,sn1,新团");
+    EXPECT_EQ(lines[2].substr(lines[2].size() - 7), ",老团");
+}
+
+TEST(HistoryFile, AMonthChangeStartsANewFileWithItsOwnHeader) {
+    testing::TempDir dir;
+    HistoryFile history(dir.path());
+    ASSERT_TRUE(
+        history.Append({Group(LocalMoment(2026, 12, 31, 23), "a"), Group(LocalMoment(2027, 1, 1, 0), "b")}));
+    const auto dec = Lines(Read(dir / "history" / "2026-12.csv").substr(3));
+    const auto jan = Lines(Read(dir / "history" / "2027-01.csv").substr(3));
+    ASSERT_EQ(dec.size(), 2u);
+    ASSERT_EQ(jan.size(), 2u);
+    EXPECT_EQ(dec[0], jan[0]);
+    EXPECT_NE(dec[1].find(",a,"), std::string::npos);
+    EXPECT_NE(jan[1].find(",b,"), std::string::npos);
+}
+
+TEST(HistoryFile, ARowCutOffByACrashDoesNotSpoilTheNextOne) {
+    testing::TempDir dir;
+    HistoryFile history(dir.path());
+    const auto when = LocalMoment(2026, 12, 8, 10);
+    ASSERT_TRUE(history.Append({Group(when, "1")}));
+    const auto path = history.PathFor(when);
+    ASSERT_TRUE(WriteFileAtomically(path, Read(path) + "2026-12-08 10:00:00,555,half"));
+    ASSERT_TRUE(history.Append({Group(when, "3")}));
+    const auto lines = Lines(Read(path).substr(3));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], "2026-12-08 10:00:00,555,half");
+    EXPECT_NE(lines[3].find(",3,"), std::string::npos);
+}
+
+TEST(HistoryFile, TwoProcessesAppendingAtOnceNeverInterleave) {
+    testing::TempDir dir;
+    const std::string epoch =
+        std::to_string(std::chrono::system_clock::to_time_t(LocalMoment(2026, 11, 5, 12)));
+    std::vector<pid_t> children;
+    for (const char* tag : {"A", "B"}) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            execl(HISTORY_WRITER, HISTORY_WRITER, dir.path().c_str(), tag, "300", epoch.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::string text = Read(dir / "history" / "2026-11.csv");
+    ASSERT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_EQ(text.find("\xEF\xBB\xBF", 3), std::string::npos);  // one header only
+    const auto lines = Lines(text.substr(3));
+    ASSERT_EQ(lines.size(), 601u);
+    std::set<std::string> sns;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::istringstream row(lines[i]);
+        std::vector<std::string> cells;
+        for (std::string cell; std::getline(row, cell, ',');)
+            cells.push_back(cell);
+        ASSERT_EQ(cells.size(), 9u) << lines[i];
+        EXPECT_EQ(cells[2], std::string(300, 'x'));
+        sns.insert(cells[7]);
+    }
+    EXPECT_EQ(sns.size(), 600u);
+}
+
+}  // namespace
+}  // namespace tandrel

@@ -1,0 +1,116 @@
+#include "notify/notifier.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <thread>
+
+#include "../common/temp_dir.h"
+#include "sim/marketplace_sim.h"
+#include "sim/robot_sim.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+ReportedGroup Group(int n) {
+    ReportedGroup g;
+    g.time = std::chrono::system_clock::now();
+    g.storeId = "1";
+    g.storeName = Utf8ToGbk("店");
+    g.goodsId = std::to_string(n);
+    g.nickname = "nick";
+    g.groupOrderId = "g";
+    g.remainingHours = "2";
+    g.orderSn = "sn" + std::to_string(n);
+    return g;
+}
+
+template <typename Pred>
+bool PumpUntil(Pred done, int ms = 5000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(2ms);
+    }
+    return done();
+}
+
+RobotPosterOptions Fast() {
+    RobotPosterOptions o;
+    o.batchWindow = 100ms;
+    o.retryDelay = 200ms;
+    o.timeoutSeconds = 2;
+    return o;
+}
+
+void WriteConfig(const std::filesystem::path& path, const std::string& utf8) {
+    std::string content = Utf8ToGbk(utf8);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+}
+
+TEST(Notifier, OneDesktopBatchPerBurstAndOneRobotMessage) {
+    testing::TempDir dir;
+    sim::RobotSim robot(sim::RobotStyle::ErrCode);
+    WriteConfig(dir / "Config.ini",
+                "[提醒]\r\n机器人类型=wecom\r\n机器人地址=" + robot.baseUrl() + "/send?key=k\r\n");
+    std::vector<std::string> lines;
+    Notifier notifier(
+        dir.path(), dir / "Config.ini", [&](const std::string& l) { lines.push_back(l); }, Fast());
+    std::vector<QString> batches;
+    QObject::connect(&notifier, &Notifier::desktopBatch,
+                     [&](const QString& title, const QString&) { batches.push_back(title); });
+    for (int i = 0; i < 3; ++i)
+        notifier.OnGroupReported(Group(i));
+    ASSERT_TRUE(PumpUntil([&] { return !batches.empty(); }));
+    ASSERT_TRUE(robot.WaitForRequests(1, 5s));
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(batches.size(), 1u);
+    EXPECT_EQ(batches[0], QString::fromUtf8("有3个开团订单"));
+    EXPECT_EQ(robot.Requests().size(), 1u);
+    EXPECT_TRUE(lines.empty());
+    EXPECT_TRUE(std::filesystem::exists(dir / "history"));
+}
+
+TEST(Notifier, AnUnreachableRobotGivesOneLineOnTheCallersThread) {
+    testing::TempDir dir;
+    WriteConfig(dir / "Config.ini",
+                "[提醒]\r\n机器人类型=dingtalk\r\n机器人地址=" + sim::MarketplaceSim::RefusedBaseUrl() +
+                    "/robot/send\r\n桌面通知=0\r\n历史记录=0\r\n");
+    std::vector<std::string> lines;
+    const auto mainThread = std::this_thread::get_id();
+    bool otherThread = false;
+    Notifier notifier(
+        dir.path(), dir / "Config.ini",
+        [&](const std::string& l) {
+            otherThread = otherThread || std::this_thread::get_id() != mainThread;
+            lines.push_back(l);
+        },
+        Fast());
+    int batches = 0;
+    QObject::connect(&notifier, &Notifier::desktopBatch, [&] { ++batches; });
+    notifier.OnGroupReported(Group(1));
+    ASSERT_TRUE(PumpUntil([&] { return !lines.empty(); }));
+    notifier.OnGroupReported(Group(2));
+    PumpUntil([] { return false; }, 800);
+    EXPECT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("机器人消息发送失败"), std::string::npos);
+    EXPECT_FALSE(otherThread);
+    EXPECT_EQ(batches, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "history"));
+}
+
+}  // namespace
+}  // namespace tandrel
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,139 @@
+#include "notify/notify_settings_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "../common/temp_dir.h"
+#include "sim/robot_sim.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+template <typename T>
+T* Find(QWidget& dialog, const char* name) {
+    T* widget = dialog.findChild<T*>(QString::fromUtf8(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+
+void SelectKind(QWidget& dialog, RobotKind kind) {
+    auto* box = Find<QComboBox>(dialog, "组合框_机器人类型");
+    box->setCurrentIndex(box->findData(static_cast<int>(kind)));
+}
+
+TEST(NotifySettingsDialog, SavesTheSectionAndTellsTheNotifier) {
+    testing::TempDir dir;
+    int saved = 0;
+    NotifySettingsDialog dialog(
+        dir / "Config.ini", [&] { ++saved; }, nullptr);
+    EXPECT_EQ(dialog.windowTitle(), QString::fromUtf8("提醒设置"));
+    EXPECT_TRUE(Find<QCheckBox>(dialog, "选择框_桌面通知")->isChecked());
+    EXPECT_TRUE(Find<QCheckBox>(dialog, "选择框_历史记录")->isChecked());
+
+    SelectKind(dialog, RobotKind::Feishu);
+    Find<QLineEdit>(dialog, "编辑框_机器人地址")->setText("  https://robot.example/hook/1\n");
+    Find<QLineEdit>(dialog, "编辑框_机器人密钥")->setText(QString::fromUtf8("密钥"));
+    Find<QCheckBox>(dialog, "选择框_历史记录")->setChecked(false);
+    Find<QPushButton>(dialog, "按钮_保存")->click();
+    EXPECT_EQ(saved, 1);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+
+    const NotifySettings s = LoadNotifySettings(ProfileFile(dir / "Config.ini"));
+    EXPECT_EQ(s.robotKind, RobotKind::Feishu);
+    EXPECT_EQ(s.robotAddress, "https://robot.example/hook/1");
+    EXPECT_EQ(s.robotSecret, Utf8ToGbk("密钥"));
+    EXPECT_TRUE(s.desktopNotification);
+    EXPECT_FALSE(s.history);
+
+    NotifySettingsDialog again(dir / "Config.ini", {}, nullptr);  // shows what the file holds
+    EXPECT_EQ(Find<QLineEdit>(again, "编辑框_机器人地址")->text(), "https://robot.example/hook/1");
+    EXPECT_FALSE(Find<QCheckBox>(again, "选择框_历史记录")->isChecked());
+}
+
+TEST(NotifySettingsDialog, AnAddressThatIsNoWebAddressIsNotSaved) {
+    testing::TempDir dir;
+    int saved = 0;
+    NotifySettingsDialog dialog(
+        dir / "Config.ini", [&] { ++saved; }, nullptr);
+    SelectKind(dialog, RobotKind::WeCom);
+    Find<QLineEdit>(dialog, "编辑框_机器人地址")->setText("qyapi/cgi-bin/webhook");
+    Find<QPushButton>(dialog, "按钮_保存")->click();
+    EXPECT_EQ(saved, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir / "Config.ini"));
+    EXPECT_TRUE(Find<QPlainTextEdit>(dialog, "编辑框_机器人回复")->toPlainText().contains("https://"));
+}
+
+TEST(NotifySettingsDialog, TheTestMessageShowsTheRobotsAnswer) {
+    testing::TempDir dir;
+    sim::RobotSim robot(sim::RobotStyle::ErrCode);
+    NotifySettingsDialog dialog(dir / "Config.ini", {}, nullptr);
+    SelectKind(dialog, RobotKind::DingTalk);
+    Find<QLineEdit>(dialog, "编辑框_机器人地址")
+        ->setText(QString::fromStdString(robot.baseUrl() + "/robot/send?access_token=t"));
+    Find<QLineEdit>(dialog, "编辑框_机器人密钥")->setText("SECabc");
+    std::vector<bool> answers;
+    QObject::connect(&dialog, &NotifySettingsDialog::testAnswered, [&](bool ok) { answers.push_back(ok); });
+
+    auto* button = Find<QPushButton>(dialog, "按钮_发送测试消息");
+    button->click();
+    QElapsedTimer timer;
+    timer.start();
+    while (answers.empty() && timer.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_EQ(answers, std::vector<bool>{true});
+    const QString shown = Find<QPlainTextEdit>(dialog, "编辑框_机器人回复")->toPlainText();
+    EXPECT_TRUE(shown.startsWith(QString::fromUtf8("发送成功"))) << shown.toStdString();
+    EXPECT_TRUE(shown.contains("errcode")) << shown.toStdString();
+    const auto requests = robot.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].target.find("&sign="), std::string::npos);
+    EXPECT_NE(nlohmann::json::parse(requests[0].body)["text"]["content"].get<std::string>().find("测试消息"),
+              std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(dir / "Config.ini"));  // a test saves nothing
+
+    robot.SetFault(sim::RobotFault::RefuseInBody);
+    button->click();
+    timer.restart();
+    while (answers.size() < 2 && timer.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_FALSE(answers[1]);
+    EXPECT_TRUE(
+        Find<QPlainTextEdit>(dialog, "编辑框_机器人回复")->toPlainText().contains("invalid webhook url"));
+}
+
+TEST(NotifySettingsDialog, ClosingDuringASlowTestDoesNotWait) {
+    testing::TempDir dir;
+    sim::RobotSim robot(sim::RobotStyle::ErrCode);
+    robot.SetFault(sim::RobotFault::Stall);
+    QElapsedTimer timer;
+    {
+        NotifySettingsDialog dialog(dir / "Config.ini", {}, nullptr);
+        SelectKind(dialog, RobotKind::WeCom);
+        Find<QLineEdit>(dialog, "编辑框_机器人地址")
+            ->setText(QString::fromStdString(robot.baseUrl() + "/send"));
+        Find<QPushButton>(dialog, "按钮_发送测试消息")->click();
+        ASSERT_TRUE(robot.WaitForRequests(1, std::chrono::seconds(5)));
+        timer.start();
+    }
+    EXPECT_LT(timer.elapsed(), 5000);
+}
+
+}  // namespace
+}  // namespace tandrel
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

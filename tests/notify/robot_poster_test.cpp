@@ -1,0 +1,282 @@
+#include "notify/robot_poster.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <nlohmann/json.hpp>
+
+#include "sim/marketplace_sim.h"
+#include "sim/robot_sim.h"
+
+namespace tandrel {
+namespace {
+
+using namespace std::chrono_literals;
+using Json = nlohmann::json;
+using sim::RobotFault;
+using sim::RobotSim;
+using sim::RobotStyle;
+
+ReportedGroup Group(int n) {
+    ReportedGroup g;
+    g.time = std::chrono::system_clock::now();
+    g.storeId = "100";
+    g.storeName = "store";
+    g.goodsId = std::to_string(n);
+    g.nickname = "nick";
+    g.groupOrderId = "g" + std::to_string(n);
+    g.remainingHours = "5";
+    g.orderSn = "sn" + std::to_string(n);
+    return g;
+}
+
+// Collects the poster's failure lines and its outcomes.
+struct Watch {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::vector<std::pair<bool, std::size_t>> posts;
+    RobotPoster::FailureReport Lines() {
+        return [this](const std::string& line) {
+            std::lock_guard lock(mutex);
+            lines.push_back(line);
+        };
+    }
+    RobotPoster::PostObserver Posts() {
+        return [this](bool ok, std::size_t n) {
+            std::lock_guard lock(mutex);
+            posts.emplace_back(ok, n);
+        };
+    }
+    std::size_t LineCount() {
+        std::lock_guard lock(mutex);
+        return lines.size();
+    }
+    bool WaitPosts(std::size_t n, std::chrono::milliseconds timeout) {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < end) {
+            {
+                std::lock_guard lock(mutex);
+                if (posts.size() >= n) return true;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+        return false;
+    }
+};
+
+RobotPosterOptions Fast() {
+    RobotPosterOptions o;
+    o.batchWindow = 150ms;
+    o.retryDelay = 300ms;
+    o.timeoutSeconds = 2;
+    return o;
+}
+
+int CountGoods(const std::string& content) {
+    int n = 0;
+    for (std::size_t at = content.find("商品ID："); at != std::string::npos;
+         at = content.find("商品ID：", at + 1))
+        ++n;
+    return n;
+}
+
+TEST(RobotPoster, EachKindSendsItsExactRequest) {
+    struct Case {
+        RobotKind kind;
+        RobotStyle style;
+        std::string path, secret;
+    };
+    for (const Case& c :
+         {Case{RobotKind::WeCom, RobotStyle::ErrCode, "/cgi-bin/webhook/send?key=abc", ""},
+          Case{RobotKind::DingTalk, RobotStyle::ErrCode, "/robot/send?access_token=t1", "SECx"},
+          Case{RobotKind::Feishu, RobotStyle::FeishuCode, "/open-apis/bot/v2/hook/h1", "s3"},
+          Case{RobotKind::Webhook, RobotStyle::PlainOk, "/mine", ""}}) {
+        SCOPED_TRACE(std::string(RobotKindName(c.kind)));
+        RobotSim robot(c.style);
+        Watch watch;
+        {
+            RobotPoster poster({c.kind, robot.baseUrl() + c.path, c.secret}, Fast(), watch.Lines(),
+                               watch.Posts());
+            poster.Post(Group(1));
+            ASSERT_TRUE(watch.WaitPosts(1, 5s));
+        }
+        const auto requests = robot.Requests();
+        ASSERT_EQ(requests.size(), 1u);
+        const auto& r = requests[0];
+        EXPECT_EQ(r.method, "POST");
+        EXPECT_EQ(r.contentType, "application/json; charset=utf-8");
+        EXPECT_EQ(r.rawHead.find("Cookie"), std::string::npos);
+        const Json body = Json::parse(r.body);
+        switch (c.kind) {
+            case RobotKind::WeCom:
+                EXPECT_EQ(r.target, c.path);
+                EXPECT_EQ(body["msgtype"], "text");
+                EXPECT_EQ(CountGoods(body["text"]["content"]), 1);
+                break;
+            case RobotKind::DingTalk:
+                EXPECT_EQ(r.target.rfind(c.path + "&timestamp=", 0), 0u);
+                EXPECT_NE(r.target.find("&sign="), std::string::npos);
+                EXPECT_EQ(body["msgtype"], "text");
+                break;
+            case RobotKind::Feishu: {
+                EXPECT_EQ(r.target, c.path);
+                const std::string ts = body["timestamp"];
+                EXPECT_EQ(body["sign"], FeishuSign("s3", std::stoll(ts)));
+                EXPECT_EQ(body["msg_type"], "text");
+                EXPECT_EQ(CountGoods(body["content"]["text"]), 1);
+                break;
+            }
+            default:
+                EXPECT_EQ(body["groups"][0]["goodsId"], "1");
+                break;
+        }
+        EXPECT_EQ(watch.LineCount(), 0u);
+    }
+}
+
+TEST(RobotPoster, ABurstGoesOutAsOneMessage) {
+    RobotSim robot(RobotStyle::ErrCode);
+    Watch watch;
+    RobotPoster poster({RobotKind::WeCom, robot.baseUrl() + "/send?key=k", ""}, Fast(), watch.Lines(),
+                       watch.Posts());
+    for (int i = 0; i < 5; ++i)
+        poster.Post(Group(i));
+    ASSERT_TRUE(watch.WaitPosts(1, 5s));
+    std::this_thread::sleep_for(400ms);
+    const auto requests = robot.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(CountGoods(Json::parse(requests[0].body)["text"]["content"]), 5);
+}
+
+TEST(RobotPoster, TheRateLimitIsKeptByBatchingNeverByDropping) {
+    RobotSim robot(RobotStyle::ErrCode);
+    robot.SetRateLimit(2, 1200ms);  // the robot refuses what the poster must never send
+    Watch watch;
+    RobotPosterOptions o = Fast();
+    o.batchWindow = 50ms;
+    o.messagesPerWindow = 2;
+    o.rateWindow = 1300ms;
+    RobotPoster poster({RobotKind::WeCom, robot.baseUrl() + "/send?key=k", ""}, o, watch.Lines(),
+                       watch.Posts());
+    // Four bursts spaced wider than the batch window: two go out at once, the rest wait and travel together.
+    for (int i = 0; i < 8; ++i) {
+        poster.Post(Group(i));
+        if (i % 2 == 1) std::this_thread::sleep_for(200ms);
+    }
+    ASSERT_TRUE(robot.WaitForRequests(3, 5s));
+    ASSERT_TRUE(watch.WaitPosts(3, 5s));
+    const auto requests = robot.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    int groups = 0;
+    for (const auto& r : requests)
+        groups += CountGoods(Json::parse(r.body)["text"]["content"]);
+    EXPECT_EQ(groups, 8);
+    EXPECT_GE(requests[2].at - requests[0].at, 1200ms);
+    EXPECT_EQ(watch.LineCount(), 0u);  // no refusal: the limit was never hit
+}
+
+TEST(RobotPoster, ARefusedPostIsLoggedOnceAndRetriedOnceWithTheNextBatch) {
+    RobotSim robot(RobotStyle::ErrCode);
+    robot.SetFault(RobotFault::RefuseInBody);
+    Watch watch;
+    RobotPoster poster({RobotKind::WeCom, robot.baseUrl() + "/send?key=bad", ""}, Fast(), watch.Lines(),
+                       watch.Posts());
+    poster.Post(Group(1));
+    ASSERT_TRUE(watch.WaitPosts(1, 5s));
+    poster.Post(Group(2));  // the next batch carries group 1 again; it fails as well
+    ASSERT_TRUE(watch.WaitPosts(2, 5s));
+    robot.SetFault(RobotFault::None);
+    poster.Post(Group(3));  // group 1 has had its retry; group 2 gets its own
+    ASSERT_TRUE(watch.WaitPosts(3, 5s));
+
+    const auto requests = robot.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    const auto goods = [&](int i) { return std::string(Json::parse(requests[i].body)["text"]["content"]); };
+    EXPECT_EQ(CountGoods(goods(0)), 1);
+    EXPECT_EQ(CountGoods(goods(1)), 2);
+    EXPECT_NE(goods(1).find("商品ID：1\n"), std::string::npos);
+    EXPECT_EQ(CountGoods(goods(2)), 2);
+    EXPECT_EQ(goods(2).find("商品ID：1\n"), std::string::npos);
+    EXPECT_NE(goods(2).find("商品ID：2\n"), std::string::npos);
+    ASSERT_EQ(watch.LineCount(), 1u);  // one line for the whole failure burst
+    EXPECT_NE(watch.lines[0].find("invalid webhook url"), std::string::npos);
+}
+
+TEST(RobotPoster, AFailedBatchIsRetriedOnItsOwnWhenNothingElseComes) {
+    RobotSim robot(RobotStyle::FeishuStatusCode);
+    robot.SetFault(RobotFault::Status500);
+    Watch watch;
+    RobotPoster poster({RobotKind::Feishu, robot.baseUrl() + "/hook/x", ""}, Fast(), watch.Lines(),
+                       watch.Posts());
+    poster.Post(Group(1));
+    ASSERT_TRUE(watch.WaitPosts(1, 5s));
+    robot.SetFault(RobotFault::None);
+    ASSERT_TRUE(watch.WaitPosts(2, 5s));
+    EXPECT_TRUE(watch.posts[1].first);
+    EXPECT_EQ(watch.LineCount(), 1u);
+}
+
+TEST(RobotPoster, UnreachableOrSlowRobotsNeverHoldUpTheCaller) {
+    Watch watch;
+    {
+        RobotPoster poster({RobotKind::DingTalk, sim::MarketplaceSim::RefusedBaseUrl() + "/robot/send", "s"},
+                           Fast(), watch.Lines(), watch.Posts());
+        for (int i = 0; i < 3; ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            poster.Post(Group(i));
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+            ASSERT_TRUE(watch.WaitPosts(static_cast<std::size_t>(i + 1), 5s));
+        }
+    }
+    EXPECT_EQ(watch.LineCount(), 1u);
+
+    RobotSim slow(RobotStyle::ErrCode);
+    slow.SetFault(RobotFault::Stall);
+    slow.SetStallSeconds(30);
+    Watch stalled;
+    const auto start = std::chrono::steady_clock::now();
+    {
+        RobotPoster poster({RobotKind::WeCom, slow.baseUrl() + "/send", ""}, Fast(), stalled.Lines(),
+                           stalled.Posts());
+        poster.Post(Group(1));
+        ASSERT_TRUE(slow.WaitForRequests(1, 5s));
+    }  // the destructor abandons the stalled post
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+TEST(RobotPoster, ARobotThatSaysTooManyKeepsTheGroupsForLater) {
+    RobotSim robot(RobotStyle::ErrCode);
+    robot.SetRateLimit(1, 800ms);  // someone else uses the same robot
+    Watch watch;
+    RobotPosterOptions o = Fast();
+    o.rateWindow = 900ms;
+    RobotPoster poster({RobotKind::WeCom, robot.baseUrl() + "/send", ""}, o, watch.Lines(), watch.Posts());
+    poster.Post(Group(1));
+    ASSERT_TRUE(watch.WaitPosts(1, 5s));
+    poster.Post(Group(2));
+    ASSERT_TRUE(watch.WaitPosts(2, 5s));  // refused: too many
+    poster.Post(Group(3));
+    ASSERT_TRUE(watch.WaitPosts(3, 5s));  // after the hold-off, 2 and 3 together
+    EXPECT_FALSE(watch.posts[1].first);
+    EXPECT_TRUE(watch.posts[2].first);
+    EXPECT_EQ(watch.posts[2].second, 2u);
+}
+
+TEST(RobotPoster, AnOrderlyEndSendsWhatIsWaitingAtOnce) {
+    RobotSim robot(RobotStyle::FeishuCode);
+    Watch watch;
+    RobotPosterOptions o = Fast();
+    o.batchWindow = 30s;
+    RobotPoster poster({RobotKind::Feishu, robot.baseUrl() + "/hook", ""}, o, watch.Lines(), watch.Posts());
+    for (int i = 0; i < 3; ++i)
+        poster.Post(Group(i));
+    const auto start = std::chrono::steady_clock::now();
+    poster.Drain(5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    const auto requests = robot.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(CountGoods(Json::parse(requests[0].body)["content"]["text"]), 3);
+}
+
+}  // namespace
+}  // namespace tandrel
