@@ -11,6 +11,8 @@
 #include "app/headless.h"
 #include "app/store_commands.h"
 #include "support/endpoints.h"
+#include "support/http_request.h"
+#include "vendor/headless_check.h"
 
 namespace {
 
@@ -69,5 +71,9 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (!line->command.empty())
         return tandrel::RunStoreCommand(line->command, dataDir, endpoints, std::cin, std::cout, std::cerr);
+    if (!tandrel::RunHeadlessVersionCheck(
+            endpoints, [](const std::string& url) { return tandrel::HttpGetPlain(url); },
+            QCoreApplication::applicationDirPath().toStdString(), std::cout, std::cerr))
+        return 1;
     return tandrel::RunHeadless(dataDir, endpoints, line->passes, std::cout, std::cerr);
 }

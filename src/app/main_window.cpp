@@ -28,6 +28,7 @@
 #include <utility>
 
 #include "app/message_boxes.h"
+#include "app/vendor_startup.h"
 #include "monitor/order_list_actions.h"
 #include "stores/login_window.h"
 #include "stores/store_list.h"
@@ -35,6 +36,7 @@
 #include "support/qt_text.h"
 #include "support/text.h"
 #include "support/wait_pumping.h"
+#include "vendor/version_check.h"
 
 namespace tandrel {
 namespace {
@@ -175,8 +177,7 @@ MainWindow::~MainWindow() {
 }
 
 QString MainWindow::TitleFor(const QString& version, const Endpoints& endpoints) {
-    return QStringLiteral("Tandrel") + QStringLiteral("V") + version + QStringLiteral("  软件官网：Vorlix ") +
-           QString::fromStdString(endpoints.vendor.Url("http", ""));
+    return QString::fromStdString(ProgramTitle(version.toStdString(), VendorAddresses::From(endpoints).site));
 }
 
 QStringList MainWindow::ReleaseNotes() {
@@ -212,6 +213,8 @@ QStringList MainWindow::ReleaseNotes() {
 }
 
 QUrl MainWindow::tutorialUrl() const {
+    // Without a vendor there is no page on the web: the tutorial carried with the program opens instead.
+    if (!endpoints_.vendorConfigured()) return LocalTutorialUrl();
     return QUrl(QString::fromStdString(endpoints_.vendor.Url("http", "/forum/tutorial.html")));
 }
 
@@ -419,6 +422,7 @@ void MainWindow::BuildTimers() {
 
 void MainWindow::OnInitialisationTimer() {
     initTimer_->stop();
+    emit initialisationStarted();
     emit storeListLoaded(ReloadStoreList());
 }
 

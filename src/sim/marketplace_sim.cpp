@@ -22,6 +22,7 @@
 
 #include "sim/captcha_image.h"
 #include "sim/capturing_server.h"
+#include "sim/vendor_service.h"
 
 namespace tandrel::sim {
 namespace {
@@ -312,6 +313,7 @@ struct MarketplaceSim::Impl {
     std::thread thread;
     std::atomic<bool> listenReturned{false};
     int port = 0;
+    VendorService vendor;
 
     mutable std::mutex mutex;
     std::condition_variable wake;  // ends stalls when the simulator stops
@@ -373,6 +375,7 @@ void MarketplaceSim::Impl::Serve(const httplib::Request& req, httplib::Response&
     Record(req);
     switch (TakeFault(req.path)) {
         case Fault::None:
+            if (vendor.Serve(req, res)) return;
             Apply(Route(req), res);
             return;
         case Fault::HtmlErrorPage:
@@ -826,6 +829,10 @@ int MarketplaceSim::SmsRequestsFor(const std::string& account) const {
 std::vector<RecordedRequest> MarketplaceSim::Requests() const {
     std::lock_guard lock(impl_->mutex);
     return {impl_->requests.begin(), impl_->requests.end()};
+}
+
+VendorService& MarketplaceSim::vendor() {
+    return impl_->vendor;
 }
 
 void MarketplaceSim::ClearRequests() {

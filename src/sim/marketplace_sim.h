@@ -17,6 +17,8 @@
 
 namespace tandrel::sim {
 
+class VendorService;
+
 // One open group order of a store.
 struct SimOrder {
     std::string orderSn;        // order number
@@ -91,6 +93,8 @@ class MarketplaceSim {
     // Recorded requests, oldest first; only the most recent 10,000 are kept.
     std::vector<RecordedRequest> Requests() const;
     void ClearRequests();
+    // The vendor's version and notice service on the same port (faults and recording apply to it too).
+    VendorService& vendor();
 
   private:
     struct Impl;
