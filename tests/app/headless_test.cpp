@@ -11,7 +11,10 @@
 #include "../common/temp_dir.h"
 #include "settings/settings.h"
 #include "sim/marketplace_sim.h"
+#include "sim/vendor_service.h"
 #include "stores/store_file.h"
+#include "support/http_request.h"
+#include "vendor/headless_check.h"
 
 namespace tandrel {
 namespace {
@@ -61,7 +64,103 @@ TEST_F(HeadlessTest, WithoutStoresItSaysSoAndFails) {
     EXPECT_EQ(out.str(), "");
 }
 
+class HeadlessVendorCheckTest : public HeadlessTest {
+  protected:
+    bool Check(const Endpoints& endpoints) {
+        return RunHeadlessVersionCheck(
+            endpoints, [](const std::string& url) { return HttpGetPlain(url); }, dir_.path(), out_, err_);
+    }
+    void SetField(int n, std::string value) {
+        fields_[static_cast<std::size_t>(n - 1)] = std::move(value);
+        sim_.vendor().SetVersionFields(fields_);
+    }
+    std::vector<std::string> fields_ = sim::VendorService::DefaultFields("1.3.1");
+    std::ostringstream out_, err_;
+};
+
+TEST_F(HeadlessVendorCheckTest, PrintsTheStartupNoticeAndGoesOn) {
+    EXPECT_TRUE(Check(Endpoints::AllAt(sim_.baseUrl())));
+    EXPECT_EQ(out_.str(), "有通知！请查收\n欢迎使用 Tandrel 演示版！这是服务器发来的启动通知。\n");
+    EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(HeadlessVendorCheckTest, ANewerVersionIsOneLineAndMonitoringGoesOn) {
+    SetField(1, "1.3.2");
+    EXPECT_TRUE(Check(Endpoints::AllAt(sim_.baseUrl())));
+    EXPECT_EQ(out_.str(), "有新版本 1.3.2，请到 " + sim_.baseUrl() + "/app/download.html 下载安装\n");
+}
+
+TEST_F(HeadlessVendorCheckTest, WithoutARecordItFailsOnStderr) {
+    EXPECT_FALSE(Check(Endpoints::AllAt(sim::MarketplaceSim::RefusedBaseUrl())));
+    EXPECT_EQ(err_.str(), "软件初始化失败！请检查电脑是否已联网，如网络正常请重新打开软件！\n");
+    EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(HeadlessVendorCheckTest, WithoutAVendorAddressNothingIsAsked) {
+    std::string error;
+    auto endpoints = Endpoints::With(sim_.baseUrl(), "", "", "", "", &error);
+    EXPECT_TRUE(Check(endpoints));
+    EXPECT_TRUE(sim_.Requests().empty());
+    EXPECT_EQ(out_.str() + err_.str(), "");
+}
+
 #ifdef TANDREL_EXECUTABLE
+struct Finished {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs the program headless against the simulator, its vendor at vendorUrl.
+Finished RunProgram(const std::string& merchantUrl, const std::string& vendorUrl,
+                    const std::string& dataDir) {
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        setenv("TANDREL_MERCHANT_URL", merchantUrl.c_str(), 1);
+        setenv("TANDREL_VENDOR_URL", vendorUrl.c_str(), 1);
+        execl(TANDREL_EXECUTABLE, TANDREL_EXECUTABLE, "--headless", "--passes", "1", "--data-dir",
+              dataDir.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    Finished f;
+    char buffer[4096];
+    for (ssize_t n; (n = read(outPipe[0], buffer, sizeof buffer)) > 0;)
+        f.out.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) > 0;)
+        f.err.append(buffer, static_cast<std::size_t>(n));
+    close(outPipe[0]);
+    close(errPipe[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return f;
+}
+
+TEST_F(HeadlessVendorCheckTest, TheProgramEndsWithAFailureStatusBeforeMonitoring) {
+    AddStore();
+    const Finished f =
+        RunProgram(sim_.baseUrl(), sim::MarketplaceSim::RefusedBaseUrl(), dir_.path().string());
+    EXPECT_EQ(f.status, 1);
+    EXPECT_EQ(f.err, "软件初始化失败！请检查电脑是否已联网，如网络正常请重新打开软件！\n");
+    EXPECT_EQ(f.out, "");
+}
+
+TEST_F(HeadlessVendorCheckTest, TheProgramMonitorsAfterAnnouncingANewerVersion) {
+    AddStore();
+    SetField(1, "1.3.2");
+    const Finished f = RunProgram(sim_.baseUrl(), sim_.baseUrl(), dir_.path().string());
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_EQ(f.out.find("有新版本 1.3.2"), 0u) << f.out;
+    EXPECT_NE(f.out.find("有新开团订单"), std::string::npos) << f.out;
+}
+
 TEST_F(HeadlessTest, SigtermStopsTheProcessCleanly) {
     AddStore();
     int fds[2];
