@@ -20,14 +20,39 @@ namespace {
 constexpr int kWidth = 562;
 constexpr int kHeight = 168;
 
+QColor Start(bool demo) {
+    return demo ? QColor(0x3a, 0x4e, 0x9c) : QColor(0x2f, 0xb5, 0xa2);
+}
+QColor End(bool demo) {
+    return demo ? QColor(0x1d, 0x27, 0x55) : QColor(0x14, 0x5e, 0x56);
+}
+
+QColor Mix(const QColor& a, const QColor& b, double t) {
+    return QColor::fromRgbF(static_cast<float>(a.redF() + (b.redF() - a.redF()) * t),
+                            static_cast<float>(a.greenF() + (b.greenF() - a.greenF()) * t),
+                            static_cast<float>(a.blueF() + (b.blueF() - a.blueF()) * t));
+}
+
+// Every colour the banner holds lies between a point of the background gradient and white: 16 steps along
+// the gradient times 16 towards white make the 256 colours.
+QList<QRgb> Palette(bool demo) {
+    QList<QRgb> palette;
+    for (int g = 0; g < 16; ++g) {
+        const QColor base = Mix(Start(demo), End(demo), g / 15.0);
+        for (int w = 0; w < 16; ++w)
+            palette.push_back(Mix(base, Qt::white, w / 15.0).rgb());
+    }
+    return palette;
+}
+
 QImage Draw(bool demo) {
     QImage image(kWidth, kHeight, QImage::Format_RGB32);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.setRenderHint(QPainter::TextAntialiasing);
     QLinearGradient background(0, 0, kWidth, kHeight);
-    background.setColorAt(0, demo ? QColor(0x3a, 0x4e, 0x9c) : QColor(0x2f, 0xb5, 0xa2));
-    background.setColorAt(1, demo ? QColor(0x1d, 0x27, 0x55) : QColor(0x14, 0x5e, 0x56));
+    background.setColorAt(0, Start(demo));
+    background.setColorAt(1, End(demo));
     p.fillRect(image.rect(), background);
     // Rings behind the name: something spreading, as news of a group does.
     p.setPen(QPen(QColor(255, 255, 255, 40), 6));
@@ -103,8 +128,8 @@ std::vector<unsigned char> Lzw(const std::vector<unsigned char>& pixels) {
     return out.Finish();
 }
 
-std::string Gif(const QImage& source) {
-    const QImage image = source.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
+std::string Gif(const QImage& source, const QList<QRgb>& palette) {
+    const QImage image = source.convertToFormat(QImage::Format_Indexed8, palette, Qt::DiffuseDither);
     std::string gif = "GIF89a";
     auto word = [&gif](int v) {
         gif += static_cast<char>(v & 0xFF);
@@ -155,7 +180,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const char* path = argv[argc - 1];
-    const std::string gif = Gif(Draw(demo));
+    const std::string gif = Gif(Draw(demo), Palette(demo));
     std::FILE* f = std::fopen(path, "wb");
     if (!f || std::fwrite(gif.data(), 1, gif.size(), f) != gif.size() || std::fclose(f) != 0) {
         std::fprintf(stderr, "make_logo: cannot write %s\n", path);
