@@ -107,8 +107,13 @@ void VendorStartup::OpenNoticeWindow(MainWindow& window) {
     const std::string& key = result_.record.Field(kFieldNoticeKey);
     if (key == "0") return;
     noticeWindowOpened_ = true;
-    NoticeWindow notice(result_.windowNotice, result_.record.Field(kFieldNoticeLock), services_, &window);
-    notice.exec();
+    // Modal, but without an event loop of its own: a monitoring pass that is waiting when the notice opens
+    // (the demo starts one at once) goes on while the notice is read.
+    auto* notice =
+        new NoticeWindow(result_.windowNotice, result_.record.Field(kFieldNoticeLock), services_, &window);
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    notice->setWindowModality(Qt::ApplicationModal);
+    notice->show();
 }
 
 QUrl LocalTutorialUrl() {

@@ -22,7 +22,8 @@ Updater::~Updater() {
 
 void Updater::Cancel() {
     cancelled_ = true;
-    if (DownloadClient* client = client_.load()) client->Cancel();
+    std::lock_guard lock(clientMutex_);
+    if (client_) client_->Cancel();
 }
 
 fs::path Updater::packagePath() const {
@@ -57,7 +58,10 @@ void Updater::Download(Progress progress, Finished finished) {
     UpdateOutcome outcome = UpdateOutcome::Failed;
     {
         DownloadClient client;
-        client_ = &client;
+        {
+            std::lock_guard lock(clientMutex_);
+            client_ = &client;
+        }
         if (!cancelled_ && client.OpenRequest("GET", PackageAddress(record_))) {
             client.AddHeader("Accept", "*/*");
             client.AddHeader("Referer", options_.referer);
@@ -70,6 +74,7 @@ void Updater::Download(Progress progress, Finished finished) {
             };
             client.SaveToFile(directory, PackageFileName(record_), onlyOurs, kUpdaterProgressUser);
         }
+        std::lock_guard lock(clientMutex_);
         client_ = nullptr;
     }
     std::error_code ec;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -73,7 +74,8 @@ class Updater {
 
     VersionRecord record_;
     UpdaterOptions options_;
-    std::atomic<DownloadClient*> client_{nullptr};
+    std::mutex clientMutex_;  // Cancel never reaches a client that is being destroyed
+    DownloadClient* client_ = nullptr;
     std::atomic<bool> cancelled_{false};
     std::thread thread_;
 };
