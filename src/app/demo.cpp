@@ -109,7 +109,7 @@ void DemoMarket::Step() {
                                   .createdDuration = duration,
                                   .goodsId = std::to_string(3000000 + n * 13),
                                   .uid = "9" + std::to_string(1000 + nickname),
-                                  .thumbUrl = sim_->baseUrl() + "/goods/" + std::to_string(n) + ".jpg",
+                                  .thumbUrl = sim_->baseUrl() + "/goods/" + std::to_string(n) + ".png",
                                   .goodsName = "demo",
                                   .groupOrderId = std::to_string(700000000 + n)});
     open_.push_back({store.mallId, sn});

@@ -10,6 +10,7 @@
 #include "app/vendor_startup.h"
 #include "assets/assets.h"
 #include "stores/store_file.h"
+#include "support/instance_lock.h"
 
 namespace tandrel {
 
@@ -30,6 +31,12 @@ int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const E
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     ApplySkin(app);
     EnsureWorkDirs(dataDir);
+    const InstanceLock lock(dataDir);
+    if (lock.busy()) {
+        MessageBoxes::Show(nullptr, QMessageBox::Warning,
+                           QString::fromStdString(AlreadyRunningText(dataDir)));
+        return 1;
+    }
     VendorWindowServices services{
         .showMessage = [](QWidget* parent, QMessageBox::Icon icon, const QString& title,
                           const QString& text) { MessageBoxes::ShowTitled(parent, icon, title, text); },

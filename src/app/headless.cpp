@@ -12,6 +12,7 @@
 #include "monitor/sound_player.h"
 #include "settings/settings.h"
 #include "stores/store_list.h"
+#include "support/instance_lock.h"
 #include "support/wait_pumping.h"
 
 namespace tandrel {
@@ -80,6 +81,11 @@ int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints
     SettingsFile settings(dataDir / "Config.ini", nullptr);
     settings.LoadSettings(false);
     EnsureWorkDirs(dataDir);
+    const InstanceLock lock(dataDir);
+    if (lock.busy()) {
+        err << AlreadyRunningText(dataDir) << '\n';
+        return 1;
+    }
 
     StoreFile file(dataDir, &messages);
     MarketplaceSession session(endpoints);

@@ -524,7 +524,14 @@ void MainWindow::ExportGoodsIdsOf(bool selectedOnly) {
         for (int row = 0; row < orders_.rowCount(); ++row)
             rows.push_back(row);
     }
-    ExportGoodsIds(orders_, rows, dataDir_, std::chrono::system_clock::now());
+    std::string failure;
+    const auto file = ExportGoodsIds(orders_, rows, dataDir_, std::chrono::system_clock::now(), &failure);
+    if (!failure.empty()) {
+        MessageBoxes::Show(this, QMessageBox::Warning,
+                           QStringLiteral("导出失败：") + QString::fromStdU16String(file.u16string()) +
+                               QStringLiteral("\n") + QString::fromStdString(failure));
+        return;
+    }
     MessageBoxes::Show(this, QMessageBox::Information, QStringLiteral("已导出"));
     OpenUrl(QUrl::fromLocalFile(
         QString::fromStdU16String((dataDir_ / std::filesystem::path(u8"商品ID")).u16string())));

@@ -145,10 +145,7 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
         ++page;
         std::string headers = block;
         const std::string body =
-            HttpRequest({.url = e.merchant.Url(
-                             "http", "/chats/ungroupOrders?pageNo=" + std::to_string(page) + "&pageSize=20"),
-                         .cookie = &cookie,
-                         .headerBlock = &headers});
+            HttpRequest({.url = OrderListUrl(e, page), .cookie = &cookie, .headerBlock = &headers});
         doc.Parse(Utf8ToGbk(UpToNul(body)));
         const int total = std::max(0, TextToInt(doc.GetText("total")));
         pages = total / kPageSize + 1;
@@ -173,7 +170,8 @@ void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {
     const std::string duration = doc.GetText(prefix + "].createdDuration");
     const std::string goodsId = doc.GetText(prefix + "].orderGoodsList.goodsId");
     const std::string uid = doc.GetText(prefix + "].uid");
-    const std::string thumbUrl = doc.GetText(prefix + "].orderGoodsList.thumbUrl");
+    // The picture's address as a URL: replies write "/" as "\/".
+    const std::string thumbUrl = ReplaceAll(doc.GetText(prefix + "].orderGoodsList.thumbUrl"), "\\/", "/");
 
     const std::string groupOrderId = LookupGroupOrderId(d_.session, sn);
     const std::string nickname = LookupOpenerNickname(d_.session, uid);

@@ -1,13 +1,17 @@
 #include "monitor/order_list_actions.h"
 
-#include <cmath>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <system_error>
 
 #ifdef _WIN32
+#include <io.h>
 #include <share.h>
 #else
 #include <sys/file.h>
+#include <unistd.h>
 #endif
 
 #include "support/local_time.h"
@@ -16,30 +20,93 @@
 namespace tandrel {
 namespace {
 
-long double LeadingNumber(std::string_view text) {
+// The leading decimal number of a cell, exactly: its digits scaled to a whole number by the fraction's
+// length. (A floating-point reading is exact only to 2^53 where long double is double, so long ids such as
+// group order numbers would compare equal.)
+struct Decimal {
+    bool negative = false;
+    std::string digits;        // integer and fraction digits together, no leading zeros ("" is zero)
+    std::size_t fraction = 0;  // how many of the digits stand after the point
+};
+
+Decimal LeadingNumber(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
         ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    long double value = 0;
+    Decimal number;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) number.negative = text[i++] == '-';
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i)
-        value = value * 10 + (text[i] - '0');
+        number.digits += text[i];
     if (i < text.size() && text[i] == '.') {
-        long double scale = 0.1L;
-        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, scale /= 10)
-            value += (text[i] - '0') * scale;
+        for (++i; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++number.fraction)
+            number.digits += text[i];
     }
-    return negative ? -value : value;
+    number.digits.erase(0, std::min(number.digits.find_first_not_of('0'), number.digits.size()));
+    if (number.digits.empty()) number.negative = false;
+    return number;
+}
+
+// Magnitudes as digit strings without leading zeros.
+int CompareMagnitudes(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return a.size() > b.size() ? 1 : -1;
+    const int c = a.compare(b);
+    return c > 0 ? 1 : c < 0 ? -1 : 0;
+}
+
+std::string AddMagnitudes(const std::string& a, const std::string& b) {
+    std::string sum;
+    int carry = 0;
+    for (std::size_t k = 0; k < std::max(a.size(), b.size()) || carry; ++k) {
+        int d = carry;
+        if (k < a.size()) d += a[a.size() - 1 - k] - '0';
+        if (k < b.size()) d += b[b.size() - 1 - k] - '0';
+        sum += static_cast<char>('0' + d % 10);
+        carry = d / 10;
+    }
+    std::reverse(sum.begin(), sum.end());
+    return sum;
+}
+
+std::string SubtractMagnitudes(const std::string& a, const std::string& b) {  // a >= b
+    std::string difference;
+    int borrow = 0;
+    for (std::size_t k = 0; k < a.size(); ++k) {
+        int d = a[a.size() - 1 - k] - '0' - borrow - (k < b.size() ? b[b.size() - 1 - k] - '0' : 0);
+        borrow = d < 0;
+        difference += static_cast<char>('0' + (d + 10) % 10);
+    }
+    while (difference.size() > 1 && difference.back() == '0')
+        difference.pop_back();
+    std::reverse(difference.begin(), difference.end());
+    return difference == "0" ? std::string() : difference;
+}
+
+// The sign of x - y truncated toward zero: 0 unless they are at least 1 apart.
+int TruncatedDifferenceSign(const Decimal& x, const Decimal& y) {
+    const std::size_t scale = std::max(x.fraction, y.fraction);
+    const auto scaled = [scale](const Decimal& d) {
+        return d.digits.empty() ? std::string() : d.digits + std::string(scale - d.fraction, '0');
+    };
+    const std::string a = scaled(x), b = scaled(y);
+    std::string magnitude;
+    int sign;
+    if (x.negative != y.negative) {  // x - y = ±(|x| + |y|)
+        magnitude = AddMagnitudes(a, b);
+        sign = x.negative ? -1 : 1;
+    } else {
+        const int c = CompareMagnitudes(a, b);
+        if (c == 0) return 0;
+        magnitude = c > 0 ? SubtractMagnitudes(a, b) : SubtractMagnitudes(b, a);
+        sign = (c > 0) != x.negative ? 1 : -1;
+    }
+    magnitude.erase(0, std::min(magnitude.find_first_not_of('0'), magnitude.size()));
+    return magnitude.size() > scale ? sign : 0;  // at least 10^scale, that is at least 1
 }
 
 }  // namespace
 
 int NumericCellCompare(std::string_view a, std::string_view b) {
-    // The sign of the difference truncated toward zero. (Taking its low 32 bits, as a 32-bit result would,
-    // misorders long ids such as group order numbers, whose differences pass 2^31.)
-    const long double difference = std::trunc(LeadingNumber(a) - LeadingNumber(b));
-    return difference > 0 ? 1 : difference < 0 ? -1 : 0;
+    return TruncatedDifferenceSign(LeadingNumber(a), LeadingNumber(b));
 }
 
 int TextCellCompare(std::string_view a, std::string_view b) {
@@ -60,13 +127,13 @@ void SortOrderList(OrderTableModel& orders, int column) {
     const auto c = static_cast<std::size_t>(column);
     // Neighbours are exchanged only on a positive comparison, pass after pass until one exchanges nothing;
     // the numeric keys are read once rather than on every comparison.
-    std::vector<long double> keys;
+    std::vector<Decimal> keys;
     if (numeric)
         for (const auto& row : rows)
             keys.push_back(LeadingNumber(row[c]));
     const auto after = [&](std::size_t j) {
         if (!numeric) return TextCellCompare(rows[j][c], rows[j + 1][c]) > 0;
-        return std::trunc(keys[j] - keys[j + 1]) > 0;
+        return TruncatedDifferenceSign(keys[j], keys[j + 1]) > 0;
     };
     for (std::size_t pass = 1; pass <= rows.size(); ++pass) {
         bool exchanged = false;
@@ -100,32 +167,71 @@ std::filesystem::path ExportFilePath(const std::filesystem::path& dataDir, std::
     return dataDir / std::filesystem::path(u8("商品ID")) / std::filesystem::path(u8(name));
 }
 
-bool AppendTextLine(const std::filesystem::path& path, std::string_view text) {
-    // Other writers are shut out while the line goes in, so two exports never interleave inside a line.
+bool AppendText(const std::filesystem::path& path, std::string_view text, std::string* failure) {
+    const auto fail = [&](int error) {
+        if (failure) *failure = std::generic_category().message(error);
+        return false;
+    };
+    // Other writers are shut out while the text goes in, so two exports never interleave.
 #ifdef _WIN32
     std::FILE* file = _wfsopen(path.c_str(), L"ab", _SH_DENYWR);
-    if (!file) return false;
+    if (!file) return fail(errno);
 #else
     std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (!file) return false;
+    if (!file) return fail(errno);
     flock(fileno(file), LOCK_EX);
 #endif
-    const bool ok =
-        std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fputs("\r\n", file) >= 0;
-    return std::fclose(file) == 0 && ok;
+    std::fseek(file, 0, SEEK_END);
+    const long before = std::ftell(file);
+    bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
+    int error = ok ? 0 : errno;
+    if (!ok && before >= 0) {
+        // What went in of a failed write is taken out again, so the file never looks whole when it is not.
+#ifdef _WIN32
+        _chsize_s(_fileno(file), before);
+#else
+        [[maybe_unused]] const int truncated = ftruncate(fileno(file), before);
+#endif
+    }
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok && before == 0) {
+        std::error_code ignored;
+        if (std::filesystem::is_regular_file(path, ignored) && std::filesystem::file_size(path, ignored) == 0)
+            std::filesystem::remove(path, ignored);
+    }
+    return ok || fail(error ? error : EIO);
+}
+
+bool AppendTextLine(const std::filesystem::path& path, std::string_view text) {
+    return AppendText(path, std::string(text) + "\r\n", nullptr);
 }
 
 std::filesystem::path ExportGoodsIds(const OrderTableModel& orders, const std::vector<int>& rows,
                                      const std::filesystem::path& dataDir,
-                                     std::chrono::system_clock::time_point now) {
+                                     std::chrono::system_clock::time_point now, std::string* failure) {
+    if (failure) failure->clear();
     const auto path = ExportFilePath(dataDir, rows.size(), now);
+    if (rows.empty()) return path;
+    std::string text;
     for (int row : rows)
-        AppendTextLine(path, orders.Cell(row, OrderTableModel::kGoodsId));
+        text += orders.Cell(row, OrderTableModel::kGoodsId) + "\r\n";
+    std::error_code ec;
+    std::filesystem::create_directories(path.parent_path(), ec);
+    if (ec) {
+        if (failure) *failure = ec.message();
+        return path;
+    }
+    std::string reason;
+    if (!AppendText(path, text, &reason) && failure) *failure = reason.empty() ? "write failed" : reason;
     return path;
 }
 
 std::string GoodsPageUrl(const Endpoints& endpoints, std::string_view goodsId) {
-    return endpoints.mobile.Url("http", "/goods.html?goods_id=" + std::string(goodsId));
+    // The id comes from a reply, where "/" may stand as "\/".
+    return endpoints.mobile.Url("https", "/goods.html?goods_id=" + ReplaceAll(goodsId, "\\/", "/"));
 }
 
 }  // namespace tandrel

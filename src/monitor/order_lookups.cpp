@@ -34,10 +34,11 @@ std::string JsonRequestBlock(const Endpoints& e, std::string_view chromeVersion)
 
 std::string LookupGroupOrderId(MarketplaceSession& session, std::string_view orderSn, std::string* failure) {
     const Endpoints& e = session.endpoints();
-    // The order number is escaped as JSON requires, so an odd character cannot break the body.
-    const std::string body = "{\"orderSn\":\"" + JsonEscape(GbkToUtf8(orderSn)) + "\"}";
+    // The order number is JSON string text as it stood in the order list ("12\/34"): it goes out so, with
+    // only what could break the body escaped; escaping it whole would send another number ("12\\/34").
+    const std::string body = "{\"orderSn\":\"" + JsonStringText(GbkToUtf8(orderSn)) + "\"}";
     std::string block = JsonRequestBlock(e, "55.0.2883.87");
-    const std::string reply = HttpRequest({.url = e.merchant.Url("http", "/mars/shop/orderDetail"),
+    const std::string reply = HttpRequest({.url = e.merchant.Url("https", "/mars/shop/orderDetail"),
                                            .method = kHttpPost,
                                            .cookie = &session.currentCookie(),
                                            .headerBlock = &block,
@@ -60,7 +61,7 @@ std::string LookupOpenerNickname(MarketplaceSession& session, std::string_view u
         "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
         "Chrome/55.0.2883.87 Safari/537.36\r\nReferer: http://" +
         host + "/assets/chats/dist/indexMain.html?r=0.1520505137837871\r\n";
-    const std::string reply = HttpRequest({.url = e.merchant.Url("http", "/chats/users/" + std::string(uid)),
+    const std::string reply = HttpRequest({.url = e.merchant.Url("https", "/chats/users/" + std::string(uid)),
                                            .cookie = &session.currentCookie(),
                                            .headerBlock = &block});
     JsonDocument doc;
@@ -71,6 +72,11 @@ std::string LookupOpenerNickname(MarketplaceSession& session, std::string_view u
         return {};
     }
     return nickname;
+}
+
+std::string OrderListUrl(const Endpoints& endpoints, int page) {
+    return endpoints.merchant.Url("https",
+                                  "/chats/ungroupOrders?pageNo=" + std::to_string(page) + "&pageSize=20");
 }
 
 bool LocaleUses24HourClock() {

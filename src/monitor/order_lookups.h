@@ -23,6 +23,8 @@ std::string LookupGroupOrderId(MarketplaceSession& session, std::string_view ord
 // The nickname of the buyer with this uid, empty on failure.
 std::string LookupOpenerNickname(MarketplaceSession& session, std::string_view uid,
                                  std::string* failure = nullptr);
+// The address of one page (from 1) of the store's open group orders.
+std::string OrderListUrl(const Endpoints& endpoints, int page);
 
 // "[yyyy-MM-dd HH:mm:ss]" in local time; with a 12-hour clock the hour is 01-12 and no AM/PM is written.
 std::string StatusTimestamp();

@@ -11,6 +11,10 @@ namespace tandrel::sim {
 // PNG file bytes; the same seed gives the same picture.
 std::string MakeCaptchaPng(std::uint64_t seed);
 
+// A goods picture as the marketplace's picture host serves it: a small colour PNG (a tinted background with a
+// lighter parcel shape), different for each seed and the same for the same seed.
+std::string MakeGoodsPng(std::uint64_t seed);
+
 // Standard-alphabet Base64 with "=" padding.
 std::string Base64Encode(std::string_view bytes);
 

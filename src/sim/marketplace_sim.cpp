@@ -63,8 +63,17 @@ struct FaultRule {
 };
 
 std::string Dump(const Json& json) {
-    // Compact, Chinese as raw UTF-8; malformed input texts become U+FFFD rather than failing the reply.
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    // Compact, Chinese as raw UTF-8; malformed input texts become U+FFFD rather than failing the reply. Every
+    // "/" goes out as "\/", as the real service writes it (JSON allows both, and the client has to undo it);
+    // a "/" can only stand inside a string in compact JSON.
+    std::string text = json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        if (c == '/') out += '\\';
+        out += c;
+    }
+    return out;
 }
 
 Reply JsonReply(const Json& json) {
@@ -347,6 +356,7 @@ struct MarketplaceSim::Impl {
     Reply OrderDetail(const httplib::Request& req);
     Reply User(const httplib::Request& req, const std::string& uid);
     Reply OrderList(const httplib::Request& req);
+    Reply GoodsPicture(const std::string& path);
 
     // These expect the mutex held.
     std::optional<std::string> SessionMall(const httplib::Request& req) const;
@@ -430,6 +440,8 @@ Reply MarketplaceSim::Impl::Route(const httplib::Request& req) {
         return User(req, path.substr(kUsersPrefix.size()));
     }
     if (get && path == "/chats/ungroupOrders") return OrderList(req);
+    static constexpr std::string_view kGoodsPrefix = "/goods/";
+    if (get && path.size() > kGoodsPrefix.size() && path.starts_with(kGoodsPrefix)) return GoodsPicture(path);
     return HtmlReply(404, "404 Not Found", "The requested URL was not found on this server.");
 }
 
@@ -520,10 +532,17 @@ Reply MarketplaceSim::Impl::Login(const httplib::Request& req) {
     }
     std::string token = RandomHex(32);
     sessions[token] = store->mallId;
-    // Lower-case on purpose: header names are case-insensitive, and a client that misses this line has no
-    // session.
+    // Header names are case-insensitive, and servers spell them as they like; a client that misses one of
+    // these lines has no session. Cookie values are bytes, not text: the zone is raw UTF-8 whose last byte
+    // stands right before ";", the tag a Latin-1 byte right before the line break (a reader that takes them
+    // for GBK lead bytes swallows the ";" or the CR).
+    reply.headers.emplace_back("SET-COOKIE", std::string(kZoneCookiePair) + "; Path=/");
     reply.headers.emplace_back("set-cookie",
                                std::string(kSessionCookie) + "=" + token + "; Path=/; HttpOnly");
+    reply.headers.emplace_back("Set-cookie", std::string(kTagCookiePair));
+    // Comes after the cookie lines (the server sorts its header lines by name), so a cookie line that
+    // swallowed its line break would carry this line into the client's Cookie header.
+    reply.headers.emplace_back("X-Trace-Id", RandomHex(16));
     reply.body = Dump(Json{{"auth", true}, {"mall_id", IdValue(store->mallId)}, {"mobile", store->mobile}});
     return reply;
 }
@@ -573,7 +592,9 @@ Reply MarketplaceSim::Impl::SessionCheck(const httplib::Request& req, bool mallP
     if (mallPath && store && store->mallPathLacksMallId) {
         return JsonReply(Json{{"success", true}, {"result", Json{{"id", IdValue(*mallId)}, {"name", name}}}});
     }
-    Json json{{"mall_id", IdValue(*mallId)}, {"mall_name", name}};
+    // The store's name comes before its id, as the real reply has it: a reader that takes the UTF-8 for GBK
+    // runs past the end of a name with an odd number of bytes (three Chinese characters) and misses the id.
+    Json json{{"mall_name", name}, {"mall_id", IdValue(*mallId)}};
     if (!mallPath) json["mobile"] = store ? store->mobile : std::string();
     return JsonReply(json);
 }
@@ -638,6 +659,13 @@ Reply MarketplaceSim::Impl::OrderList(const httplib::Request& req) {
                                                     {"goodsName", order.goodsName}}}});
     }
     return JsonReply(Json{{"success", true}, {"total", all.size()}, {"orders", std::move(list)}});
+}
+
+Reply MarketplaceSim::Impl::GoodsPicture(const std::string& path) {
+    Reply reply;
+    reply.contentType = "image/png";
+    reply.body = MakeGoodsPng(std::hash<std::string>{}(path));
+    return reply;
 }
 
 std::optional<std::string> MarketplaceSim::Impl::SessionMall(const httplib::Request& req) const {

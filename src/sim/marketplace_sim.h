@@ -4,9 +4,13 @@
 // header, with replies shaped like the real service's (compact UTF-8 JSON), records every request byte for
 // byte, and can be told to misbehave on chosen paths.
 //
-// Cookies: a successful login sets "SESSION_TOKEN" (on a lower-case "set-cookie" line) and "visitor_id" (on a
-// "Set-Cookie" line, with an Expires date); only SESSION_TOKEN carries the session. Every text in this API is
-// UTF-8.
+// Cookies: every login reply sets "visitor_id" (on a "Set-Cookie" line, with an Expires date); a successful
+// one also sets "SESSION_TOKEN" (on a lower-case "set-cookie" line), the only cookie that carries the
+// session, and two cookies whose values hold bytes above 0x7F (kZoneCookiePair, kTagCookiePair) on lines
+// spelt "SET-COOKIE" and "Set-cookie", followed by an "X-Trace-Id" line. JSON replies write every "/" as
+// "\/". Every text in this API is UTF-8.
+//
+// Goods pictures: GET /goods/<anything> answers a small generated PNG, the same one for the same path.
 
 #include <cstddef>
 #include <memory>
@@ -16,6 +20,11 @@
 #include <vector>
 
 namespace tandrel::sim {
+
+// The byte-valued cookies a successful login sets, as "name=value": a UTF-8 value whose last byte stands
+// before ";" on its line, and a Latin-1 value at the end of its line.
+inline constexpr std::string_view kZoneCookiePair = "mms_zone=\xE5\x8D\x8E\xE4\xB8\x9C";
+inline constexpr std::string_view kTagCookiePair = "mms_tag=caf\xE9";
 
 class VendorService;
 

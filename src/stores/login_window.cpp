@@ -92,7 +92,7 @@ void LoginWindow::BuildControls() {
 }
 
 QUrl LoginWindow::backEndUrl() const {
-    return QUrl(QString::fromStdString(services_.session.endpoints().merchant.Url("http", "/Pdd.html")));
+    return QUrl(QString::fromStdString(services_.session.endpoints().merchant.Url("https", "/Pdd.html")));
 }
 
 void LoginWindow::SelectAccount(const std::string& account) {

@@ -125,7 +125,7 @@ std::string MillisTimestamp() {
 }
 
 std::string LookupStoreName(const Endpoints& endpoints, std::string_view storeId) {
-    const std::string url = endpoints.publicApi.Url("http", "/mall/" + std::string(storeId) + "/info");
+    const std::string url = endpoints.publicApi.Url("https", "/mall/" + std::string(storeId) + "/info");
     const std::string mobileHost = endpoints.mobile.Host();
     std::string block =
         "Host: " + endpoints.publicApi.Host() + "\r\nConnection: keep-alive\r\n" + std::string(kJsonAccept) +
@@ -147,7 +147,7 @@ std::string LookupStoreName(const Endpoints& endpoints, std::string_view storeId
 
 int RequestSmsCode(MarketplaceSession& session, std::string_view account, std::string* message) {
     const Endpoints& e = session.endpoints();
-    const std::string url = e.merchant.Url("http", "/earth/api/user/getLoginVerificationCode");
+    const std::string url = e.merchant.Url("https", "/earth/api/user/getLoginVerificationCode");
     const std::string body = "{\"username\":\"" + JsonEscape(GbkToUtf8(account)) + "\"}";
     std::string block = SessionBlock(e);
     const std::string reply = HttpFetch({.url = url,
@@ -163,7 +163,7 @@ int RequestSmsCode(MarketplaceSession& session, std::string_view account, std::s
 
 std::string FetchCaptcha(const Endpoints& endpoints, const std::function<void()>& pump) {
     const std::string url =
-        endpoints.merchant.Url("http", "/captchaCode/getCaptchaCode?rd=" + RandomAlnumText(6));
+        endpoints.merchant.Url("https", "/captchaCode/getCaptchaCode?rd=" + RandomAlnumText(6));
     std::string cookie;
     const std::string reply = HttpFetch({.url = url, .cookie = &cookie});
     std::string data = ExtractBetween(ReplyText(reply), ";base64,", "\"}");
@@ -177,8 +177,11 @@ bool CheckStoreSession(MarketplaceSession& session, std::string_view account, st
     const Endpoints& e = session.endpoints();
     const auto fetch = [&](std::string_view path) {
         std::string block = SessionBlock(e);
-        std::string text = ReplyText(HttpFetch(
-            {.url = e.session.Url("http", path), .cookie = &session.currentCookie(), .headerBlock = &block}));
+        // Converted before it is read, as every reply is: read as GBK, UTF-8 text can swallow the quote that
+        // ends it (a store name of three Chinese characters is nine bytes).
+        std::string text = Utf8ToGbk(ReplyText(HttpFetch({.url = e.session.Url("https", path),
+                                                          .cookie = &session.currentCookie(),
+                                                          .headerBlock = &block})));
         UnescapeText(text);
         return text;
     };

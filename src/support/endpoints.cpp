@@ -12,12 +12,12 @@
 namespace tandrel {
 namespace {
 
-// Built-in hosts. The marketplace's production hosts are configured per installation through the
-// environment variables below; these names keep an unconfigured build away from any real service.
-constexpr std::string_view kMerchantHost = "mms.marketplace.example";
-constexpr std::string_view kPublicApiHost = "api.marketplace.example";
-constexpr std::string_view kMobileHost = "m.marketplace.example";
-constexpr std::string_view kCookieDomain = "marketplace.example";
+// Built-in hosts: the marketplace's own, as best known (they cannot be reached from the build machines, so
+// they are unverified); the environment variables below replace them. The vendor's hosts are placeholders.
+constexpr std::string_view kMerchantHost = "mms.pinduoduo.com";
+constexpr std::string_view kPublicApiHost = "apiv3.yangkeduo.com";
+constexpr std::string_view kMobileHost = "mobile.yangkeduo.com";
+constexpr std::string_view kCookieDomain = "pinduoduo.com";
 constexpr std::string_view kVendorHost = "www.vendor.example";
 constexpr std::string_view kVendorFallbackHost = "pages.vendor.example";
 

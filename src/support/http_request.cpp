@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "support/cookies.h"
-#include "support/text.h"
 
 namespace tandrel {
 namespace {
@@ -76,9 +75,17 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
         reply->headers.clear();
         return n;
     }
-    if (line.empty()) return n;
+    // A line that still holds a CR, an LF or a NUL is refused: passed on, it would split into two lines
+    // here, and a cookie taken from it could carry a header of the server's choosing into later requests.
+    if (line.empty() || HasLineBreak(line)) return n;
     if (reply->headers.size() + line.size() > kMaxReplyBytes) return 0;
     if (!reply->headers.empty()) reply->headers += "\r\n";
+    // Header names are case-insensitive; Set-Cookie lines are handed on in one spelling.
+    const auto colon = line.find(':');
+    if (colon != std::string_view::npos && EqualsIgnoringCase(HeaderName(line), "Set-Cookie")) {
+        reply->headers += "Set-Cookie";
+        line.remove_prefix(colon);
+    }
     reply->headers += line;
     return n;
 }
@@ -100,9 +107,10 @@ const char* MethodWord(int method) {
 
 void ApplyHeaderLine(CurlList& list, std::string_view line) {
     const std::string name = HeaderName(line);
-    if (name.empty()) return;  // a line without a name cannot be sent
+    if (name.empty()) return;        // a line without a name cannot be sent
+    if (HasLineBreak(line)) return;  // it would go out as two lines
     // The real body length always goes out, whatever length the block claims.
-    if (FindText(name, "Content-Length", 0, true) == 0 && name.size() == 14) return;
+    if (EqualsIgnoringCase(name, "Content-Length")) return;
     const std::string value = HeaderValue(line);
     // "Name;" is how the client sends a header with an empty value ("Name:" would remove it).
     list.Add(value.empty() ? name + ";" : name + ": " + value);
@@ -135,12 +143,14 @@ std::string CompleteHeaderBlock(std::string_view block, std::string_view url) {
 
 std::string CollectSetCookies(std::string_view headers) {
     std::string cookies;
-    for (auto line : Split(headers, "\r\n")) {
-        if (line.find("Set-Cookie") == std::string_view::npos) continue;
-        const std::string piece = line.find(';') != std::string_view::npos
-                                      ? TextBetween(line, "Set-Cookie:", ";")
-                                      : ReplaceAll(line, "Set-Cookie:", "", true);
-        cookies += Trim(piece);
+    for (auto line : SplitBytes(headers, "\r\n")) {
+        if (!EqualsIgnoringCase(HeaderName(line), "Set-Cookie") || HasLineBreak(line)) continue;
+        // The value's first piece, up to the first ";", byte for byte.
+        const std::string value = HeaderValue(line);
+        std::string_view pair = std::string_view(value).substr(0, value.find(';'));
+        while (!pair.empty() && (pair.back() == ' ' || pair.back() == '\t'))
+            pair.remove_suffix(1);
+        cookies += pair;
         cookies += "; ";
     }
     if (cookies.size() >= 2) cookies.resize(cookies.size() - 2);
@@ -202,13 +212,18 @@ std::string HttpRequest(const HttpArgs& args) {
     if (args.headerBlock) *args.headerBlock = block;
 
     CurlList headers;
-    if (args.cookie && !args.cookie->empty()) headers.Add("Cookie: " + *args.cookie);
-    if (block.find("\r\n") != std::string::npos) {
-        for (auto line : Split(block, "\r\n"))
-            if (!line.empty()) ApplyHeaderLine(headers, line);
-    } else {
-        ApplyHeaderLine(headers, block);
+    if (args.cookie && !args.cookie->empty()) {
+        // Pairs holding a line break (a session stored by an older version, say) are left out of the line.
+        std::string sent;
+        for (auto pair : SplitBytes(*args.cookie, ";")) {
+            if (HasLineBreak(pair)) continue;
+            if (!sent.empty()) sent += ';';
+            sent += pair;
+        }
+        if (!sent.empty()) headers.Add("Cookie: " + sent);
     }
+    for (auto line : SplitBytes(block, "\r\n"))
+        if (!line.empty()) ApplyHeaderLine(headers, line);
     headers.Add("Expect:");  // never wait for "100 Continue" before sending a large body
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
 
@@ -243,7 +258,7 @@ std::string HttpRequest(const HttpArgs& args) {
     // The handle still points at this frame's header list; every use starts with a reset, so it is never
     // read.
 
-    const std::string returnedHeaders = ReplaceAll(reply.headers, "Set-Cookie", "Set-Cookie", true);
+    const std::string& returnedHeaders = reply.headers;
     std::string returnedCookies = CollectSetCookies(returnedHeaders);
     std::string mergedCookie = args.cookie ? *args.cookie : std::string();
     MergeCookies(mergedCookie, returnedCookies);

@@ -354,4 +354,32 @@ std::string JsonEscape(std::string_view text) {
     return out;
 }
 
+std::string JsonStringText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + 8);
+    const auto isHex = [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\\' && i + 1 < text.size()) {
+            const char e = text[i + 1];
+            std::size_t length = 0;  // of a whole escape sequence starting here
+            if (std::string_view("\"\\/bfnrt").find(e) != std::string_view::npos) {
+                length = 2;
+            } else if (e == 'u' && i + 6 <= text.size() && isHex(text[i + 2]) && isHex(text[i + 3]) &&
+                       isHex(text[i + 4]) && isHex(text[i + 5])) {
+                length = 6;
+            }
+            if (length) {
+                out.append(text.substr(i, length));
+                i += length - 1;
+                continue;
+            }
+        }
+        out += JsonEscape(std::string_view(&c, 1));
+    }
+    return out;
+}
+
 }  // namespace tandrel

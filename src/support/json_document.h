@@ -85,5 +85,9 @@ class JsonDocument {
 // The text escaped for use inside a JSON string: quotes, backslashes and control characters; other bytes
 // (UTF-8 sequences included) pass unchanged.
 std::string JsonEscape(std::string_view text);
+// JSON string text as a reply had it (what GetText gives back), made safe to put between quotes again: its
+// escape sequences stay as they are; a quote or a backslash that starts none, and control characters, are
+// escaped.
+std::string JsonStringText(std::string_view text);
 
 }  // namespace tandrel

@@ -9,11 +9,13 @@
 #include <sstream>
 
 #include "../common/temp_dir.h"
+#include "app/store_commands.h"
 #include "settings/settings.h"
 #include "sim/marketplace_sim.h"
 #include "sim/vendor_service.h"
 #include "stores/store_file.h"
 #include "support/http_request.h"
+#include "support/instance_lock.h"
 #include "vendor/headless_check.h"
 
 namespace tandrel {
@@ -102,6 +104,35 @@ TEST_F(HeadlessVendorCheckTest, WithoutAVendorAddressNothingIsAsked) {
     EXPECT_TRUE(Check(endpoints));
     EXPECT_TRUE(sim_.Requests().empty());
     EXPECT_EQ(out_.str() + err_.str(), "");
+}
+
+TEST_F(HeadlessTest, ASecondMonitorOnTheSameFolderSaysSoAndEnds) {
+    AddStore();
+    const InstanceLock running(dir_.path());  // as a window or headless run on this folder holds it
+    ASSERT_TRUE(running.held());
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 1);
+    EXPECT_NE(err.str().find("已在此数据文件夹运行"), std::string::npos) << err.str();
+    EXPECT_EQ(out.str(), "");
+    EXPECT_TRUE(sim_.Requests().empty());  // nothing was polled
+
+    // The store commands still work beside it.
+    std::istringstream in;
+    std::ostringstream listed, listErr;
+    EXPECT_EQ(RunStoreCommand({"store", "list"}, dir_.path(), Endpoints::AllAt(sim_.baseUrl()), in, listed,
+                              listErr),
+              0)
+        << listErr.str();
+    EXPECT_NE(listed.str().find("21"), std::string::npos);
+}
+
+TEST_F(HeadlessTest, TheFolderIsFreeAgainAfterARun) {
+    AddStore();
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 0);
+    const InstanceLock next(dir_.path());
+    EXPECT_TRUE(next.held());
+    EXPECT_FALSE(InstanceLock(dir_.path()).held());  // and held while someone has it
 }
 
 #ifdef TANDREL_EXECUTABLE

@@ -548,6 +548,23 @@ TEST_F(MainWindowTest, OrderListFollowsNewRowsAndOffersItsMenuOnlyForACurrentRow
     menu->hide();
 }
 
+TEST_F(MainWindowTest, AnExportThatFailsSaysSoWithAWarningAndOpensNothing) {
+    MainWindow& window = Open();
+    auto* menu = Control<QMenu>("监测菜单");
+    window.orders().AddOrderRow(Utf8ToGbk("店"), "g1", "n", "o", "1", "");
+    // The export folder cannot be made: a file stands in its place.
+    const auto folder = dir_.path() / std::filesystem::path(u8"商品ID");
+    std::filesystem::remove_all(folder);
+    std::ofstream(folder) << "x";
+    for (QAction* a : menu->actions())
+        if (a->text() == Q("导出全部商品ID")) a->trigger();
+    ASSERT_EQ(MessageBoxes::Recorded().size(), 1u);
+    EXPECT_EQ(MessageBoxes::Recorded()[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(MessageBoxes::Recorded()[0].text.startsWith(Q("导出失败：")));
+    EXPECT_TRUE(MessageBoxes::Recorded()[0].text.contains(Q("商品ID")));
+    EXPECT_TRUE(openedUrls_.empty());
+}
+
 TEST_F(MainWindowTest, OrderListSortsCopiesOpensAndExports) {
     MainWindow& window = Open();
     auto* list = Control<QTableView>("超级列表框_订单数据1");

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
 
 #include "../common/temp_dir.h"
 #include "support/files.h"
@@ -41,6 +42,15 @@ TEST(CellCompare, NumbersCloserThanOneAreEqual) {
     // Long ids whose difference passes 2^31 still compare by sign.
     EXPECT_GT(NumericCellCompare("20180601039", "1"), 0);
     EXPECT_LT(NumericCellCompare("1", "4294967297"), 0);
+    // Exact on every compiler: ids past the precision of any floating type, differences of exactly 1.
+    EXPECT_GT(NumericCellCompare("18446744073709551617", "18446744073709551616"), 0);
+    EXPECT_LT(NumericCellCompare("900719925474099300000001", "900719925474099300000002"), 0);
+    EXPECT_GT(NumericCellCompare(G("1.1小时"), G("0.1小时")), 0);
+    EXPECT_EQ(NumericCellCompare("0.5", "-0.4"), 0);
+    EXPECT_GT(NumericCellCompare("0.5", "-0.5"), 0);
+    EXPECT_LT(NumericCellCompare("-1.5", "0.4"), 0);
+    EXPECT_EQ(NumericCellCompare("007", "7.00"), 0);
+    EXPECT_EQ(NumericCellCompare("-0", "+0.0"), 0);
     EXPECT_EQ(TextCellCompare("b", "a"), 1);
     EXPECT_EQ(TextCellCompare("a", "a"), -1);
     EXPECT_EQ(TextCellCompare("ab", "a"), 1);
@@ -91,9 +101,43 @@ TEST(ExportGoodsIds, NamesTheFileByCountAndTime) {
     EXPECT_FALSE(AppendTextLine(dir.path() / "missing" / "x.txt", "1"));
 }
 
+TEST(ExportGoodsIds, AFailedExportSaysWhyAndLeavesNoFileBehind) {
+    M orders;
+    orders.AddOrderRow("s", "111", "n", "i", "1", "t");
+    std::string failure = "stale";
+
+    // The folder cannot be made: a file stands where it would go.
+    testing::TempDir blocked;
+    std::ofstream(blocked.path() / std::filesystem::path(u8"商品ID")) << "x";
+    ExportGoodsIds(orders, {0}, blocked.path(), At(14, 5, 9), &failure);
+    EXPECT_FALSE(failure.empty());
+
+    // The disk is full: nothing goes in, and the reason is given.
+    testing::TempDir full;
+    const auto path = ExportFilePath(full.path(), 1, At(14, 5, 9));
+    std::filesystem::create_directories(path.parent_path());
+    std::filesystem::create_symlink("/dev/full", path);
+    failure.clear();
+    EXPECT_EQ(ExportGoodsIds(orders, {0}, full.path(), At(14, 5, 9), &failure), path);
+    EXPECT_FALSE(failure.empty());
+    EXPECT_FALSE(AppendText(path, "1\r\n", &failure));
+
+    // A missing folder is made, and success leaves failure empty.
+    testing::TempDir fresh;
+    const auto made = ExportGoodsIds(orders, {0}, fresh.path(), At(14, 5, 9), &failure);
+    EXPECT_EQ(failure, "");
+    std::string content;
+    ASSERT_EQ(ReadWholeFile(made, content, 1 << 20), ReadStatus::Ok);
+    EXPECT_EQ(content, "111\r\n");
+}
+
 TEST(GoodsPageUrl, UsesTheMobileSite) {
     const auto e = Endpoints::AllAt("http://127.0.0.1:9");
     EXPECT_EQ(GoodsPageUrl(e, "123"), "http://127.0.0.1:9/goods.html?goods_id=123");
+    // The built-in site is opened over TLS; "\/" from a reply is "/".
+    const auto builtIn = Endpoints::With("", "", "", "", "", nullptr);
+    EXPECT_EQ(GoodsPageUrl(builtIn, "12\\/3"),
+              "https://" + builtIn.mobile.Host() + "/goods.html?goods_id=12/3");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "../common/proxy_recorder.h"
 #include "sim/marketplace_sim.h"
 #include "support/text.h"
 
@@ -56,6 +57,20 @@ TEST_F(OrderLookupsTest, GroupOrderIdComesFromTheDetailReply) {
     EXPECT_EQ(LookupGroupOrderId(session_, "sn-1"), "{null}");
 }
 
+TEST_F(OrderLookupsTest, SendsTheOrderNumberAsItStandsInTheOrderList) {
+    // The order list writes "/" as "\\/", and the JSON reader hands string contents back with their escapes,
+    // so the number is sent as it stands: escaping it again would make it another number.
+    sim_.AddOrder("1", {.orderSn = "12/34",
+                        .createdDuration = 1,
+                        .goodsId = "g",
+                        .uid = "u1",
+                        .thumbUrl = "t",
+                        .goodsName = "n",
+                        .groupOrderId = "G-1234"});
+    EXPECT_EQ(LookupGroupOrderId(session_, "12\\/34"), "G-1234");
+    EXPECT_EQ(sim_.Requests().back().body, R"({"orderSn":"12\/34"})");
+}
+
 TEST_F(OrderLookupsTest, NicknameComesFromTheUsersReply) {
     EXPECT_EQ(LookupOpenerNickname(session_, "u1"), G("小明"));
     const auto r = sim_.Requests().back();
@@ -89,6 +104,24 @@ TEST(AppendStatusLine, EndsEveryLineWithCrLf) {
     AppendStatusLine(sink, "one");
     AppendStatusLine(sink, "");
     EXPECT_EQ(sink.all, "one\r\n\r\n");
+}
+
+TEST(MarketplaceTransport, LookupsAndTheOrderListGoOverTlsToTheBuiltInHost) {
+    testing::ProxyRecorder proxy;
+    const Endpoints e = Endpoints::With("", "", "", "", "", nullptr);
+    MarketplaceSession session(e);
+    session.currentCookie() = "SESSION_TOKEN=secret";
+    LookupGroupOrderId(session, "sn");
+    LookupOpenerNickname(session, "u");
+    const auto lines = proxy.RequestLines();
+    EXPECT_EQ(lines.size(), 2u);
+    for (const auto& line : lines)
+        EXPECT_EQ(line.rfind("CONNECT " + e.merchant.Host() + ":443 ", 0), 0u) << line;
+    EXPECT_EQ(OrderListUrl(e, 2),
+              "https://" + e.merchant.Host() + "/chats/ungroupOrders?pageNo=2&pageSize=20");
+    // An override keeps the scheme it names.
+    EXPECT_EQ(OrderListUrl(Endpoints::AllAt("http://127.0.0.1:9"), 1),
+              "http://127.0.0.1:9/chats/ungroupOrders?pageNo=1&pageSize=20");
 }
 
 }  // namespace

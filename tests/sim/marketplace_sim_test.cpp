@@ -96,7 +96,7 @@ SimOrder Order(int n) {
             "G" + std::to_string(n)};
 }
 
-TEST(MarketplaceSimLogin, SetsTwoCookiesAndTheSessionOpensTheOrderList) {
+TEST(MarketplaceSimLogin, SetsItsCookiesInMixedCaseAndTheSessionOpensTheOrderList) {
     MarketplaceSim sim;
     sim.AddStore(Store("shop_01 a", "p\\w", "100200"));
     sim.SetOrders("100200", {Order(1)});
@@ -115,18 +115,35 @@ TEST(MarketplaceSimLogin, SetsTwoCookiesAndTheSessionOpensTheOrderList) {
         EXPECT_NE(line.find("; Path=/"), std::string::npos) << line;
         EXPECT_NE(line.find("HttpOnly"), std::string::npos) << line;
     }
+    // The byte-valued cookies, on lines spelt otherwise, and a header line after all the cookie lines.
+    EXPECT_EQ(HeaderLine(head, "SET-COOKIE"), std::string(kZoneCookiePair) + "; Path=/");
+    EXPECT_EQ(HeaderLine(head, "Set-cookie"), kTagCookiePair);
+    EXPECT_LT(head.find(std::string(kTagCookiePair) + "\r\n"), head.find("\r\nX-Trace-Id: "));
     std::string cookie = visitor.substr(0, visitor.find(';')) + "; " + session.substr(0, session.find(';'));
 
     body = BodyOf(Exchange(sim.port(), Get("/chats/ungroupOrders?pageNo=1&pageSize=20", cookie)));
     EXPECT_EQ(
         body,
         R"({"success":true,"total":1,"orders":[{"orderSn":"SN1","createdDuration":601,"uid":91,)"
-        R"("orderGoodsList":{"goodsId":71,"thumbUrl":"http://img.example/t1.jpg","goodsName":"好物1"}}]})");
+        R"("orderGoodsList":{"goodsId":71,"thumbUrl":"http:\/\/img.example\/t1.jpg","goodsName":"好物1"}}]})");
     // Only the session cookie carries the session.
     body = BodyOf(Exchange(
         sim.port(), Get("/chats/ungroupOrders?pageNo=1&pageSize=20", visitor.substr(0, visitor.find(';')))));
     EXPECT_EQ(json::parse(body)["success"], false);
     EXPECT_FALSE(json::parse(body).contains("total"));
+}
+
+TEST(MarketplaceSimGoods, ServesAPictureForEveryGoodsPath) {
+    MarketplaceSim sim;
+    httplib::Client client("127.0.0.1", sim.port());
+    auto first = client.Get("/goods/1.png"), again = client.Get("/goods/1.png"),
+         other = client.Get("/goods/2.png");
+    ASSERT_TRUE(first && again && other);
+    EXPECT_EQ(first->status, 200);
+    EXPECT_EQ(first->get_header_value("Content-Type"), "image/png");
+    EXPECT_EQ(first->body.substr(0, 8), std::string("\x89PNG\r\n\x1A\n", 8));
+    EXPECT_EQ(first->body, again->body);
+    EXPECT_NE(first->body, other->body);
 }
 
 TEST(MarketplaceSimLogin, RefusesWrongPasswordAndWantsVerificationUntilAnSmsCodeWasRequested) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "../common/proxy_recorder.h"
 #include "sim/marketplace_sim.h"
 #include "support/text.h"
 
@@ -224,6 +225,64 @@ TEST_F(MerchantLoginTest, SessionCheckTriesUserinfoWhenMallLacksTheId) {
     const auto all = sim_.Requests();
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[1].target, "/userinfo");
+}
+
+TEST_F(MerchantLoginTest, KeepsCookieBytesAsTheyCameAndNeverSendsALineBreak) {
+    // The login sets cookies whose values end in bytes above 0x7F, one right before ";", one right before the
+    // line break, on lines whose names are spelt in three ways, followed by another header line.
+    const auto login = MerchantLogin(endpoints_, "shop_01 a", "p\\w\"x");
+    ASSERT_EQ(login.code, kLoginOk);
+    const std::string& cookies = login.loginCookies;
+    EXPECT_NE(cookies.find(sim::kZoneCookiePair), std::string::npos) << cookies;
+    EXPECT_NE(cookies.find(sim::kTagCookiePair), std::string::npos) << cookies;
+    EXPECT_NE(cookies.find("SESSION_TOKEN="), std::string::npos) << cookies;
+    EXPECT_EQ(cookies.find_first_of("\r\n"), std::string::npos) << cookies;
+    EXPECT_EQ(cookies.find("Path"), std::string::npos) << cookies;
+    EXPECT_EQ(cookies.find("Trace"), std::string::npos) << cookies;
+
+    // A later request carries them byte for byte, on one line, and the session they hold is alive.
+    session_.currentCookie() = cookies;
+    sim_.ClearRequests();
+    EXPECT_TRUE(CheckStoreSession(session_, "", ""));
+    const auto check = sim_.Requests().at(0);
+    EXPECT_EQ(check.target, "/mall");
+    const std::string sent = check.Header("Cookie");
+    EXPECT_NE(sent.find(sim::kZoneCookiePair), std::string::npos) << sent;
+    EXPECT_NE(sent.find(sim::kTagCookiePair), std::string::npos) << sent;
+    EXPECT_EQ(check.Header("X-Trace-Id"), "");
+    EXPECT_EQ(session_.currentCookie().find_first_of("\r\n"), std::string::npos);
+}
+
+TEST_F(MerchantLoginTest, SessionCheckReadsAnIdAfterAThreeCharacterName) {
+    // "鲜果店" is nine bytes of UTF-8, and the session reply names the store before its id.
+    sim_.AddStore(
+        {.account = "fruit", .password = "pw", .mallId = "1005", .mallName = "鲜果店", .mobile = "1"});
+    session_.currentCookie() = sim_.IssueSession("1005");
+    std::string fresh = "unchanged";
+    EXPECT_TRUE(CheckStoreSession(session_, "fruit", "pw", &fresh));
+    EXPECT_EQ(fresh, "");  // alive: not logged in again
+    ASSERT_EQ(sim_.Requests().size(), 1u);
+    EXPECT_EQ(sim_.Requests()[0].target, "/mall");
+}
+
+TEST(MarketplaceTransport, EveryExchangeWithTheBuiltInHostsGoesOverTls) {
+    // The session cookie must never cross the network in clear text. Through a recording proxy, an https
+    // request shows as "CONNECT host:443" and a plain one as "GET http://...".
+    testing::ProxyRecorder proxy;
+    const Endpoints e = Endpoints::With("", "", "", "", "", nullptr);
+    MarketplaceSession session(e);
+    session.currentCookie() = "SESSION_TOKEN=secret";
+    MerchantLogin(e, "a", "b");
+    LookupStoreName(e, "1");
+    RequestSmsCode(session, "a");
+    FetchCaptcha(e);
+    CheckStoreSession(session, "a", "b");
+    const auto lines = proxy.RequestLines();
+    EXPECT_GE(lines.size(), 7u);  // login, store name, SMS code, captcha, /mall, /userinfo, login
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.rfind("CONNECT ", 0), 0u) << line;
+        EXPECT_NE(line.find(":443 "), std::string::npos) << line;
+    }
 }
 
 }  // namespace

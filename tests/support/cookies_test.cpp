@@ -22,7 +22,14 @@ TEST(MergeCookies, DropsDeletedDuplicateAndSpacedPairs) {
     EXPECT_EQ(Merge("", ""), "");
     EXPECT_EQ(Merge("flag=xdeleted", ""), "flag=xdeleted");
     EXPECT_EQ(Merge("x=1;y=2", ""), "x=1; y=2");
-    EXPECT_EQ(Merge(" a = 1 ;\xA1\xA1 b=2", "c=3"), "c=3; a=1; b=2");
+    // Cookie text is bytes, not GBK: A1 A1 is no space there, and a byte above 0x80 never swallows the ";".
+    EXPECT_EQ(Merge(" a = 1 ;\xA1\xA1"
+                    "b=2",
+                    "c=3"),
+              "c=3; a=1; \xA1\xA1"
+              "b=2");
+    EXPECT_EQ(Merge("z=caf\xE9;y=2", "x=\xE4\xB8\x9C;w=1"), "x=\xE4\xB8\x9C; w=1; z=caf\xE9; y=2");
+    EXPECT_EQ(Merge("a=1;b=2\r\nX: 1", "c=3\n"), "a=1");  // pairs with line breaks are dropped
     EXPECT_EQ(Merge("a=1", "b=2;b=2"),
               "b=2; a=1");  // identical new pairs collapse in the final de-duplication
     EXPECT_EQ(Merge("a=1", "b=2;b=3"), "b=2; b=3; a=1");  // new pairs are not compared with each other

@@ -17,6 +17,15 @@ TEST(Endpoints, BuiltInHostsKeepTheSchemeTheCallerAsksFor) {
     EXPECT_FALSE(e.merchant.overridden());
 }
 
+TEST(Endpoints, TheMarketplacesOwnHostsAreBuiltIn) {
+    const auto e = Endpoints::With("", "", "", "", "", nullptr);
+    EXPECT_EQ(e.merchant.Host(), "mms.pinduoduo.com");
+    EXPECT_EQ(e.cookieDomain, "pinduoduo.com");
+    EXPECT_EQ(e.session.Host(), "mms.pinduoduo.com");
+    EXPECT_EQ(e.mobile.Host(), "mobile.yangkeduo.com");
+    EXPECT_EQ(e.publicApi.Host(), "apiv3.yangkeduo.com");
+}
+
 TEST(Endpoints, AnOverrideReplacesSchemeAndHostEverywhere) {
     std::string error;
     const auto e = Endpoints::With("http://127.0.0.1:18080/", "", "https://gw.local:8443", "", "", &error);

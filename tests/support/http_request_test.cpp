@@ -40,6 +40,14 @@ TEST(HeaderBlock, CollectsTheFirstPairOfEverySetCookieLine) {
     EXPECT_EQ(CollectSetCookies("Set-Cookie: c=3"), "c=3");
     EXPECT_EQ(CollectSetCookies("X: y"), "");
     EXPECT_EQ(CollectSetCookies(""), "");
+    // Header text is bytes: a value's bytes above 0x7F stay, and never swallow the ";" or the line break.
+    EXPECT_EQ(CollectSetCookies(
+                  "set-cookie: k=\xE5\x8D\x8E\xE4\xB8\x9C; Path=/\r\nSET-COOKIE: t=caf\xE9\r\nX-Id: 1"),
+              "k=\xE5\x8D\x8E\xE4\xB8\x9C; t=caf\xE9");
+    // Only lines named Set-Cookie count, and one holding a line break or a NUL is refused.
+    EXPECT_EQ(CollectSetCookies("X-Set-Cookie: q=1"), "");
+    EXPECT_EQ(CollectSetCookies("Set-Cookie: a=1\rX-Evil: 1\r\nSet-Cookie: b=2"), "b=2");
+    EXPECT_EQ(CollectSetCookies(std::string("Set-Cookie: a=1\0x", 19)), "");
 }
 
 class HttpRequestTest : public ::testing::Test {
@@ -111,13 +119,26 @@ TEST_F(HttpRequestTest, LoginCookiesAreNormalisedAndMerged) {
                  .returnedCookies = &returned,
                  .returnedHeaders = &headers,
                  .bodyBytes = R"({"username":"shop","password":"pw"})"});
-    EXPECT_EQ(headers.find("set-cookie"), std::string::npos);  // every spelling rewritten
+    for (const char* other : {"set-cookie", "SET-COOKIE", "Set-cookie"})  // every spelling rewritten
+        EXPECT_EQ(headers.find(other), std::string::npos) << other;
     EXPECT_NE(headers.find("Set-Cookie"), std::string::npos);
     EXPECT_EQ(returned.find(' '), std::string::npos);
     EXPECT_EQ(returned.find("Path"), std::string::npos);
-    EXPECT_EQ(std::count(returned.begin(), returned.end(), ';'), 1) << returned;
+    EXPECT_EQ(std::count(returned.begin(), returned.end(), ';'), 3) << returned;  // four cookies
+    EXPECT_NE(returned.find(sim::kTagCookiePair), std::string::npos) << returned;
     EXPECT_NE(cookie.find("old=1"), std::string::npos);
     EXPECT_EQ(cookie.find("stale"), std::string::npos) << cookie;
+}
+
+TEST_F(HttpRequestTest, NoLineBreakReachesTheCookieLine) {
+    std::string cookie = "a=1; b=2\r\nX-Evil: 1; c=\xE9", block = "X-Ok: 1\r\nX-Bad: 1\nX-Injected: 1";
+    HttpRequest({.url = sim_.baseUrl() + "/x", .cookie = &cookie, .headerBlock = &block});
+    const auto r = Last();
+    EXPECT_EQ(r.Header("Cookie"), "a=1; c=\xE9");
+    EXPECT_EQ(r.Header("X-Evil"), "");
+    EXPECT_EQ(r.Header("X-Ok"), "1");
+    EXPECT_EQ(r.Header("X-Injected"), "");
+    EXPECT_EQ(cookie, "a=1; c=\xE9");  // and the merged cookie drops the broken pair
 }
 
 TEST_F(HttpRequestTest, FailuresGiveEmptyResultsAndANormalisedCookie) {
