@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QIcon>
-#include <QPushButton>
 
 #include "app/main_window.h"
 #include "app/message_boxes.h"
@@ -11,6 +10,7 @@
 #include "assets/assets.h"
 #include "stores/store_file.h"
 #include "support/instance_lock.h"
+#include "support/qt_text.h"
 
 namespace tandrel {
 
@@ -41,7 +41,7 @@ int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const E
         .showMessage = [](QWidget* parent, QMessageBox::Icon icon, const QString& title,
                           const QString& text) { MessageBoxes::ShowTitled(parent, icon, title, text); },
         .openUrl = {}};
-    VendorStartup vendor(endpoints, QCoreApplication::applicationDirPath().toStdString(), services);
+    VendorStartup vendor(endpoints, PathFromQString(QCoreApplication::applicationDirPath()), services);
     if (!vendor.Run()) return vendor.exitCode();
     MainWindowOptions options;
     options.announcedVersion = vendor.announcedVersion();
@@ -52,9 +52,7 @@ int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const E
         QObject::connect(
             &window, &MainWindow::storeListLoaded, &window,
             [&window](int result) {
-                if (result != kStoreOk) return;
-                if (auto* start = window.findChild<QPushButton*>(QStringLiteral("按钮_开始监测")))
-                    start->click();
+                if (result == kStoreOk) window.core().StartMonitoring();
             },
             Qt::QueuedConnection);
     }

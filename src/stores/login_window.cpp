@@ -109,10 +109,16 @@ void LoginWindow::RunLoginSequence() {
     // logins on the one session cookie.
     if (running_) return;
     running_ = true;
-    LoginSequence(*this, {.storeFile = services_.storeFile,
-                          .session = services_.session,
-                          .state = state_,
-                          .reloadStoreList = services_.reloadStoreList});
+    std::string storeError;
+    const LoginOutcome outcome = LoginSequence(*this,
+                                               {.storeFile = services_.storeFile,
+                                                .session = services_.session,
+                                                .state = state_,
+                                                .reloadStoreList = services_.reloadStoreList},
+                                               &storeError);
+    // The store file's failure belongs to the main window, as the store list's do.
+    if (outcome == LoginOutcome::SaveFailed && services_.showMessage)
+        services_.showMessage(parentWidget(), storeError, MessageIcon::Exclamation);
     running_ = false;
 }
 

@@ -10,6 +10,8 @@
 #include <system_error>
 #include <thread>
 
+#include "support/files.h"
+
 namespace tandrel {
 namespace {
 
@@ -320,7 +322,7 @@ bool DownloadClient::SaveToFile(std::string& directory, std::string_view fileNam
                                 std::int64_t user) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (!fs::is_directory(fs::path(directory), ec)) return false;
+    if (!fs::is_directory(PathFromUtf8(directory), ec)) return false;
     constexpr char kSeparator = static_cast<char>(fs::path::preferred_separator);
     if (directory.empty() || (directory.back() != kSeparator && directory.back() != '/'))
         directory += kSeparator;
@@ -339,8 +341,9 @@ bool DownloadClient::SaveToFile(std::string& directory, std::string_view fileNam
     // An error page is not the file asked for; a body of unknown length cannot be known to be whole.
     if (total <= 0 || status_ < 200 || status_ > 299) return false;
 
-    const fs::path target = fs::path(directory) / fs::path(std::string(fileName));
-    const fs::path partial = fs::path(target.string() + ".part");
+    const fs::path target = PathFromUtf8(directory) / PathFromUtf8(fileName);
+    fs::path partial = target;
+    partial += ".part";
     t.sink = std::fopen(partial.c_str(), "wb");
     if (!t.sink) return false;
 

@@ -183,14 +183,14 @@ UnpackResult UnpackPackage(const fs::path& archivePath, const fs::path& target, 
         if (entry.directory) {
             fs::create_directories(path, ec);
             if (ec) {
-                Say(detail, "cannot create " + path.string());
+                Say(detail, "cannot create " + PathToUtf8(path));
                 return UnpackResult::WriteFailed;
             }
             continue;
         }
         fs::create_directories(path.parent_path(), ec);
         if (!WriteEntry(archive.get(), entry, path)) {
-            Say(detail, "cannot write " + path.string());
+            Say(detail, "cannot write " + PathToUtf8(path));
             return UnpackResult::WriteFailed;
         }
     }
@@ -226,8 +226,8 @@ bool VerifyPackageSignature(const fs::path& package, std::string_view signatureB
 }
 
 bool StartDetachedProgram(const fs::path& program, const fs::path& workingDir) {
-    const QString path = QString::fromStdString(program.string());
-    return QProcess::startDetached(path, {}, QString::fromStdString(workingDir.string()));
+    return QProcess::startDetached(QString::fromStdU16String(program.u16string()), {},
+                                   QString::fromStdU16String(workingDir.u16string()));
 }
 
 }  // namespace tandrel

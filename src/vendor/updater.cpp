@@ -2,6 +2,7 @@
 
 #include <system_error>
 
+#include "support/files.h"
 #include "vendor/update_package.h"
 
 namespace tandrel {
@@ -67,7 +68,7 @@ void Updater::Download(Progress progress, Finished finished) {
             client.AddHeader("Referer", options_.referer);
             client.AddHeader("User-Agent", kPackageUserAgent);
             client.SendRequest();
-            std::string directory = options_.programDir.string();
+            std::string directory = PathToUtf8(options_.programDir);
             auto onlyOurs = [&progress](std::int64_t user, std::int64_t total, std::int64_t received,
                                         std::int64_t elapsed) {
                 if (user == kUpdaterProgressUser && progress) progress(user, total, received, elapsed);

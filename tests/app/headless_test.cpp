@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +25,10 @@ namespace {
 class HeadlessTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The simulator is the vendor too: its record lets the run go on, without a start-up notice to print.
+        auto fields = sim::VendorService::DefaultFields("1.3.1");
+        fields[7] = "0";
+        sim_.vendor().SetVersionFields(fields);
         setenv("SDL_AUDIODRIVER", "dummy", 1);
         sim_.AddStore({.account = "a", .password = "p", .mallId = "21", .mallName = "Shop", .mobile = "1"});
         sim_.AddUser({.uid = "u", .nickname = "阿花"});
@@ -38,9 +43,7 @@ class HeadlessTest : public ::testing::Test {
         SettingsFile(dir_ / "Config.ini", nullptr)
             .SaveNumberText(SettingsFile::KeyOf(SettingNumber::MonitorInterval), "1");
     }
-    void AddStore() {
-        StoreFile(dir_.path(), nullptr).SaveStore("Shop", "a", "p", "21", sim_.IssueSession("21"));
-    }
+    void AddStore() { StoreFile(dir_.path()).SaveStore("Shop", "a", "p", "21", sim_.IssueSession("21")); }
 
     sim::MarketplaceSim sim_;
     testing::TempDir dir_;
@@ -68,6 +71,10 @@ TEST_F(HeadlessTest, WithoutStoresItSaysSoAndFails) {
 
 class HeadlessVendorCheckTest : public HeadlessTest {
   protected:
+    void SetUp() override {
+        HeadlessTest::SetUp();
+        sim_.vendor().SetVersionFields(fields_);
+    }
     bool Check(const Endpoints& endpoints) {
         return RunHeadlessVersionCheck(
             endpoints, [](const std::string& url) { return HttpGetPlain(url); }, dir_.path(), out_, err_);
@@ -98,12 +105,47 @@ TEST_F(HeadlessVendorCheckTest, WithoutARecordItFailsOnStderr) {
     EXPECT_EQ(out_.str(), "");
 }
 
+TEST_F(HeadlessVendorCheckTest, TheHeadlessRunChecksBeforeItPolls) {
+    AddStore();
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim::MarketplaceSim::RefusedBaseUrl()), 1, out, err),
+              1);
+    EXPECT_EQ(err.str(), "软件初始化失败！请检查电脑是否已联网，如网络正常请重新打开软件！\n");
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 0);
+    EXPECT_EQ(out.str().find("有通知！请查收\n"), 0u) << out.str();
+}
+
 TEST_F(HeadlessVendorCheckTest, WithoutAVendorAddressNothingIsAsked) {
     std::string error;
     auto endpoints = Endpoints::With(sim_.baseUrl(), "", "", "", "", &error);
     EXPECT_TRUE(Check(endpoints));
     EXPECT_TRUE(sim_.Requests().empty());
     EXPECT_EQ(out_.str() + err_.str(), "");
+}
+
+// A store file that refuses a re-login's cookie: during the pass that goes to the log and to stderr.
+TEST_F(HeadlessTest, AStoreFileFailureDuringAPassIsLoggedAndPrinted) {
+    AddStore();
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((dir_ / "shop" / "users.dat").c_str(), &db), SQLITE_OK);
+        sqlite3_key(db, StoreFile::kPassword.data(), static_cast<int>(StoreFile::kPassword.size()));
+        ASSERT_EQ(sqlite3_exec(
+                      db,
+                      "CREATE TRIGGER refuse BEFORE UPDATE ON \"用户数据\" BEGIN SELECT RAISE(ABORT, 'no'); "
+                      "END;",
+                      nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    // The session check fails twice: at the store list's load and in the pass; both log the store in again.
+    sim_.SetFault("/mall", sim::Fault::HtmlErrorPage, 2);
+    sim_.SetFault("/userinfo", sim::Fault::HtmlErrorPage, 2);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 0);
+    EXPECT_NE(out.str().find(" 店铺ID：21(Shop) 用户数据保存失败\n"), std::string::npos) << out.str();
+    EXPECT_EQ(err.str(), "用户数据保存失败\n用户数据保存失败\n");
 }
 
 TEST_F(HeadlessTest, ASecondMonitorOnTheSameFolderSaysSoAndEnds) {
