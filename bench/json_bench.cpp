@@ -1,9 +1,13 @@
-// Parsing an order-list reply and reading every order's paths, against nlohmann::json doing the same.
+// Parsing an order-list reply and reading every order's paths, against nlohmann::json doing the same; and the
+// reader's time and memory on shapes that stress it (deep objects inside a wide array, runaway nesting, the
+// smallest possible entries). Memory is reported per input byte: "peak/B" is the most the parse holds at
+// once, "alloc/B" all it asks for.
 #include <benchmark/benchmark.h>
 
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "alloc_counter.h"
 #include "support/json_document.h"
 #include "support/text.h"
 
@@ -71,7 +75,87 @@ void BM_Nlohmann(benchmark::State& state, int orders) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * reply.size()));
 }
 
+// About 1 MB: an array of objects each nested `depth` levels deep ({"a":{"a":...1...}}).
+std::string NestedWide(int depth = 1000, std::size_t size = 1 << 20) {
+    std::string element;
+    for (int d = 0; d < depth; ++d)
+        element += "{\"a\":";
+    element += '1';
+    element.append(static_cast<std::size_t>(depth), '}');
+    std::string text = "[";
+    while (text.size() + element.size() + 2 < size) {
+        if (text.size() > 1) text += ',';
+        text += element;
+    }
+    return text + "]";
+}
+
+// 100,000 levels, cut by the reader at its limit.
+std::string RunawayNesting() {
+    return "{\"v\":1,\"d\":" + std::string(100000, '[') + std::string(100000, ']') + "}";
+}
+
+// The most entries per byte: empty elements, and empty containers.
+std::string Commas() {
+    return "[" + std::string(1 << 20, ',') + "]";
+}
+std::string EmptyArrays() {
+    std::string text = "[[]";
+    while (text.size() < (1u << 20))
+        text += ",[]";
+    return text + "]";
+}
+
+void BM_TandrelShape(benchmark::State& state, std::string (*make)()) {
+    const std::string text = make();
+    std::size_t peak = 0, asked = 0;
+    for (auto _ : state) {
+        const bench::Counting counting;
+        {
+            tandrel::JsonDocument doc;
+            doc.Parse(text);
+            benchmark::DoNotOptimize(doc.GetText("[0]"));
+        }
+        peak = counting.Figures().peak;
+        asked = counting.Figures().total;
+    }
+    state.counters["peak/B"] = static_cast<double>(peak) / static_cast<double>(text.size());
+    state.counters["alloc/B"] = static_cast<double>(asked) / static_cast<double>(text.size());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void BM_NlohmannShape(benchmark::State& state, std::string (*make)()) {
+    const std::string text = make();
+    std::size_t peak = 0;
+    for (auto _ : state) {
+        const bench::Counting counting;
+        {
+            const auto doc = nlohmann::json::parse(text);
+            benchmark::DoNotOptimize(doc.size());
+        }
+        peak = counting.Figures().peak;
+    }
+    state.counters["peak/B"] = static_cast<double>(peak) / static_cast<double>(text.size());
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
 const bool registered = [] {
+    const auto shape = [](const char* name, std::string (*make)(), bool withBaseline) {
+        const std::string group = std::string("json_shape:") + name;
+        benchmark::RegisterBenchmark((group + "/tandrel").c_str(), BM_TandrelShape, make)
+            ->Unit(benchmark::kMillisecond);
+        if (withBaseline)
+            benchmark::RegisterBenchmark((group + "/nlohmann (baseline)").c_str(), BM_NlohmannShape, make)
+                ->Unit(benchmark::kMillisecond);
+    };
+    shape(
+        "nested_wide_1MB", [] { return NestedWide(); }, true);
+    shape("runaway_nesting", RunawayNesting, false);
+    shape(
+        "orders_2000", [] { return OrderListReply(2000); }, false);
+    shape("commas_1MB", Commas, false);
+    shape("empty_arrays_1MB", EmptyArrays, false);
+
     for (int orders : {20, 2000}) {
         const std::string group = "json_parse_read_orders:" + std::to_string(orders);
         benchmark::RegisterBenchmark((group + "/tandrel").c_str(), BM_Tandrel, orders);

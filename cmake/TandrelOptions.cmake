@@ -12,6 +12,12 @@ if(TANDREL_SANITIZE)
                                                      -fno-omit-frame-pointer)
     target_link_options(tandrel_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(TANDREL_FUZZ)
+    # Coverage for libFuzzer in every library; the fuzz targets add the fuzzer's main when they link.
+    target_compile_options(tandrel_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                                                     -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_link_options(tandrel_options INTERFACE -fsanitize=address,undefined)
+endif()
 
 # tandrel_add_test(name [OWN_MAIN] SOURCES ... LIBS ...): one test executable, run by ctest without a display.
 # OWN_MAIN: the test brings its own main() (to create an application object first).

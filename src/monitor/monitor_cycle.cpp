@@ -93,9 +93,9 @@ void MonitorCycle::PeriodicRescan() {
 void MonitorCycle::PauseInterval() {
     int n = TextToInt(d_.controls.MonitorIntervalText());
     if (n < 1) n = 100;
-    // Many one-millisecond waits rather than one long one, so events are handled between them.
-    for (int i = 0; i < n; ++i)
-        d_.wait(1000);
+    // One wait for the whole pause: it handles events all along, and waking every millisecond would cost a
+    // busy processor for nothing. The stop flag is read after the pause, as before.
+    d_.wait(std::int64_t{n} * 1000);
 }
 
 void MonitorCycle::MonitorPass() {

@@ -1,10 +1,11 @@
 #pragma once
 // A lenient, single-pass reader of the marketplace's JSON replies. The document is a flat table of entries
 // addressed by dotted paths ("result.group_order_id", "orders[3].orderSn"); values keep their raw text,
-// escape sequences included, and anything missing reads as "{null}".
+// escape sequences included, and anything missing reads as "{null}". Containers whose paths read the same
+// (a key given twice) are one container. Memory stays within a small multiple of the text for any shape.
 
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,49 +38,81 @@ class JsonDocument {
 
     // Root kind after a parse: Object, Array, or nothing (0) before a successful start.
     int RootKind() const { return rootKind_; }
-    std::size_t EntryCount() const { return items_.size(); }
+    std::size_t EntryCount() const { return count_; }
+    // Walks down from the root to find the entry's container, so it is meant for tests and diagnostics.
     JsonEntry Entry(std::size_t index) const;
 
     static std::string NormalizePath(std::string_view path);
 
   private:
-    struct Slice {
-        std::uint32_t offset = 0;
-        std::uint32_t length = 0;
-        bool generated = false;  // in names_ rather than text_
-    };
+    // Eight bytes per entry, whatever the shape of the text: a key or value is kept as the offset where it
+    // starts, its end found again by the rule that ended it while parsing. A container keeps no path: its
+    // entries follow it in document order up to `at`, so a path is resolved by walking down from the root.
     struct Item {
-        JsonKind kind;
-        Slice key;
-        Slice value;
-        std::uint32_t parent;       // container id
-        std::uint32_t nextSibling;  // next entry with the same parent path, or kNone
-    };
-    struct Container {
-        std::string_view path;  // the key of its pathIds_ node, which never moves
-        std::uint32_t first = kNone, last = kNone, count = 0;
-    };
-    struct PathHash {
-        using is_transparent = void;
-        std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+        std::uint32_t
+            at;  // a string or literal: where its value starts; a container: one past its last entry
+        std::uint32_t word;  // kind (2 bits), key form (2 bits), key offset or element number (28 bits)
     };
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
-    static constexpr std::uint32_t kIndexThreshold = 24;
+    static constexpr std::uint32_t kRoot = 0xFFFFFFFEu;  // the container of top-level entries
+    static constexpr std::size_t kBlockItems = 4096;
+    static constexpr std::uint32_t kIndexThreshold = 8;
 
-    std::string_view View(const Slice& s) const;
-    std::uint32_t InternPath(std::string path);
-    std::uint32_t FindContainer(std::string_view path) const;
-    std::uint32_t FindEntry(std::uint32_t container, std::string_view key) const;
-    void AddEntry(JsonKind kind, Slice key, Slice value, std::uint32_t parent);
+    Item& At(std::uint32_t i) { return blocks_[i / kBlockItems][i % kBlockItems]; }
+    const Item& At(std::uint32_t i) const { return blocks_[i / kBlockItems][i % kBlockItems]; }
+    std::uint32_t Add(int kind, int keyForm, std::uint32_t ref, std::uint32_t at);
+    static int KindOf(const Item& item) { return static_cast<int>(item.word >> 30); }
+    bool IsContainer(const Item& item) const { return KindOf(item) >= 2; }
+    std::string_view KeyOf(const Item& item, char (&digits)[16]) const;
+    std::string_view ValueOf(const Item& item) const;
+    std::size_t QuotedEnd(std::size_t from) const;
+    std::size_t LiteralEnd(std::size_t from) const;
+    std::uint32_t FirstChild(std::uint32_t container) const { return container == kRoot ? 0 : container + 1; }
+    std::uint32_t ChildrenEnd(std::uint32_t container) const {
+        return container == kRoot ? static_cast<std::uint32_t>(count_) : At(container).at;
+    }
+    std::uint32_t NextSibling(std::uint32_t child) const {
+        const Item& item = At(child);
+        return IsContainer(item) ? item.at : child + 1;
+    }
+    // A key to look for: its text, and the element number it names when it reads "[n]".
+    struct Probe {
+        std::string_view text;
+        std::uint32_t element;  // kNone when it names none
+    };
+    static Probe ProbeFor(std::string_view key);
+    bool KeyIs(const Item& item, const Probe& probe) const;
+    // Wide containers get an index on first use, so reading every member stays linear.
+    struct Wide {
+        std::uint32_t count = 0;
+        bool numbered = true;                  // elements 0, 1, 2... in order: found by number
+        std::vector<std::uint32_t> positions;  // numbered and some are containers: where each one is
+        std::vector<std::uint64_t> byHash;     // otherwise: key hash << 32 | entry, sorted
+    };
+    const Wide& WideOf(std::uint32_t container) const;
+    // Children of the container with the key, in document order.
+    void ChildrenWithKey(std::uint32_t container, const Probe& probe, std::vector<std::uint32_t>& out) const;
+    // Every container whose dotted path is the (normalized) path: duplicate keys make several.
+    void Resolve(std::string_view path, std::vector<std::uint32_t>& containers) const;
+    static void NormalizeInto(std::string_view path, std::string& out);
 
     std::string text_;
-    std::string names_;  // generated "[i]" keys
     int rootKind_ = 0;
-    std::vector<Item> items_;
-    std::vector<Container> containers_;  // id 0 is the root path "."
-    std::unordered_map<std::string, std::uint32_t, PathHash, std::equal_to<>> pathIds_;
-    // Wide containers get a key index on first use, so reading every element stays linear.
-    mutable std::unordered_map<std::uint32_t, std::unordered_map<std::string_view, std::uint32_t>> keyIndex_;
+    std::size_t count_ = 0;
+    std::vector<std::unique_ptr<Item[]>> blocks_;  // kept between parses
+    std::vector<std::uint32_t> wideIds_;  // containers with more than kIndexThreshold entries, sorted
+    std::uint32_t rootChildren_ = 0;
+    bool dottedKeys_ = false, emptyKeys_ = false;  // keys that make path look-ups try more than one way
+    mutable std::unordered_map<std::uint32_t, Wide> wide_;
+    // Scratch space of the look-ups, kept so that a look-up allocates nothing but its result.
+    struct Step {
+        std::uint32_t container;
+        std::uint32_t
+            matched;  // the path's first `matched` bytes are the path the container's children extend
+    };
+    mutable std::vector<Step> todo_;
+    mutable std::vector<std::uint32_t> found_, containers_;
+    mutable std::string path_;
 };
 
 // The text escaped for use inside a JSON string: quotes, backslashes and control characters; other bytes

@@ -7,11 +7,9 @@
 #include <string>
 #include <string_view>
 
-namespace tandrel {
+#include "vendor/entry_name.h"
 
-// A relative path below the target: no absolute path, drive letter or other colon, backslash, ".."
-// component, control character or empty name.
-bool IsSafeEntryName(std::string_view name);
+namespace tandrel {
 
 enum class UnpackResult {
     Ok,

@@ -163,6 +163,78 @@ TEST(JsonDocument, SurvivesEveryByteValue) {
     }
 }
 
+TEST(JsonDocument, ContainersWhosePathsReadAlikeAreOne) {
+    JsonDocument doc;
+    // A key given twice, a key holding a dot, and an empty key under the root all make paths that read the
+    // same as another container's: members of both are found, in document order, the first one winning.
+    doc.Parse(R"({"a":{"x":1},"a.b":{"c":2},"a":{"b":{"d":3},"x":9},"":{"top":4}})");
+    EXPECT_EQ(doc.GetText("a.x"), "1");
+    EXPECT_EQ(doc.GetText("a.b.c"), "2");
+    EXPECT_EQ(doc.GetText("a.b.d"), "3");
+    EXPECT_EQ(Members(doc, "a.b"), (std::vector<std::string>{"c", "d"}));
+    EXPECT_EQ(Members(doc, "a"), (std::vector<std::string>{"x", "b", "x"}));
+    EXPECT_EQ(doc.GetText("top"), "4");
+    EXPECT_EQ(Members(doc, ""), (std::vector<std::string>{"a", "a.b", "a", "", "top"}));
+    EXPECT_EQ(doc.Entry(doc.EntryCount() - 1).parentPath, ".");
+    EXPECT_EQ(doc.GetText("a.b"), "{object}");
+    EXPECT_EQ(doc.GetText("a.b.x"), "{null}");
+}
+
+TEST(JsonDocument, WideContainersAreReadThroughTheirIndex) {
+    JsonDocument doc;
+    std::string text = R"({"n":[)";
+    for (int i = 0; i < 100; ++i)
+        text += (i ? "," : "") + (i % 3 ? std::to_string(i) : R"({"v":)" + std::to_string(i) + "}");
+    text += R"(],"s":[)";
+    for (int i = 0; i < 100; ++i)
+        text += (i ? ",\"" : "\"") + std::to_string(i) + "\"";
+    text += R"(],"o":{"[5]":"key","k":1)";
+    for (int i = 0; i < 100; ++i)
+        text += ",\"k" + std::to_string(i) + "\":" + std::to_string(i);
+    text += R"(,"k":2}})";
+    ASSERT_TRUE(doc.Parse(text));
+    EXPECT_EQ(doc.GetText("n[99].v"), "99");
+    EXPECT_EQ(doc.GetText("n[98]"), "98");
+    EXPECT_EQ(doc.GetText("n[100]"), "{null}");
+    EXPECT_EQ(doc.GetText("n[07]"), "{null}");  // only the plain spelling of a number names an element
+    EXPECT_EQ(doc.GetText("s[42]"), "42");
+    EXPECT_EQ(doc.GetText("o[5]"), "key");  // a member keyed "[5]" has the path an element would have
+    EXPECT_EQ(doc.GetText("o.k"), "1");
+    EXPECT_EQ(doc.GetText("o.k77"), "77");
+    EXPECT_EQ(Members(doc, "s").size(), 100u);
+}
+
+TEST(JsonDocument, MemoryStaysProportionalToTheText) {
+    // Deep objects in a wide array once cost the text's size times the depth; each entry now keeps a fixed
+    // few bytes. The parse is checked to finish with every element readable.
+    std::string element;
+    for (int d = 0; d < 1000; ++d)
+        element += "{\"a\":";
+    element += '7' + std::string(1000, '}');
+    std::string text = "[" + element;
+    for (int i = 0; i < 40; ++i)
+        text += "," + element;
+    text += "]";
+    JsonDocument doc;
+    EXPECT_TRUE(doc.Parse(text));
+    EXPECT_EQ(doc.EntryCount(), 41u * 1001u);
+    std::string path = "[40]";
+    for (int d = 0; d < 1000; ++d)
+        path += ".a";
+    EXPECT_EQ(doc.GetText(path), "7");
+    EXPECT_EQ(doc.Entry(doc.EntryCount() - 1).parentPath.size(), std::string(".[40]").size() + 999 * 2);
+}
+
+// Inputs the fuzz targets (tests/fuzz) once failed on, run here under the sanitizers of the second build.
+TEST(JsonDocument, FuzzFindings) {
+    JsonDocument doc;
+    // Looking for empty keys compared zero bytes from a null pointer.
+    doc.Parse("{'a':1,'b':[1,,2],\"\":{\"a.b\":{\"c\":[]}},\"a\":{\"x\":\r\n\t7\r\n}}");
+    EXPECT_EQ(doc.GetText("a.b.c"), "[array]");
+    EXPECT_EQ(doc.GetText("a.x"), "7");
+    EXPECT_EQ(Members(doc, "."), (std::vector<std::string>{"a", "b", "", "a.b", "a"}));
+}
+
 TEST(JsonPath, NormalizesLikeTheCallersWriteThem) {
     EXPECT_EQ(JsonDocument::NormalizePath(""), ".");
     EXPECT_EQ(JsonDocument::NormalizePath("..."), ".");
