@@ -1,9 +1,12 @@
 #include "app/demo.h"
 
+#include <QFile>
 #include <ostream>
 
+#include "assets/assets.h"
 #include "settings/settings.h"
 #include "sim/marketplace_sim.h"
+#include "sim/vendor_service.h"
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
 #include "support/text.h"
@@ -38,6 +41,11 @@ DemoMarket::DemoMarket() : sim_(std::make_unique<sim::MarketplaceSim>()), random
         sim_->AddUser({.uid = "9" + std::to_string(1000 + i), .nickname = kNicknames[i]});
     for (int i = 0; i < 4; ++i)
         Step();
+    // The vendor's service answers too (the running version, notices, support text); its logo is a banner
+    // of its own, so the start-up window visibly shows the one the service named.
+    InitAssets();
+    QFile logo(QStringLiteral(":/logo/demo_vendor_logo.gif"));
+    if (logo.open(QIODevice::ReadOnly)) sim_->vendor().SetLogo(logo.readAll().toStdString());
 }
 
 DemoMarket::~DemoMarket() {

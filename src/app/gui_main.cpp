@@ -6,9 +6,11 @@
 
 #include "app/main_window.h"
 #include "app/message_boxes.h"
+#include "app/vendor_startup.h"
 #include "assets/assets.h"
 #include "stores/store_file.h"
 #include "support/instance_lock.h"
+#include "support/qt_text.h"
 
 namespace tandrel {
 
@@ -35,7 +37,16 @@ int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const E
                            QString::fromStdString(AlreadyRunningText(dataDir)));
         return 1;
     }
-    MainWindow window(dataDir, endpoints);
+    VendorWindowServices services{
+        .showMessage = [](QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                          const QString& text) { MessageBoxes::ShowTitled(parent, icon, title, text); },
+        .openUrl = {}};
+    VendorStartup vendor(endpoints, PathFromQString(QCoreApplication::applicationDirPath()), services);
+    if (!vendor.Run()) return vendor.exitCode();
+    MainWindowOptions options;
+    options.announcedVersion = vendor.announcedVersion();
+    MainWindow window(dataDir, endpoints, options);
+    vendor.Attach(window);
     if (startMonitoring) {
         // Queued, so the load's handler has returned before the cycle (which runs until stopped) begins.
         QObject::connect(

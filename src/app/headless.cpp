@@ -9,8 +9,11 @@
 #include "app/app_core.h"
 #include "app/reminders.h"
 #include "app/stream_messages.h"
+#include "support/http_request.h"
 #include "support/instance_lock.h"
+#include "support/qt_text.h"
 #include "support/text.h"
+#include "vendor/headless_check.h"
 
 namespace tandrel {
 namespace {
@@ -68,6 +71,11 @@ int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints
         err << AlreadyRunningText(dataDir) << '\n';
         return 1;
     }
+    // The vendor's check comes before anything is polled: without a usable version record nothing runs.
+    if (!RunHeadlessVersionCheck(
+            endpoints, [](const std::string& url) { return HttpGetPlain(url); },
+            PathFromQString(QCoreApplication::applicationDirPath()), out, err))
+        return 1;
 
     // Without a window the switches and the interval come from Config.ini, as the window would show them.
     AppCore core({.dataDir = dataDir,

@@ -25,11 +25,13 @@
 #include "app/report_view.h"
 #include "app/settings_panel.h"
 #include "app/status_bar_widget.h"
+#include "app/vendor_startup.h"
 #include "notify/notify_settings_dialog.h"
 #include "stores/login_window.h"
 #include "support/fixed_layout.h"
 #include "support/qt_text.h"
 #include "support/text.h"
+#include "vendor/version_check.h"
 
 namespace tandrel {
 namespace {
@@ -75,8 +77,7 @@ MainWindow::~MainWindow() {
 }
 
 QString MainWindow::TitleFor(const QString& version, const Endpoints& endpoints) {
-    return QStringLiteral("Tandrel") + QStringLiteral("V") + version + QStringLiteral("  软件官网：Vorlix ") +
-           QString::fromStdString(endpoints.vendor.Url("http", ""));
+    return QString::fromStdString(ProgramTitle(version.toStdString(), VendorAddresses::From(endpoints).site));
 }
 
 QStringList MainWindow::ReleaseNotes() {
@@ -112,6 +113,8 @@ QStringList MainWindow::ReleaseNotes() {
 }
 
 QUrl MainWindow::tutorialUrl() const {
+    // Without a vendor there is no page on the web: the tutorial carried with the program opens instead.
+    if (!core_->endpoints().vendorConfigured()) return LocalTutorialUrl();
     return QUrl(QString::fromStdString(core_->endpoints().vendor.Url("http", "/forum/tutorial.html")));
 }
 
@@ -275,6 +278,7 @@ void MainWindow::BuildTimers() {
 
 void MainWindow::OnInitialisationTimer() {
     initTimer_->stop();
+    emit initialisationStarted();
     emit storeListLoaded(ReloadStoreList());
 }
 

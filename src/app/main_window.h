@@ -87,6 +87,8 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     void OpenReminderSettings();
 
   signals:
+    // The initialisation step has begun (once, 1 ms after the window opens), before the store list loads.
+    void initialisationStarted();
     // The initialisation step has filled the store list (once, shortly after the window opens).
     void storeListLoaded(int result);
     // 时钟_显示通知 has fired (once, three seconds after the window opens): the vendor's notice goes here.

@@ -33,6 +33,13 @@ QString MessageBoxes::Title() {
 QMessageBox::StandardButton MessageBoxes::Show(QWidget* parent, QMessageBox::Icon icon, const QString& text,
                                                QMessageBox::StandardButtons buttons,
                                                QMessageBox::StandardButton defaultButton) {
+    return ShowTitled(parent, icon, Title(), text, buttons, defaultButton);
+}
+
+QMessageBox::StandardButton MessageBoxes::ShowTitled(QWidget* parent, QMessageBox::Icon icon,
+                                                     const QString& title, const QString& text,
+                                                     QMessageBox::StandardButtons buttons,
+                                                     QMessageBox::StandardButton defaultButton) {
     if (defaultButton == QMessageBox::NoButton) defaultButton = FirstOf(buttons);
     TestAnswers& answers = Answers();
     if (!answers.queued.empty() || answers.unattended) {
@@ -41,10 +48,10 @@ QMessageBox::StandardButton MessageBoxes::Show(QWidget* parent, QMessageBox::Ico
             answer = answers.queued.front();
             answers.queued.pop_front();
         }
-        answers.recorded.push_back({icon, text, buttons, answer});
+        answers.recorded.push_back({icon, text, buttons, answer, title});
         return answer;
     }
-    QMessageBox box(icon, Title(), text, buttons, parent);
+    QMessageBox box(icon, title, text, buttons, parent);
     box.setDefaultButton(defaultButton);
     const int result = box.exec();
     return static_cast<QMessageBox::StandardButton>(result);

@@ -1,7 +1,7 @@
 #pragma once
-// The program's message boxes, all titled "提示". A test can answer them in advance, or have every box
-// answered by its default button, so that a window test never waits on a dialog; such boxes are recorded
-// instead of shown.
+// The program's message boxes, titled "提示" unless a title is given. A test can answer them in advance, or
+// have every box answered by its default button, so that a window test never waits on a dialog; such boxes
+// are recorded instead of shown.
 
 #include <QMessageBox>
 #include <QString>
@@ -16,6 +16,7 @@ class MessageBoxes {
         QString text;
         QMessageBox::StandardButtons buttons;
         QMessageBox::StandardButton answer;
+        QString title;
     };
 
     static QString Title();
@@ -23,6 +24,12 @@ class MessageBoxes {
     // A modal box owned by parent; returns the button chosen. defaultButton NoButton: the first of buttons.
     static QMessageBox::StandardButton Show(
         QWidget* parent, QMessageBox::Icon icon, const QString& text,
+        QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+        QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+    // The same with a title of its own (the vendor's notices).
+    static QMessageBox::StandardButton ShowTitled(
+        QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 

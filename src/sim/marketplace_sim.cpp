@@ -13,6 +13,7 @@
 
 #include "sim/captcha_image.h"
 #include "sim/sim_state.h"
+#include "sim/vendor_service.h"
 
 namespace tandrel::sim {
 
@@ -166,6 +167,10 @@ int MarketplaceSim::SmsRequestsFor(const std::string& account) const {
 std::vector<RecordedRequest> MarketplaceSim::Requests() const {
     std::lock_guard lock(impl_->mutex);
     return {impl_->requests.begin(), impl_->requests.end()};
+}
+
+VendorService& MarketplaceSim::vendor() {
+    return impl_->vendor;
 }
 
 void MarketplaceSim::ClearRequests() {

@@ -26,6 +26,8 @@ namespace tandrel::sim {
 inline constexpr std::string_view kZoneCookiePair = "mms_zone=\xE5\x8D\x8E\xE4\xB8\x9C";
 inline constexpr std::string_view kTagCookiePair = "mms_tag=caf\xE9";
 
+class VendorService;
+
 // One open group order of a store.
 struct SimOrder {
     std::string orderSn;        // order number
@@ -100,6 +102,8 @@ class MarketplaceSim {
     // Recorded requests, oldest first; only the most recent 10,000 are kept.
     std::vector<RecordedRequest> Requests() const;
     void ClearRequests();
+    // The vendor's version and notice service on the same port (faults and recording apply to it too).
+    VendorService& vendor();
 
   private:
     struct Impl;

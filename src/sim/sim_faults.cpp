@@ -27,6 +27,7 @@ void MarketplaceSim::Impl::Serve(const httplib::Request& req, httplib::Response&
     Record(req);
     switch (TakeFault(req.path)) {
         case Fault::None:
+            if (vendor.Serve(req, res)) return;
             Apply(Route(req), res);
             return;
         case Fault::HtmlErrorPage:

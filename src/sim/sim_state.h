@@ -17,6 +17,7 @@
 #include "sim/capturing_server.h"
 #include "sim/marketplace_sim.h"
 #include "sim/sim_http.h"
+#include "sim/vendor_service.h"
 
 namespace tandrel::sim {
 
@@ -49,6 +50,7 @@ struct MarketplaceSim::Impl {
     std::thread thread;
     std::atomic<bool> listenReturned{false};
     int port = 0;
+    VendorService vendor;  // answers its own paths before the routing table
 
     mutable std::mutex mutex;
     std::condition_variable wake;  // ends stalls when the simulator stops

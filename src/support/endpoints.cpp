@@ -2,6 +2,13 @@
 
 #include <cstdlib>
 
+#ifndef TANDREL_VENDOR_BASE_URL
+#define TANDREL_VENDOR_BASE_URL ""
+#endif
+#ifndef TANDREL_VENDOR_FALLBACK_BASE_URL
+#define TANDREL_VENDOR_FALLBACK_BASE_URL ""
+#endif
+
 namespace tandrel {
 namespace {
 
@@ -74,8 +81,15 @@ Endpoints Endpoints::With(std::string_view merchantUrl, std::string_view publicA
     e.session = ServiceAddress(std::string(firstLabel) + "." + e.cookieDomain, overrides[0].base);
     e.publicApi = ServiceAddress(std::string(kPublicApiHost), overrides[1].base);
     e.mobile = ServiceAddress(std::string(kMobileHost), overrides[2].base);
-    e.vendor = ServiceAddress(std::string(kVendorHost), overrides[3].base);
-    e.vendorFallback = ServiceAddress(std::string(kVendorFallbackHost), overrides[4].base);
+    // The vendor service is configured at build time or by the overrides; one address configured serves
+    // for both when the other is not.
+    std::string vendor = overrides[3].base, fallback = overrides[4].base;
+    if (vendor.empty()) NormalizeBase(TANDREL_VENDOR_BASE_URL, vendor);
+    if (fallback.empty()) NormalizeBase(TANDREL_VENDOR_FALLBACK_BASE_URL, fallback);
+    if (vendor.empty()) vendor = fallback;
+    if (fallback.empty()) fallback = vendor;
+    e.vendor = ServiceAddress(std::string(kVendorHost), vendor);
+    e.vendorFallback = ServiceAddress(std::string(kVendorFallbackHost), fallback);
     return e;
 }
 

@@ -35,6 +35,9 @@ struct Endpoints {
     ServiceAddress vendorFallback;  // the vendor's fallback pages
     std::string cookieDomain;
 
+    // A vendor address was given (at build time or by an override): the start-up check runs.
+    bool vendorConfigured() const { return vendor.overridden(); }
+
     // The built-in hosts, then the TANDREL_*_URL overrides. A malformed override is an error (the text says
     // which variable), so that a mistyped test or gateway address never silently reaches the real service.
     static Endpoints FromEnvironment(std::string* error);

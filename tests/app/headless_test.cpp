@@ -13,8 +13,11 @@
 #include "app/store_commands.h"
 #include "settings/settings.h"
 #include "sim/marketplace_sim.h"
+#include "sim/vendor_service.h"
 #include "stores/store_file.h"
+#include "support/http_request.h"
 #include "support/instance_lock.h"
+#include "vendor/headless_check.h"
 
 namespace tandrel {
 namespace {
@@ -22,6 +25,10 @@ namespace {
 class HeadlessTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The simulator is the vendor too: its record lets the run go on, without a start-up notice to print.
+        auto fields = sim::VendorService::DefaultFields("1.3.1");
+        fields[7] = "0";
+        sim_.vendor().SetVersionFields(fields);
         setenv("SDL_AUDIODRIVER", "dummy", 1);
         sim_.AddStore({.account = "a", .password = "p", .mallId = "21", .mallName = "Shop", .mobile = "1"});
         sim_.AddUser({.uid = "u", .nickname = "阿花"});
@@ -60,6 +67,61 @@ TEST_F(HeadlessTest, WithoutStoresItSaysSoAndFails) {
     EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 1);
     EXPECT_EQ(err.str(), "无店铺，请添加店铺！\n");
     EXPECT_EQ(out.str(), "");
+}
+
+class HeadlessVendorCheckTest : public HeadlessTest {
+  protected:
+    void SetUp() override {
+        HeadlessTest::SetUp();
+        sim_.vendor().SetVersionFields(fields_);
+    }
+    bool Check(const Endpoints& endpoints) {
+        return RunHeadlessVersionCheck(
+            endpoints, [](const std::string& url) { return HttpGetPlain(url); }, dir_.path(), out_, err_);
+    }
+    void SetField(int n, std::string value) {
+        fields_[static_cast<std::size_t>(n - 1)] = std::move(value);
+        sim_.vendor().SetVersionFields(fields_);
+    }
+    std::vector<std::string> fields_ = sim::VendorService::DefaultFields("1.3.1");
+    std::ostringstream out_, err_;
+};
+
+TEST_F(HeadlessVendorCheckTest, PrintsTheStartupNoticeAndGoesOn) {
+    EXPECT_TRUE(Check(Endpoints::AllAt(sim_.baseUrl())));
+    EXPECT_EQ(out_.str(), "有通知！请查收\n欢迎使用 Tandrel 演示版！这是服务器发来的启动通知。\n");
+    EXPECT_EQ(err_.str(), "");
+}
+
+TEST_F(HeadlessVendorCheckTest, ANewerVersionIsOneLineAndMonitoringGoesOn) {
+    SetField(1, "1.3.2");
+    EXPECT_TRUE(Check(Endpoints::AllAt(sim_.baseUrl())));
+    EXPECT_EQ(out_.str(), "有新版本 1.3.2，请到 " + sim_.baseUrl() + "/app/download.html 下载安装\n");
+}
+
+TEST_F(HeadlessVendorCheckTest, WithoutARecordItFailsOnStderr) {
+    EXPECT_FALSE(Check(Endpoints::AllAt(sim::MarketplaceSim::RefusedBaseUrl())));
+    EXPECT_EQ(err_.str(), "软件初始化失败！请检查电脑是否已联网，如网络正常请重新打开软件！\n");
+    EXPECT_EQ(out_.str(), "");
+}
+
+TEST_F(HeadlessVendorCheckTest, TheHeadlessRunChecksBeforeItPolls) {
+    AddStore();
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim::MarketplaceSim::RefusedBaseUrl()), 1, out, err),
+              1);
+    EXPECT_EQ(err.str(), "软件初始化失败！请检查电脑是否已联网，如网络正常请重新打开软件！\n");
+    EXPECT_EQ(out.str(), "");
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 0);
+    EXPECT_EQ(out.str().find("有通知！请查收\n"), 0u) << out.str();
+}
+
+TEST_F(HeadlessVendorCheckTest, WithoutAVendorAddressNothingIsAsked) {
+    std::string error;
+    auto endpoints = Endpoints::With(sim_.baseUrl(), "", "", "", "", &error);
+    EXPECT_TRUE(Check(endpoints));
+    EXPECT_TRUE(sim_.Requests().empty());
+    EXPECT_EQ(out_.str() + err_.str(), "");
 }
 
 // A store file that refuses a re-login's cookie: during the pass that goes to the log and to stderr.
@@ -116,6 +178,62 @@ TEST_F(HeadlessTest, TheFolderIsFreeAgainAfterARun) {
 }
 
 #ifdef TANDREL_EXECUTABLE
+struct Finished {
+    int status = -1;
+    std::string out, err;
+};
+
+// Runs the program headless against the simulator, its vendor at vendorUrl.
+Finished RunProgram(const std::string& merchantUrl, const std::string& vendorUrl,
+                    const std::string& dataDir) {
+    int outPipe[2], errPipe[2];
+    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], STDOUT_FILENO);
+        dup2(errPipe[1], STDERR_FILENO);
+        close(outPipe[0]);
+        close(errPipe[0]);
+        setenv("TANDREL_MERCHANT_URL", merchantUrl.c_str(), 1);
+        setenv("TANDREL_VENDOR_URL", vendorUrl.c_str(), 1);
+        execl(TANDREL_EXECUTABLE, TANDREL_EXECUTABLE, "--headless", "--passes", "1", "--data-dir",
+              dataDir.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    Finished f;
+    char buffer[4096];
+    for (ssize_t n; (n = read(outPipe[0], buffer, sizeof buffer)) > 0;)
+        f.out.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) > 0;)
+        f.err.append(buffer, static_cast<std::size_t>(n));
+    close(outPipe[0]);
+    close(errPipe[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return f;
+}
+
+TEST_F(HeadlessVendorCheckTest, TheProgramEndsWithAFailureStatusBeforeMonitoring) {
+    AddStore();
+    const Finished f =
+        RunProgram(sim_.baseUrl(), sim::MarketplaceSim::RefusedBaseUrl(), dir_.path().string());
+    EXPECT_EQ(f.status, 1);
+    EXPECT_EQ(f.err, "软件初始化失败！请检查电脑是否已联网，如网络正常请重新打开软件！\n");
+    EXPECT_EQ(f.out, "");
+}
+
+TEST_F(HeadlessVendorCheckTest, TheProgramMonitorsAfterAnnouncingANewerVersion) {
+    AddStore();
+    SetField(1, "1.3.2");
+    const Finished f = RunProgram(sim_.baseUrl(), sim_.baseUrl(), dir_.path().string());
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_EQ(f.out.find("有新版本 1.3.2"), 0u) << f.out;
+    EXPECT_NE(f.out.find("有新开团订单"), std::string::npos) << f.out;
+}
+
 TEST_F(HeadlessTest, SigtermStopsTheProcessCleanly) {
     AddStore();
     int fds[2];

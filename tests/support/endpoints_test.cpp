@@ -39,6 +39,24 @@ TEST(Endpoints, AnOverrideReplacesSchemeAndHostEverywhere) {
     EXPECT_EQ(all.vendorFallback.Url("http", "/zelapp/banben.html"), "http://127.0.0.1:9/zelapp/banben.html");
 }
 
+// The test build has no vendor address built in: only the overrides configure the vendor, and one of the
+// two serves for both.
+TEST(Endpoints, TheVendorIsConfiguredByEitherAddress) {
+    std::string error;
+    EXPECT_FALSE(Endpoints::With("", "", "", "", "", &error).vendorConfigured());
+    EXPECT_FALSE(Endpoints::With("http://127.0.0.1:1", "", "", "", "", &error).vendorConfigured());
+    const auto primary = Endpoints::With("", "", "", "http://127.0.0.1:2", "", &error);
+    EXPECT_TRUE(primary.vendorConfigured());
+    EXPECT_EQ(primary.vendorFallback.Url("http", "/zelapp/banben.html"),
+              "http://127.0.0.1:2/zelapp/banben.html");
+    const auto fallback = Endpoints::With("", "", "", "", "http://127.0.0.1:3", &error);
+    EXPECT_TRUE(fallback.vendorConfigured());
+    EXPECT_EQ(fallback.vendor.Url("http", "/zelapp/banben.php"), "http://127.0.0.1:3/zelapp/banben.php");
+    const auto both = Endpoints::With("", "", "", "http://127.0.0.1:4", "http://127.0.0.1:5", &error);
+    EXPECT_EQ(both.vendorFallback.Host(), "127.0.0.1:5");
+    EXPECT_TRUE(error.empty()) << error;
+}
+
 TEST(Endpoints, MalformedOverridesAreNamedInTheError) {
     for (const char* bad : {"127.0.0.1:18080", "ftp://x", "http://", "http://host/path", "http://a b"}) {
         std::string error;

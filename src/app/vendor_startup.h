@@ -1,0 +1,63 @@
+#pragma once
+// Start-up with the vendor's service, in the window: the start-up window on top while the version check
+// runs, then either the end of the process (no usable record; an update handed to the updater) or the main
+// window with the announced version in its title, the support text in its status bar and the notice window
+// three seconds after it opens. Without a vendor address nothing of this runs.
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+#include <filesystem>
+#include <memory>
+
+#include "support/endpoints.h"
+#include "vendor/startup_window.h"
+#include "vendor/version_check.h"
+#include "vendor/window_services.h"
+
+namespace tandrel {
+
+class MainWindow;
+
+class VendorStartup : public QObject {
+    Q_OBJECT
+
+  public:
+    // How long a start-up window that shows a start-up notice stays beside the main window (closing it
+    // earlier is always possible).
+    static constexpr int kNoticeLingerMs = 10000;
+
+    VendorStartup(Endpoints endpoints, std::filesystem::path programDir, VendorWindowServices services);
+    ~VendorStartup() override;
+
+    // Runs the start-up window and the check. False: the process ends now, with exitCode().
+    bool Run();
+    int exitCode() const { return exitCode_; }
+    const VersionCheckResult& result() const { return result_; }
+    // The version for the main window's title: the announced one, or the built-in one without a check.
+    QString announcedVersion() const;
+    StartupWindow* startupWindow() const { return startup_; }
+
+    // Connects the main window's initialisation and notice steps.
+    void Attach(MainWindow& window);
+
+  private:
+    std::string Read(const std::string& url);
+    void OpenNoticeWindow(MainWindow& window);
+
+    Endpoints endpoints_;
+    VendorAddresses addresses_;
+    std::filesystem::path programDir_;
+    VendorWindowServices services_;
+    VersionCheckResult result_;
+    QPointer<StartupWindow> startup_;
+    bool noticeShown_ = false;
+    bool noticeWindowOpened_ = false;
+    int exitCode_ = 0;
+};
+
+// The tutorial carried with the program, written out as a local page (a build without a vendor has no page
+// on the web to open).
+QUrl LocalTutorialUrl();
+
+}  // namespace tandrel
