@@ -12,6 +12,7 @@
 #include "monitor/sound_player.h"
 #include "settings/settings.h"
 #include "stores/store_list.h"
+#include "support/http_request.h"
 #include "support/instance_lock.h"
 #include "support/wait_pumping.h"
 
@@ -118,6 +119,8 @@ int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints
     minute.start(60000);
 
     SignalScope stopOnSignal(cycle);
+    // Timers and posted work keep running while a reply is slow; a signal's stop abandons the request.
+    const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, nullptr);
     cycle.StartMonitoring(passes);
     return 0;
 }

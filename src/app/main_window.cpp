@@ -32,6 +32,7 @@
 #include "stores/login_window.h"
 #include "stores/store_list.h"
 #include "support/fixed_layout.h"
+#include "support/http_request.h"
 #include "support/qt_text.h"
 #include "support/text.h"
 #include "support/wait_pumping.h"
@@ -426,15 +427,18 @@ int MainWindow::ReloadStoreList() {
     EnterBusy();
     // Rows are painted as they fill; clicks wait until the list is complete, so no handler works on a list
     // that is half rebuilt.
-    const int result = LoadStoreList(stores_, storeFile_, storesSession_, [] {
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    });
+    const auto pump = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
+    // A session check waiting on the network keeps the window painted; closing abandons it.
+    const HttpWaitScope waiting(pump, [this] { return closePending_; });
+    const int result = LoadStoreList(stores_, storeFile_, storesSession_, pump);
     LeaveBusy();
     return result;
 }
 
 void MainWindow::OnStartMonitoring() {
     EnterBusy();
+    // Requests of the cycle wait with the window live; a stop or a close abandons them.
+    const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, [this] { return closePending_; });
     cycle_.StartMonitoring();
     LeaveBusy();
 }

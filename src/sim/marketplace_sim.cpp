@@ -22,6 +22,7 @@
 
 #include "sim/captcha_image.h"
 #include "sim/capturing_server.h"
+#include "sim/reply_variation.h"
 
 namespace tandrel::sim {
 namespace {
@@ -61,7 +62,11 @@ struct FaultRule {
     int remaining;  // -1: until cleared
 };
 
+// The variation of the reply being written on this thread; null: replies are written plainly.
+thread_local ReplyVariation* tVariation = nullptr;
+
 std::string Dump(const Json& json) {
+    if (tVariation) return tVariation->Json(json);
     // Compact, Chinese as raw UTF-8; malformed input texts become U+FFFD rather than failing the reply. Every
     // "/" goes out as "\/", as the real service writes it (JSON allows both, and the client has to undo it);
     // a "/" can only stand inside a string in compact JSON.
@@ -332,6 +337,7 @@ struct MarketplaceSim::Impl {
     std::set<std::string> smsRequested;                   // accounts that may now log in
     std::map<std::string, int> smsCounts;
     std::vector<FaultRule> faults;
+    std::shared_ptr<ReplyVariation> variation;
     double stallSeconds = 30;
     std::size_t hugeBodyBytes = 100u * 1000u * 1000u;
     std::deque<RecordedRequest> requests;
@@ -366,6 +372,7 @@ struct MarketplaceSim::Impl {
 namespace {
 
 void Apply(const Reply& reply, httplib::Response& res) {
+    if (tVariation) return tVariation->Write(reply.status, reply.contentType, reply.body, reply.headers, res);
     res.status = reply.status;
     for (const auto& [name, value] : reply.headers)
         res.headers.emplace(name, value);
@@ -381,6 +388,15 @@ Json SessionExpired() {
 
 void MarketplaceSim::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
     Record(req);
+    std::shared_ptr<ReplyVariation> varied;
+    {
+        std::lock_guard lock(mutex);
+        varied = variation;
+    }
+    struct VariationScope {
+        explicit VariationScope(ReplyVariation* v) { tVariation = v; }
+        ~VariationScope() { tVariation = nullptr; }
+    } scope(varied.get());
     switch (TakeFault(req.path)) {
         case Fault::None:
             Apply(Route(req), res);
@@ -710,6 +726,8 @@ MarketplaceSim::MarketplaceSim() : impl_(std::make_unique<Impl>()) {
         impl.captcha = MakeCaptchaPng(impl.random());
     } while (Base64Encode(impl.captcha).find('/') == std::string::npos);
 
+    if (const auto seed = SeedFromEnvironment()) SetVariationSeed(*seed);
+
     CapturingServer& server = impl.server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     auto handler = [&impl](const httplib::Request& req, httplib::Response& res) { impl.Serve(req, res); };
@@ -829,6 +847,17 @@ void MarketplaceSim::SetFault(const std::string& pathPrefix, Fault fault, int ti
 void MarketplaceSim::ClearFaults() {
     std::lock_guard lock(impl_->mutex);
     impl_->faults.clear();
+}
+
+void MarketplaceSim::SetVariationSeed(std::uint64_t seed) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->variation = std::make_shared<ReplyVariation>(seed);
+}
+
+std::optional<std::uint64_t> MarketplaceSim::variationSeed() const {
+    std::lock_guard lock(impl_->mutex);
+    if (!impl_->variation) return std::nullopt;
+    return impl_->variation->seed();
 }
 
 void MarketplaceSim::SetStallSeconds(double seconds) {
