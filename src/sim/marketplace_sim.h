@@ -67,6 +67,9 @@ struct RecordedRequest {
     std::string Header(std::string_view name) const;  // first match, case-insensitive; "" when absent
 };
 
+// TANDREL_SIM_SEED as a number, when set: the seed of the replies' variation, to replay a failing run.
+std::optional<std::uint64_t> SeedFromEnvironment();
+
 class MarketplaceSim {
   public:
     // Starts listening on 127.0.0.1 on an ephemeral port, served by its own threads. Throws

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "sim/capturing_server.h"
+#include "sim/marketplace_sim.h"
 
 namespace tandrel::sim {
 namespace {

@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <random>
 #include <string>
 #include <string_view>
@@ -18,9 +17,6 @@
 #include <vector>
 
 namespace tandrel::sim {
-
-// TANDREL_SIM_SEED as a number, when set.
-std::optional<std::uint64_t> SeedFromEnvironment();
 
 class ReplyVariation {
   public:
