@@ -2,11 +2,11 @@
 
 #include <ostream>
 
-#include "app/stream_messages.h"
 #include "settings/settings.h"
 #include "sim/marketplace_sim.h"
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
+#include "support/text.h"
 
 namespace tandrel {
 namespace {
@@ -72,14 +72,16 @@ bool DemoMarket::SeedStores(const std::filesystem::path& dataDir, std::ostream& 
         settings.SaveFlag(SettingsFile::KeyOf(SettingFlag::AlertSound), true);
         settings.HideUpdatePanel();
     }
-    StreamMessages messages(err);
-    StoreFile file(dataDir, &messages);
+    StoreFile file(dataDir);
     for (const auto& s : kStores) {
         const LoginResult login = MerchantLogin(e, s.account, kPassword);
         if (login.code != kLoginOk) return false;
-        if (file.SaveStore(LookupStoreName(e, login.storeId), s.account, kPassword, login.storeId,
-                           login.loginCookies) != kStoreOk)
+        if (const StoreResult saved = file.SaveStore(LookupStoreName(e, login.storeId), s.account, kPassword,
+                                                     login.storeId, login.loginCookies);
+            !saved.ok()) {
+            err << GbkToUtf8(saved.error) << '\n';
             return false;
+        }
     }
     return true;
 }

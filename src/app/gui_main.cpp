@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QFile>
 #include <QIcon>
-#include <QPushButton>
 
 #include "app/main_window.h"
 #include "app/message_boxes.h"
@@ -42,9 +41,7 @@ int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const E
         QObject::connect(
             &window, &MainWindow::storeListLoaded, &window,
             [&window](int result) {
-                if (result != kStoreOk) return;
-                if (auto* start = window.findChild<QPushButton*>(QStringLiteral("按钮_开始监测")))
-                    start->click();
+                if (result == kStoreOk) window.core().StartMonitoring();
             },
             Qt::QueuedConnection);
     }

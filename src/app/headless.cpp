@@ -6,24 +6,20 @@
 #include <csignal>
 #include <ostream>
 
+#include "app/app_core.h"
 #include "app/stream_messages.h"
-#include "monitor/alerts.h"
-#include "monitor/monitor_cycle.h"
-#include "monitor/sound_player.h"
-#include "settings/settings.h"
-#include "stores/store_list.h"
 #include "support/http_request.h"
 #include "support/instance_lock.h"
-#include "support/wait_pumping.h"
+#include "support/text.h"
 
 namespace tandrel {
 namespace {
 
-std::atomic<MonitorCycle*> signalledCycle{nullptr};
+std::atomic<AppCore*> signalledCore{nullptr};
 
 extern "C" void OnStopSignal(int) {
     // Only an atomic store: safe inside a signal handler.
-    if (MonitorCycle* cycle = signalledCycle.load()) cycle->RequestStop();
+    if (AppCore* core = signalledCore.load()) core->StopMonitoring();
 }
 
 class StdoutLog : public LogSink {
@@ -40,31 +36,17 @@ class StdoutLog : public LogSink {
     std::ostream& out_;
 };
 
-// Without a window the switches and the interval come from Config.ini, as the window would show them.
-class SettingsControlsStandIn : public MonitorControls {
-  public:
-    explicit SettingsControlsStandIn(const SettingsFile& settings) : settings_(settings) {}
-    bool RemainingFilterChecked() const override { return settings_.settings().remainingFilterEnabled; }
-    std::string MonitorIntervalText() const override {
-        return std::to_string(settings_.settings().monitorIntervalMs);
-    }
-    void SetStartEnabled(bool) override {}
-
-  private:
-    const SettingsFile& settings_;
-};
-
 class SignalScope {
   public:
-    explicit SignalScope(MonitorCycle& cycle) {
-        signalledCycle.store(&cycle);
+    explicit SignalScope(AppCore& core) {
+        signalledCore.store(&core);
         previousInt_ = std::signal(SIGINT, OnStopSignal);
         previousTerm_ = std::signal(SIGTERM, OnStopSignal);
     }
     ~SignalScope() {
         std::signal(SIGINT, previousInt_);
         std::signal(SIGTERM, previousTerm_);
-        signalledCycle.store(nullptr);
+        signalledCore.store(nullptr);
     }
     SignalScope(const SignalScope&) = delete;
     SignalScope& operator=(const SignalScope&) = delete;
@@ -79,8 +61,7 @@ class SignalScope {
 int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints, int passes,
                 std::ostream& out, std::ostream& err) {
     StreamMessages messages(err);
-    SettingsFile settings(dataDir / "Config.ini", nullptr);
-    settings.LoadSettings(false);
+    StdoutLog log(out);
     EnsureWorkDirs(dataDir);
     const InstanceLock lock(dataDir);
     if (lock.busy()) {
@@ -88,40 +69,31 @@ int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints
         return 1;
     }
 
-    StoreFile file(dataDir, &messages);
-    MarketplaceSession session(endpoints);
-    StoreTableModel stores;
-    if (LoadStoreList(stores, file, session, [] { QCoreApplication::processEvents(); }) != kStoreOk) return 1;
-    if (stores.rowCount() == 0) {
+    // Without a window the switches and the interval come from Config.ini, as the window would show them.
+    AppCore core({.dataDir = dataDir,
+                  .endpoints = endpoints,
+                  .log = log,
+                  .messages = messages,
+                  .reportFailure = [&messages](const std::string& text) {
+                      messages.ShowMessage(text, MessageIcon::Exclamation);
+                  }});
+    core.Startup();
+    const StoreResult loaded = core.LoadStores([] { QCoreApplication::processEvents(); });
+    if (!loaded.error.empty()) messages.ShowMessage(loaded.error, MessageIcon::Exclamation);
+    if (!loaded.ok()) return 1;
+    if (core.stores().rowCount() == 0) {
         messages.ShowMessage(Utf8ToGbk("无店铺，请添加店铺！"), MessageIcon::Exclamation);
         return 1;
     }
 
-    SdlSoundPlayer player;
-    Alerts alerts(player, [&settings] { return settings.settings(); });
-    OrderTableModel orders;
-    StdoutLog log(out);
-    SettingsControlsStandIn controls(settings);
-    MonitorCycle cycle({.stores = stores,
-                        .orders = orders,
-                        .log = log,
-                        .controls = controls,
-                        .messages = messages,
-                        .session = session,
-                        .storeFile = &file,
-                        .settings = [&settings]() -> const Settings& { return settings.settings(); },
-                        .raiseAlert = [&alerts](std::string_view sn) { alerts.RaiseAlert(sn); },
-                        .wait = &WaitPumping});
-    alerts.SetOldOrders(&cycle.oldOrders());
-
     QTimer minute;
-    QObject::connect(&minute, &QTimer::timeout, [&cycle] { cycle.TickMinute(); });
+    QObject::connect(&minute, &QTimer::timeout, [&core] { core.TickMinute(); });
     minute.start(60000);
 
-    SignalScope stopOnSignal(cycle);
+    SignalScope stopOnSignal(core);
     // Timers and posted work keep running while a reply is slow; a signal's stop abandons the request.
     const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, nullptr);
-    cycle.StartMonitoring(passes);
+    core.StartMonitoring(passes);
     return 0;
 }
 

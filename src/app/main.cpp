@@ -11,6 +11,7 @@
 #include "app/headless.h"
 #include "app/store_commands.h"
 #include "support/endpoints.h"
+#include "support/qt_text.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ std::filesystem::path DefaultDataDir(int& argc, char** argv) {
     if (const char* env = std::getenv("TANDREL_DATA_DIR"); env && *env) return env;
     // The program's own folder; asking Qt needs an application object, which this one is only for.
     QCoreApplication probe(argc, argv);
-    return QCoreApplication::applicationDirPath().toStdString();
+    return tandrel::PathFromQString(QCoreApplication::applicationDirPath());
 }
 
 // The demo's market and its temporary folder, alive as long as the run.
@@ -54,7 +55,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<Demo> demo;
     if (line->demo) {
         demo = std::make_unique<Demo>();
-        if (!line->dataDir) dataDir = demo->folder.path().toStdString();
+        if (!line->dataDir) dataDir = tandrel::PathFromQString(demo->folder.path());
         if (!demo->market.SeedStores(dataDir, std::cerr)) {
             std::cerr << "tandrel: the demo stores could not be set up\n";
             return 1;

@@ -1,41 +1,33 @@
 #pragma once
-// The main window: the order list, the store list, the settings controls, the monitoring log and the buttons
-// that start and stop monitoring. It owns the settings file, the store file, the two lists and the monitoring
-// cycle, and is the cycle's log, controls and message boxes.
+// The main window: it places the controls, runs the timers and wires the controls to the program's object
+// graph (AppCore), which it holds. The order list, the settings controls, the status bar and the caption
+// widgets are classes of their own; the window is the monitoring log and the owner of the message boxes.
 
 #include <QMainWindow>
 #include <QString>
 #include <QUrl>
-#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "app/app_core.h"
 #include "app/picture_fetcher.h"
-#include "monitor/alerts.h"
-#include "monitor/monitor_cycle.h"
-#include "monitor/order_table_model.h"
-#include "monitor/sound_player.h"
-#include "settings/settings.h"
-#include "stores/merchant_login.h"
-#include "stores/store_file.h"
-#include "stores/store_table_model.h"
 #include "support/endpoints.h"
 #include "support/messages.h"
 
-class QCheckBox;
 class QFrame;
 class QLabel;
-class QLineEdit;
-class QMenu;
 class QPlainTextEdit;
-class QPushButton;
 class QTableView;
 class QTimer;
 
 namespace tandrel {
+
+class OrderListWidget;
+class SettingsPanel;
+class StatusBarWidget;
 
 struct MainWindowOptions {
     std::chrono::milliseconds minuteInterval{60000};  // 时钟_计时
@@ -47,11 +39,7 @@ struct MainWindowOptions {
     QString announcedVersion = QStringLiteral("1.3.1");  // the version the vendor's service announced
 };
 
-class MainWindow : public QMainWindow,
-                   private SettingsControls,
-                   private MonitorControls,
-                   private LogSink,
-                   private MessageSink {
+class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     Q_OBJECT
 
   public:
@@ -69,22 +57,26 @@ class MainWindow : public QMainWindow,
     static QStringList ReleaseNotes();
     QUrl tutorialUrl() const;
 
-    SettingsFile& settingsFile() { return settingsFile_; }
-    StoreFile& storeFile() { return storeFile_; }
-    MarketplaceSession& session() { return session_; }
-    StoreTableModel& stores() { return stores_; }
-    OrderTableModel& orders() { return orders_; }
-    MonitorCycle& cycle() { return cycle_; }
-    Alerts& alerts() { return alerts_; }
+    AppCore& core() { return *core_; }
+    SettingsFile& settingsFile() { return core_->settingsFile(); }
+    StoreFile& storeFile() { return core_->storeFile(); }
+    MarketplaceSession& session() { return core_->session(); }
+    StoreTableModel& stores() { return core_->stores(); }
+    OrderTableModel& orders() { return core_->orders(); }
+    MonitorCycle& cycle() { return core_->cycle(); }
+    Alerts& alerts() { return core_->alerts(); }
     MessageSink& messages() { return *this; }
     LogSink& log() { return *this; }  // 编辑框_显示
     // Goods id (GBK) of the order row last made current or right-clicked.
-    const std::string& selectedGoodsId() const { return selectedGoodsId_; }
+    const std::string& selectedGoodsId() const;
 
     // Section 0 (320 pixels) or 1 (800 pixels) of 状态条1.
     void SetStatusText(int part, const QString& text);
-    // Rebuilds the store list from the file, checking every session; returns LoadStoreList's result.
+    // Rebuilds the store list from the file, checking every session; a store-file failure is shown. Returns
+    // the store file's result (1, -1, -2).
     int ReloadStoreList();
+    // 按钮_开始监测: monitoring until stopped.
+    void StartMonitoring();
 
   signals:
     // The initialisation step has filled the store list (once, shortly after the window opens).
@@ -100,14 +92,6 @@ class MainWindow : public QMainWindow,
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    // SettingsControls
-    void SetUpdatePanelVisible(bool visible) override;
-    void SetFlagChecked(SettingFlag flag, bool checked) override;
-    void SetNumberText(SettingNumber number, const std::string& text) override;
-    // MonitorControls
-    bool RemainingFilterChecked() const override;
-    std::string MonitorIntervalText() const override;
-    void SetStartEnabled(bool enabled) override;
     // LogSink
     void AppendText(const std::string& text) override;
     void Clear() override;
@@ -118,50 +102,25 @@ class MainWindow : public QMainWindow,
     void BuildTimers();
     void WireControls();
     void OnInitialisationTimer();
-    void OnStartMonitoring();
     void OnRemoveStore();
     void OnStoreListDoubleClicked();
-    void OnOrderListContextMenu(const QPoint& pos);
-    void OnOrderRowChanged(const QModelIndex& current);
-    void OpenGoodsPage();
-    void ExportGoodsIdsOf(bool selectedOnly);
+    void ShowGoodsPicture(const QString& address);
     void OpenUrl(const QUrl& url);
     void ShowWarning(const QString& text);
-    // Work that must not be torn down by a close: the close waits until the last of it has returned.
-    void EnterBusy() { ++busy_; }
-    void LeaveBusy();
+    void OnIdle();
 
     MainWindowOptions options_;
-    Endpoints endpoints_;
-    std::unique_ptr<SdlSoundPlayer> ownPlayer_;
-    SoundPlayer& player_;
-    SettingsFile settingsFile_;
-    StoreFile storeFile_;
-    MarketplaceSession session_;  // the monitoring cycle's
-    // Loading the store list and logging stores in use a session of their own: they run during the cycle's
-    // pauses and would otherwise replace the cookie of the store being polled.
-    MarketplaceSession storesSession_;
-    StoreTableModel stores_;
-    OrderTableModel orders_;
-    Alerts alerts_;
-    MonitorCycle cycle_;
-    std::filesystem::path dataDir_;
-    std::string selectedGoodsId_;
-    int busy_ = 0;
+    std::unique_ptr<AppCore> core_;
     bool closePending_ = false;
 
     // Controls (owned by their parent widgets).
-    QTableView* orderList_ = nullptr;
+    SettingsPanel* settingsPanel_ = nullptr;
+    OrderListWidget* orderList_ = nullptr;
     QTableView* storeList_ = nullptr;
     QWidget* storeListViewport_ = nullptr;  // kept: the filter must not call into a view being destroyed
     QLabel* goodsPicture_ = nullptr;
-    std::array<QCheckBox*, 5> flagBoxes_{};    // by SettingFlag
-    std::array<QLineEdit*, 4> numberEdits_{};  // by SettingNumber
-    QPushButton* startButton_ = nullptr;
     QPlainTextEdit* log_ = nullptr;
-    QFrame* updatePanel_ = nullptr;
-    std::array<QLabel*, 2> statusParts_{};
-    QMenu* orderMenu_ = nullptr;
+    StatusBarWidget* statusBar_ = nullptr;
     QTimer* minuteTimer_ = nullptr;
     QTimer* initTimer_ = nullptr;
     QTimer* noticeTimer_ = nullptr;

@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include "app/stream_messages.h"
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
 #include "stores/store_list.h"
@@ -22,9 +21,12 @@ int AddStore(const std::string& accountUtf8, const std::filesystem::path& dataDi
     const LoginResult login = MerchantLogin(endpoints, account, password);
     if (login.code == kLoginOk) {
         const std::string name = LookupStoreName(endpoints, login.storeId);
-        StreamMessages messages(err);
-        StoreFile file(dataDir, &messages);
-        if (file.SaveStore(name, account, password, login.storeId, login.loginCookies) != kStoreOk) return 1;
+        if (const StoreResult saved =
+                StoreFile(dataDir).SaveStore(name, account, password, login.storeId, login.loginCookies);
+            !saved.ok()) {
+            err << GbkToUtf8(saved.error) << '\n';
+            return 1;
+        }
         out << GbkToUtf8(login.message) << '\t' << GbkToUtf8(login.storeId) << '\t' << GbkToUtf8(name)
             << '\n';
         return 0;
@@ -39,11 +41,12 @@ int AddStore(const std::string& accountUtf8, const std::filesystem::path& dataDi
 
 int ListStores(const std::filesystem::path& dataDir, const Endpoints& endpoints, std::ostream& out,
                std::ostream& err) {
-    StreamMessages messages(err);
-    StoreFile file(dataDir, &messages);
+    StoreFile file(dataDir);
     MarketplaceSession session(endpoints);
     StoreTableModel list;
-    if (LoadStoreList(list, file, session) != kStoreOk) return 1;
+    const StoreResult loaded = LoadStoreList(list, file, session);
+    if (!loaded.error.empty()) err << GbkToUtf8(loaded.error) << '\n';
+    if (!loaded.ok()) return 1;
     for (int row = 0; row < list.rowCount(); ++row) {
         for (int column : {StoreTableModel::kNumber, StoreTableModel::kAccount, StoreTableModel::kStoreId,
                            StoreTableModel::kName, StoreTableModel::kState}) {
@@ -56,11 +59,10 @@ int ListStores(const std::filesystem::path& dataDir, const Endpoints& endpoints,
 }
 
 int RemoveStore(const std::string& storeIdUtf8, const std::filesystem::path& dataDir, std::ostream& err) {
-    StreamMessages messages(err);
-    StoreFile file(dataDir, &messages);
-    const int result = file.RemoveStore(Utf8ToGbk(storeIdUtf8));
-    if (result == kStoreOk) return 0;
-    if (result == kStoreNotFound) err << "没有找到此店铺记录\n";
+    const StoreResult result = StoreFile(dataDir).RemoveStore(Utf8ToGbk(storeIdUtf8));
+    if (result.ok()) return 0;
+    if (result.code == kStoreNotFound) err << "没有找到此店铺记录\n";
+    if (!result.error.empty()) err << GbkToUtf8(result.error) << '\n';
     return 1;
 }
 

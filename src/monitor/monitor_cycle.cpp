@@ -132,7 +132,12 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
         cookie = fresh;
         if (row < d_.stores.rowCount() && d_.stores.Cell(row, StoreTableModel::kStoreId) == storeId_)
             d_.stores.SetCell(row, StoreTableModel::kCookie, fresh);
-        if (d_.storeFile) d_.storeFile->UpdateCookie(storeId_, fresh);
+        if (d_.storeFile) {
+            if (const StoreResult kept = d_.storeFile->UpdateCookie(storeId_, fresh); !kept.error.empty()) {
+                Log(Gbk(" 店铺ID：") + storeId_ + "(" + storeName_ + ") " + kept.error);
+                if (d_.reportFailure) d_.reportFailure(kept.error);
+            }
+        }
     }
 
     const Endpoints& e = d_.session.endpoints();
@@ -195,6 +200,8 @@ void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {
     if (!accepted) return;
     d_.orders.AddOrderRow(storeName_, goodsId, nickname, groupOrderId, hoursText, thumbUrl);
     if (d_.raiseAlert) d_.raiseAlert(sn);
+    if (d_.reported)
+        d_.reported({sn, storeId_, storeName_, goodsId, nickname, groupOrderId, hoursText, thumbUrl});
 }
 
 }  // namespace tandrel

@@ -50,18 +50,28 @@ class SeenOrders {
     std::unordered_set<std::string> index_;
 };
 
+// An order the cycle has reported (listed and announced). Texts are GBK, as in the order list.
+struct ReportedOrder {
+    std::string orderSn, storeId, storeName, goodsId, nickname, groupOrderId, hours, thumbUrl;
+};
+
 struct MonitorDependencies {
     StoreTableModel& stores;
     OrderTableModel& orders;
     LogSink& log;
     MonitorControls& controls;
-    MessageSink& messages;
+    MessageSink& messages;  // "无店铺，请添加店铺！" when there is nothing to monitor
     MarketplaceSession& session;
     StoreFile* storeFile = nullptr;  // where a re-login's cookie is kept; null: not kept
     std::function<const Settings&()> settings;
     std::function<void(std::string_view orderSn)> raiseAlert;
     std::function<void(std::int64_t microseconds)> wait;
     std::function<std::string()> timestamp = [] { return StatusTimestamp(); };
+    // A failure during a pass (GBK) is a line in the log, never a message box; this hears it as well (stderr
+    // headless). May be null.
+    std::function<void(const std::string& text)> reportFailure = {};
+    // Every reported order, after raiseAlert. May be null.
+    std::function<void(const ReportedOrder& order)> reported = {};
 };
 
 class MonitorCycle {

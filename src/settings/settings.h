@@ -52,6 +52,8 @@ class SettingsFile {
     void SaveFlag(std::string_view key, bool ticked);
     void SaveNumberText(std::string_view key, std::string_view text);
     void HideUpdatePanel();
+    // The window attaches its controls once they exist; null detaches them.
+    void SetControls(SettingsControls* controls) { controls_ = controls; }
 
     const Settings& settings() const { return settings_; }
     const ProfileFile& file() const { return file_; }

@@ -7,7 +7,8 @@
 
 namespace tandrel {
 
-LoginOutcome LoginSequence(LoginControls& controls, const LoginSequenceContext& context) {
+LoginOutcome LoginSequence(LoginControls& controls, const LoginSequenceContext& context,
+                           std::string* storeError) {
     LoginState& state = context.state;
     std::string& cookie = context.session.currentCookie();
     const auto finish = [&] {
@@ -36,8 +37,10 @@ LoginOutcome LoginSequence(LoginControls& controls, const LoginSequenceContext& 
             finish();
             return LoginOutcome::Abandoned;
         }
-        if (context.storeFile.SaveStore(name, account, password, login.storeId, cookie) != kStoreOk) {
-            // The store file has said why; a store that was not saved must not be reported as added.
+        if (StoreResult saved = context.storeFile.SaveStore(name, account, password, login.storeId, cookie);
+            !saved.ok()) {
+            // A store that was not saved must not be reported as added.
+            if (storeError) *storeError = std::move(saved.error);
             finish();
             return LoginOutcome::SaveFailed;
         }

@@ -46,15 +46,17 @@ struct LoginSequenceContext {
 };
 
 enum class LoginOutcome {
-    EmptyInput,         // nothing was sent
-    LoggedIn,           // saved, list reloaded, window closed
-    SaveFailed,         // logged in, but the store file refused the store (it said so); the window stays
+    EmptyInput,  // nothing was sent
+    LoggedIn,    // saved, list reloaded, window closed
+    SaveFailed,  // logged in, but the store file refused the store (storeError says why); the window stays
     NeedsVerification,  // the verification window was opened
     Failed,             // the back end's message was shown; the window stays
     Abandoned,          // a request was abandoned (the window is closing): nothing shown, nothing saved
 };
 
-LoginOutcome LoginSequence(LoginControls& controls, const LoginSequenceContext& context);
+// storeError, when given, receives the store file's text on SaveFailed (GBK), for the caller to show.
+LoginOutcome LoginSequence(LoginControls& controls, const LoginSequenceContext& context,
+                           std::string* storeError = nullptr);
 
 // The account combo box and the password box as FillAccountList sees them. Texts are GBK.
 class AccountListControls {

@@ -114,10 +114,16 @@ void LoginWindow::RunLoginSequence() {
     running_ = true;
     // The window stays live while the back end answers; closing it abandons the login.
     const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, [this] { return closePending_; });
-    LoginSequence(*this, {.storeFile = services_.storeFile,
-                          .session = services_.session,
-                          .state = state_,
-                          .reloadStoreList = services_.reloadStoreList});
+    std::string storeError;
+    const LoginOutcome outcome = LoginSequence(*this,
+                                               {.storeFile = services_.storeFile,
+                                                .session = services_.session,
+                                                .state = state_,
+                                                .reloadStoreList = services_.reloadStoreList},
+                                               &storeError);
+    // The store file's failure belongs to the main window, as the store list's do.
+    if (outcome == LoginOutcome::SaveFailed && services_.showMessage)
+        services_.showMessage(parentWidget(), storeError, MessageIcon::Exclamation);
     running_ = false;
     if (closePending_) {
         closePending_ = false;

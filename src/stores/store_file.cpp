@@ -4,6 +4,7 @@
 
 #include <system_error>
 
+#include "support/files.h"
 #include "support/text.h"
 
 #ifndef SQLITE_HAS_CODEC
@@ -65,8 +66,11 @@ void EnsureWorkDirs(const std::filesystem::path& dataDir) {
     std::filesystem::create_directories(dataDir / std::filesystem::path(u8"商品ID"), ec);
 }
 
-StoreFile::StoreFile(const std::filesystem::path& dataDir, MessageSink* messages)
-    : path_(dataDir / "shop" / "users.dat"), messages_(messages) {}
+StoreResult StoreResult::Failed(StoreFileResult code) {
+    return {code, Utf8ToGbk(code == kStoreCreateFailed ? "用户文件创建失败" : "用户数据保存失败")};
+}
+
+StoreFile::StoreFile(const std::filesystem::path& dataDir) : path_(dataDir / "shop" / "users.dat") {}
 
 const std::vector<std::string>& StoreFile::FieldNames() {
     // Built from the field-list literal: split at the full-width comma, the piece's position number removed.
@@ -88,17 +92,16 @@ const std::vector<std::string>& StoreFile::FieldNames() {
     return names;
 }
 
-int StoreFile::Open(Database& db, bool createIfMissing, bool report) const {
-    const auto show = [&](const char* utf8) {
-        if (report && messages_) messages_->ShowMessage(Utf8ToGbk(utf8), MessageIcon::Exclamation);
-    };
+StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
+    // SQLite takes file names as UTF-8 everywhere; a narrow path would be in the local code page on Windows.
+    const std::string fileName = PathToUtf8(path_);
     std::error_code ec;
     const bool exists = std::filesystem::exists(path_, ec);
     // An empty file is what an interrupted first creation leaves; there is nothing in it to keep.
     const bool fresh = !exists || (std::filesystem::is_regular_file(path_, ec) &&
                                    std::filesystem::file_size(path_, ec) == 0);
     if (fresh) {
-        if (!createIfMissing) return kStoreOpenFailed;
+        if (!createIfMissing) return StoreResult::Failed(kStoreOpenFailed);
         std::filesystem::create_directories(path_.parent_path(), ec);
         const std::string create = std::string("CREATE TABLE ") + kTable + " (rec INTEGER PRIMARY KEY, " +
                                    [] {
@@ -109,7 +112,7 @@ int StoreFile::Open(Database& db, bool createIfMissing, bool report) const {
                                    }() +
                                    ")";
         const bool created =
-            sqlite3_open_v2(path_.string().c_str(), &db.handle(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+            sqlite3_open_v2(fileName.c_str(), &db.handle(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) == SQLITE_OK &&
             sqlite3_key(db.get(), kPassword.data(), static_cast<int>(kPassword.size())) == SQLITE_OK &&
             db.Exec(create.c_str());
@@ -117,30 +120,26 @@ int StoreFile::Open(Database& db, bool createIfMissing, bool report) const {
             sqlite3_close_v2(db.handle());
             db.handle() = nullptr;
             if (!exists || std::filesystem::file_size(path_, ec) == 0) std::filesystem::remove(path_, ec);
-            show("用户文件创建失败");
-            return kStoreCreateFailed;
+            return StoreResult::Failed(kStoreCreateFailed);
         }
-        return kStoreOk;
+        return {};
     }
     // An existing file is opened without the right to create, so a foreign file is never replaced.
     Database::Statement probe;
     const bool opened =
-        sqlite3_open_v2(path_.string().c_str(), &db.handle(), SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+        sqlite3_open_v2(fileName.c_str(), &db.handle(), SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
         sqlite3_key(db.get(), kPassword.data(), static_cast<int>(kPassword.size())) == SQLITE_OK &&
         db.Prepare(std::string("SELECT ") + FieldList() + " FROM " + kTable + " LIMIT 0", probe);
-    if (!opened) {
-        show("用户数据保存失败");
-        return kStoreOpenFailed;
-    }
+    if (!opened) return StoreResult::Failed(kStoreOpenFailed);
     sqlite3_busy_timeout(db.get(), 5000);
-    return kStoreOk;
+    return {};
 }
 
-int StoreFile::SaveStore(std::string_view name, std::string_view account, std::string_view password,
-                         std::string_view storeId, std::string_view cookie) {
+StoreResult StoreFile::SaveStore(std::string_view name, std::string_view account, std::string_view password,
+                                 std::string_view storeId, std::string_view cookie) {
     Database db;
-    if (const int r = Open(db, true, true); r != kStoreOk) return r;
-    if (!db.Exec("BEGIN IMMEDIATE")) return kStoreOpenFailed;
+    if (StoreResult opened = Open(db, true); !opened.ok()) return opened;
+    if (!db.Exec("BEGIN IMMEDIATE")) return StoreResult::Failed(kStoreOpenFailed);
     Database::Statement find;
     bool ok = db.Prepare(std::string("SELECT rec FROM ") + kTable + " WHERE shopid = ?1 ORDER BY rec LIMIT 1",
                          find);
@@ -171,39 +170,39 @@ int StoreFile::SaveStore(std::string_view name, std::string_view account, std::s
     }
     if (!ok || !db.Exec("COMMIT")) {
         db.Exec("ROLLBACK");
-        if (messages_) messages_->ShowMessage(Utf8ToGbk("用户数据保存失败"), MessageIcon::Exclamation);
-        return kStoreOpenFailed;
+        return StoreResult::Failed(kStoreOpenFailed);
     }
-    return kStoreOk;
+    return {};
 }
 
-int StoreFile::RemoveStore(std::string_view storeId) {
+StoreResult StoreFile::RemoveStore(std::string_view storeId) {
     Database db;
-    if (const int r = Open(db, true, true); r != kStoreOk) return r;
+    if (StoreResult opened = Open(db, true); !opened.ok()) return opened;
     Database::Statement remove;
     if (!db.Prepare(std::string("DELETE FROM ") + kTable + " WHERE rec = (SELECT rec FROM " + kTable +
                         " WHERE shopid = ?1 ORDER BY rec LIMIT 1)",
                     remove))
-        return kStoreOpenFailed;
+        return StoreResult::Failed(kStoreOpenFailed);
     remove.Bind(1, storeId);
-    if (sqlite3_step(remove.stmt) != SQLITE_DONE) return kStoreOpenFailed;
-    if (sqlite3_changes(db.get()) == 0) return kStoreNotFound;
+    if (sqlite3_step(remove.stmt) != SQLITE_DONE) return StoreResult::Failed(kStoreOpenFailed);
+    if (sqlite3_changes(db.get()) == 0) return {kStoreNotFound, {}};
     // Deleted records leave the file at once.
     db.Exec("VACUUM");
-    return kStoreOk;
+    return {};
 }
 
-int StoreFile::ReadAll(std::vector<StoreRecord>& records) {
+StoreResult StoreFile::ReadAll(std::vector<StoreRecord>& records) {
     records.clear();
     Database db;
-    if (const int r = Open(db, true, true); r != kStoreOk) return r;
-    return ReadRecords(db, records) ? kStoreOk : kStoreOpenFailed;
+    if (StoreResult opened = Open(db, true); !opened.ok()) return opened;
+    if (!ReadRecords(db, records)) return StoreResult::Failed(kStoreOpenFailed);
+    return {};
 }
 
 bool StoreFile::ReadExisting(std::vector<StoreRecord>& records) const {
     records.clear();
     Database db;
-    return Open(db, false, false) == kStoreOk && ReadRecords(db, records);
+    return Open(db, false).ok() && ReadRecords(db, records);
 }
 
 bool StoreFile::ReadRecords(Database& db, std::vector<StoreRecord>& records) {
@@ -218,18 +217,19 @@ bool StoreFile::ReadRecords(Database& db, std::vector<StoreRecord>& records) {
     return step == SQLITE_DONE;
 }
 
-int StoreFile::UpdateCookie(std::string_view storeId, std::string_view cookie) {
+StoreResult StoreFile::UpdateCookie(std::string_view storeId, std::string_view cookie) {
     Database db;
-    if (const int r = Open(db, true, true); r != kStoreOk) return r;
+    if (StoreResult opened = Open(db, true); !opened.ok()) return opened;
     Database::Statement update;
     if (!db.Prepare(std::string("UPDATE ") + kTable + " SET cookie = ?1 WHERE rec = (SELECT rec FROM " +
                         kTable + " WHERE shopid = ?2 ORDER BY rec LIMIT 1)",
                     update))
-        return kStoreOpenFailed;
+        return StoreResult::Failed(kStoreOpenFailed);
     update.Bind(1, cookie);
     update.Bind(2, storeId);
-    if (sqlite3_step(update.stmt) != SQLITE_DONE) return kStoreOpenFailed;
-    return sqlite3_changes(db.get()) > 0 ? kStoreOk : kStoreNotFound;
+    if (sqlite3_step(update.stmt) != SQLITE_DONE) return StoreResult::Failed(kStoreOpenFailed);
+    if (sqlite3_changes(db.get()) == 0) return {kStoreNotFound, {}};
+    return {};
 }
 
 }  // namespace tandrel

@@ -14,11 +14,12 @@ const std::string& StoreStateOffline() {
     return text;
 }
 
-int LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& session,
-                  const std::function<void()>& pump) {
+StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& session,
+                          const std::function<void()>& pump) {
     // The file is read at once and not held open during the network checks.
     std::vector<StoreRecord> records;
-    if (const int r = file.ReadAll(records); r != kStoreOk) return r;
+    StoreResult result = file.ReadAll(records);
+    if (!result.ok()) return result;
     list.Clear();
     for (std::size_t i = 0; i < records.size(); ++i) {
         StoreRecord& record = records[i];
@@ -32,7 +33,9 @@ int LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& se
         std::string fresh;
         if (CheckStoreSession(session, record.shopname, record.shoppass, &fresh)) {
             if (!fresh.empty()) {
-                file.UpdateCookie(record.shopid, fresh);
+                // The session is in the list either way; the file keeps it when it can.
+                if (StoreResult kept = file.UpdateCookie(record.shopid, fresh); result.error.empty())
+                    result.error = std::move(kept.error);
                 record.cookie = fresh;
             }
             list.SetCell(row, StoreTableModel::kState, StoreStateOnline());
@@ -43,7 +46,7 @@ int LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& se
         list.SetCell(row, StoreTableModel::kCookie, record.cookie);
         if (pump) pump();
     }
-    return kStoreOk;
+    return result;
 }
 
 }  // namespace tandrel

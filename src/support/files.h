@@ -17,4 +17,9 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::string& out, st
 // so a crash leaves either the old file or the new one, never a truncated one.
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// Paths cross narrow-string interfaces (SQLite's file names, say) as UTF-8, whatever the local code page:
+// on Windows path::string() would give the local code page.
+std::string PathToUtf8(const std::filesystem::path& path);
+std::filesystem::path PathFromUtf8(std::string_view utf8);
+
 }  // namespace tandrel

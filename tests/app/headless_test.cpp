@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,9 +38,7 @@ class HeadlessTest : public ::testing::Test {
         SettingsFile(dir_ / "Config.ini", nullptr)
             .SaveNumberText(SettingsFile::KeyOf(SettingNumber::MonitorInterval), "1");
     }
-    void AddStore() {
-        StoreFile(dir_.path(), nullptr).SaveStore("Shop", "a", "p", "21", sim_.IssueSession("21"));
-    }
+    void AddStore() { StoreFile(dir_.path()).SaveStore("Shop", "a", "p", "21", sim_.IssueSession("21")); }
 
     sim::MarketplaceSim sim_;
     testing::TempDir dir_;
@@ -63,6 +62,30 @@ TEST_F(HeadlessTest, WithoutStoresItSaysSoAndFails) {
     EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 1);
     EXPECT_EQ(err.str(), "无店铺，请添加店铺！\n");
     EXPECT_EQ(out.str(), "");
+}
+
+// A store file that refuses a re-login's cookie: during the pass that goes to the log and to stderr.
+TEST_F(HeadlessTest, AStoreFileFailureDuringAPassIsLoggedAndPrinted) {
+    AddStore();
+    {
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open((dir_ / "shop" / "users.dat").c_str(), &db), SQLITE_OK);
+        sqlite3_key(db, StoreFile::kPassword.data(), static_cast<int>(StoreFile::kPassword.size()));
+        ASSERT_EQ(sqlite3_exec(
+                      db,
+                      "CREATE TRIGGER refuse BEFORE UPDATE ON \"用户数据\" BEGIN SELECT RAISE(ABORT, 'no'); "
+                      "END;",
+                      nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(db);
+    }
+    // The session check fails twice: at the store list's load and in the pass; both log the store in again.
+    sim_.SetFault("/mall", sim::Fault::HtmlErrorPage, 2);
+    sim_.SetFault("/userinfo", sim::Fault::HtmlErrorPage, 2);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 0);
+    EXPECT_NE(out.str().find(" 店铺ID：21(Shop) 用户数据保存失败\n"), std::string::npos) << out.str();
+    EXPECT_EQ(err.str(), "用户数据保存失败\n用户数据保存失败\n");
 }
 
 TEST_F(HeadlessTest, ASecondMonitorOnTheSameFolderSaysSoAndEnds) {

@@ -1,121 +1,9 @@
 #include "app/main_window.h"
 
-#include <gtest/gtest.h>
-
-#include <QAbstractButton>
-#include <QApplication>
-#include <QCheckBox>
-#include <QClipboard>
-#include <QContextMenuEvent>
-#include <QFrame>
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenu>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QSignalSpy>
-#include <QStatusBar>
-#include <QTableView>
-#include <QTest>
-#include <QTextBlock>
-#include <QTextDocument>
-#include <QTimer>
-#include <algorithm>
-#include <fstream>
-#include <mutex>
-
-#include "../common/temp_dir.h"
-#include "app/gui_main.h"
-#include "app/message_boxes.h"
-#include "assets/assets.h"
-#include "monitor/order_list_actions.h"
-#include "sim/marketplace_sim.h"
-#include "stores/store_list.h"
-#include "support/files.h"
-#include "support/text.h"
+#include "main_window_fixture.h"
 
 namespace tandrel {
 namespace {
-
-using namespace std::chrono_literals;
-
-class FakePlayer : public SoundPlayer {
-  public:
-    void Play(int which) override {
-        std::lock_guard lock(mutex_);
-        plays_.push_back(which);
-    }
-    std::vector<int> Plays() {
-        std::lock_guard lock(mutex_);
-        return plays_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::vector<int> plays_;
-};
-
-QString Q(const char* utf8) {
-    return QString::fromUtf8(utf8);
-}
-
-class MainWindowTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        MessageBoxes::ClearRecorded();
-        EnsureWorkDirs(dir_.path());
-    }
-    void TearDown() override { MessageBoxes::ClearRecorded(); }
-
-    // Timers that stay quiet during a test unless a test shortens them; nothing reaches a real service.
-    MainWindowOptions Options() {
-        MainWindowOptions options;
-        options.minuteInterval = 1h;
-        options.initInterval = 1h;
-        options.noticeInterval = 1h;
-        options.alertRepeatPause = 1ms;
-        options.soundPlayer = &player_;
-        options.openUrl = [this](const QUrl& url) { openedUrls_.push_back(url); };
-        return options;
-    }
-    MainWindow& Open(MainWindowOptions options) {
-        window_ = std::make_unique<MainWindow>(dir_.path(), endpoints_, std::move(options));
-        return *window_;
-    }
-    MainWindow& Open() { return Open(Options()); }
-
-    template <typename Widget = QWidget>
-    Widget* Control(const char* name) {
-        auto* widget = window_->findChild<Widget*>(Q(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    void Type(const char* editName, const char* text) {
-        auto* edit = Control<QLineEdit>(editName);
-        edit->selectAll();
-        QTest::keyClicks(edit, Q(text));
-    }
-    std::string Stored(const char* key) const {
-        return GbkToUtf8(ProfileFile(dir_ / "Config.ini").Read(SettingsFile::Section(), Utf8ToGbk(key)));
-    }
-    void WriteConfig(const char* utf8Lines) {
-        std::ofstream(dir_ / "Config.ini", std::ios::binary) << Utf8ToGbk(utf8Lines);
-    }
-    std::vector<QString> RecordedTexts() const {
-        std::vector<QString> texts;
-        for (const auto& shown : MessageBoxes::Recorded())
-            texts.push_back(shown.text);
-        return texts;
-    }
-
-    testing::TempDir dir_;
-    Endpoints endpoints_ = Endpoints::AllAt(sim::MarketplaceSim::RefusedBaseUrl());
-    FakePlayer player_;
-    std::vector<QUrl> openedUrls_;
-    std::unique_ptr<MainWindow> window_;
-};
 
 // --- The window and its controls ---------------------------------------------------------------------------
 
@@ -395,31 +283,6 @@ TEST_F(MainWindowTest, WithoutAStoreDoubleClickAndRemoveWantASelectionAndStartSa
     EXPECT_TRUE(Control<QPushButton>("按钮_开始监测")->isEnabled());
 }
 
-class MainWindowSimTest : public MainWindowTest {
-  protected:
-    void SetUp() override {
-        MainWindowTest::SetUp();
-        sim_.AddStore({.account = "a1", .password = "p1", .mallId = "11", .mallName = "One", .mobile = "1"});
-        sim_.AddStore({.account = "a2", .password = "p2", .mallId = "22", .mallName = "Two", .mobile = "2"});
-        sim_.AddUser({.uid = "u1", .nickname = "小明"});
-        StoreFile file(dir_.path(), nullptr);
-        file.SaveStore(Utf8ToGbk("一号店"), "a1", "p1", "11", sim_.IssueSession("11"));
-        file.SaveStore(Utf8ToGbk("二号店"), "a2", "p2", "22", sim_.IssueSession("22"));
-        endpoints_ = Endpoints::AllAt(sim_.baseUrl());
-    }
-    MainWindow& OpenLoaded() {
-        auto options = Options();
-        options.initInterval = 1ms;
-        MainWindow& window = Open(options);
-        QSignalSpy loaded(&window, &MainWindow::storeListLoaded);
-        EXPECT_TRUE(loaded.wait(10000));
-        return window;
-    }
-    std::string LogText() { return Control<QPlainTextEdit>("编辑框_显示")->toPlainText().toStdString(); }
-
-    sim::MarketplaceSim sim_;
-};
-
 TEST_F(MainWindowSimTest, StoresLoadAtOpeningAndASelectedOneCanBeRemoved) {
     MainWindow& window = OpenLoaded();
     ASSERT_EQ(window.stores().rowCount(), 2);
@@ -447,7 +310,7 @@ TEST_F(MainWindowSimTest, StoresLoadAtOpeningAndASelectedOneCanBeRemoved) {
     EXPECT_EQ(window.stores().Cell(0, StoreTableModel::kStoreId), "22");
     EXPECT_EQ(window.stores().Cell(0, StoreTableModel::kNumber), "1");
     std::vector<StoreRecord> records;
-    StoreFile(dir_.path(), nullptr).ReadAll(records);
+    StoreFile(dir_.path()).ReadAll(records);
     ASSERT_EQ(records.size(), 1u);
 
     // The removed store stays selected: a second removal finds no record.
@@ -519,93 +382,6 @@ TEST_F(MainWindowTest, SoundButtonsTestPlayTheirSoundAndTheTutorialOpensInTheBro
               sim::MarketplaceSim::RefusedBaseUrl() + "/forum/tutorial.html");
 }
 
-TEST_F(MainWindowTest, OrderListFollowsNewRowsAndOffersItsMenuOnlyForACurrentRow) {
-    MainWindow& window = Open();
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    auto* list = Control<QTableView>("超级列表框_订单数据1");
-    auto* menu = Control<QMenu>("监测菜单");
-    const auto rightClick = [&](QPoint pos) {
-        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
-        QApplication::sendEvent(list->viewport(), &event);
-    };
-
-    rightClick({20, 20});
-    EXPECT_FALSE(menu->isVisible());
-
-    for (int i = 0; i < 60; ++i)
-        window.orders().AddOrderRow("s", "g" + std::to_string(i), "n", "o", "3", "");
-    const QModelIndex last = window.orders().index(59, 0);
-    EXPECT_TRUE(list->viewport()->rect().contains(list->visualRect(last).center()));
-
-    list->setCurrentIndex(window.orders().index(58, 0));
-    EXPECT_EQ(window.selectedGoodsId(), "g58");
-    list->setCurrentIndex(window.orders().index(59, 2));
-    rightClick(list->visualRect(last).center());
-    EXPECT_TRUE(menu->isVisible());
-    EXPECT_EQ(window.selectedGoodsId(), "g59");
-    menu->hide();
-}
-
-TEST_F(MainWindowTest, AnExportThatFailsSaysSoWithAWarningAndOpensNothing) {
-    MainWindow& window = Open();
-    auto* menu = Control<QMenu>("监测菜单");
-    window.orders().AddOrderRow(Utf8ToGbk("店"), "g1", "n", "o", "1", "");
-    // The export folder cannot be made: a file stands in its place.
-    const auto folder = dir_.path() / std::filesystem::path(u8"商品ID");
-    std::filesystem::remove_all(folder);
-    std::ofstream(folder) << "x";
-    for (QAction* a : menu->actions())
-        if (a->text() == Q("导出全部商品ID")) a->trigger();
-    ASSERT_EQ(MessageBoxes::Recorded().size(), 1u);
-    EXPECT_EQ(MessageBoxes::Recorded()[0].icon, QMessageBox::Warning);
-    EXPECT_TRUE(MessageBoxes::Recorded()[0].text.startsWith(Q("导出失败：")));
-    EXPECT_TRUE(MessageBoxes::Recorded()[0].text.contains(Q("商品ID")));
-    EXPECT_TRUE(openedUrls_.empty());
-}
-
-TEST_F(MainWindowTest, OrderListSortsCopiesOpensAndExports) {
-    MainWindow& window = Open();
-    auto* list = Control<QTableView>("超级列表框_订单数据1");
-    auto* menu = Control<QMenu>("监测菜单");
-    const auto action = [&](const char* text) {
-        for (QAction* a : menu->actions())
-            if (a->text() == Q(text)) return a;
-        ADD_FAILURE() << text;
-        return menu->actions().first();
-    };
-    for (const char* hours : {"5.5", "2", "3.8"})
-        window.orders().AddOrderRow(Utf8ToGbk("店"), std::string("g") + hours, "n", "o", hours, "");
-
-    // A header click sorts ascending by that column; numbers closer than 1 keep their order.
-    list->horizontalHeader()->sectionClicked(OrderTableModel::kRemaining);
-    EXPECT_EQ(window.orders().Cell(0, OrderTableModel::kGoodsId), "g2");
-    EXPECT_EQ(window.orders().Cell(2, OrderTableModel::kGoodsId), "g5.5");
-
-    list->setCurrentIndex(window.orders().index(1, 0));
-    action("复制商品ID")->trigger();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), Q("g3.8"));
-    action("打开商品")->trigger();
-    ASSERT_FALSE(openedUrls_.empty());
-    EXPECT_EQ(openedUrls_.back().toString().toStdString(), GoodsPageUrl(endpoints_, "g3.8"));
-
-    list->selectionModel()->select(window.orders().index(2, 0),
-                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
-    action("导出选中商品ID")->trigger();
-    action("导出全部商品ID")->trigger();
-    EXPECT_EQ(RecordedTexts(), (std::vector<QString>{Q("已导出"), Q("已导出")}));
-    EXPECT_TRUE(openedUrls_.back().isLocalFile());
-    std::vector<std::string> files;
-    for (const auto& entry :
-         std::filesystem::directory_iterator(dir_.path() / std::filesystem::path(u8"商品ID"))) {
-        std::string content;
-        ReadWholeFile(entry.path(), content, 1 << 20);
-        files.push_back(content);
-    }
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"g2\r\ng3.8\r\ng5.5\r\n", "g3.8\r\ng5.5\r\n"}));
-}
-
 TEST_F(MainWindowTest, LogShowsEveryLineAndItsLastOne) {
     MainWindow& window = Open();
     auto* log = Control<QPlainTextEdit>("编辑框_显示");
@@ -629,15 +405,9 @@ TEST_F(MainWindowTest, SkinAndIconComeFromTheResources) {
     EXPECT_FALSE(app.windowIcon().isNull());
     app.setStyleSheet({});
 }
-
 }  // namespace
 }  // namespace tandrel
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    tandrel::InitAssets();
-    // No dialog ever waits for a click here: unanswered boxes take their default button.
-    tandrel::MessageBoxes::SetUnattended(true);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return RunWindowTests(argc, argv);
 }

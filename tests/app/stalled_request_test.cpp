@@ -104,7 +104,7 @@ class StalledRequestTest : public ::testing::Test {
                                .goodsName = "goods",
                                .groupOrderId = "G1"}});
         sim_.AddUser({.uid = "u1", .nickname = "nick"});
-        StoreFile file(dir_.path(), nullptr);
+        StoreFile file(dir_.path());
         file.SaveStore(Utf8ToGbk("一号店"), "a1", "p1", "11", sim_.IssueSession("11"));
         file.SaveStore(Utf8ToGbk("二号店"), "a2", "p2", "22", sim_.IssueSession("22"));
         sim_.SetStallSeconds(30);
@@ -215,7 +215,7 @@ TEST_F(StalledRequestTest, ClosingDuringTheSessionChecksAtStartClosesAtOnce) {
 
 TEST_F(StalledRequestTest, ClosingTheLoginWindowDuringAStalledLoginAbandonsItSilently) {
     MarketplaceSession session(Endpoints::AllAt(sim_.baseUrl()));
-    StoreFile file(dir_.path(), nullptr);
+    StoreFile file(dir_.path());
     StoreTableModel stores;
     LoginState state;
     int shown = 0, reloads = 0;

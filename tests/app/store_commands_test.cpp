@@ -50,7 +50,7 @@ TEST_F(StoreCommandsTest, AddListRemove) {
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "登录成功\t501\t五金店\n");
     std::vector<StoreRecord> records;
-    StoreFile(dir_.path(), nullptr).ReadAll(records);
+    StoreFile(dir_.path()).ReadAll(records);
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].shoppass, "pa ss");  // trimmed as the login window trims it
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "../common/sim_seeds.h"
 #include "../common/temp_dir.h"
 #include "sim/marketplace_sim.h"
@@ -112,7 +114,7 @@ class CycleTest : public ::testing::TestWithParam<std::uint64_t>,
 
     sim::MarketplaceSim sim_;
     testing::TempDir dir_;
-    StoreFile file_{dir_.path(), nullptr};
+    StoreFile file_{dir_.path()};
     MarketplaceSession session_{Endpoints::AllAt(sim_.baseUrl())};
     StoreTableModel stores_;
     OrderTableModel orders_;
@@ -216,6 +218,18 @@ TEST_P(CycleTest, AReloginKeepsTheNewSessionEverywhere) {
     file_.ReadAll(records);
     EXPECT_EQ(records.at(0).cookie, cookie);
     EXPECT_EQ(Count("[T] 店铺ID：11(一号店)  无开团订单，持续监测中..."), 2);
+}
+
+TEST_P(CycleTest, AStoreFileFailureDuringAPassGoesToTheLogNeverToABox) {
+    std::filesystem::create_directories(file_.path().parent_path());
+    std::ofstream(file_.path(), std::ios::binary) << "not a store file";
+    sim_.ExpireSessions("11");
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(Requests("/chats/auth"), 1);
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_EQ(lines_,
+              (std::vector<std::string>{"[T] 店铺ID：11(一号店) 用户数据保存失败",
+                                        "[T] 店铺ID：11(一号店)  无开团订单，持续监测中...", "[T] 已停止"}));
 }
 
 TEST_P(CycleTest, AStopDuringAPauseEndsWithOneStoppedLine) {

@@ -98,7 +98,7 @@ class LoginSequenceTest : public ::testing::TestWithParam<std::uint64_t> {
     testing::TempDir dir_;
     sim::MarketplaceSim sim_;
     MarketplaceSession session_{Endpoints::AllAt(sim_.baseUrl())};
-    StoreFile file_{dir_.path(), nullptr};
+    StoreFile file_{dir_.path()};
     StoreTableModel list_;
     LoginState state_;
     FakeLoginWindow window_;
@@ -234,18 +234,22 @@ TEST_P(LoginSequenceTest, VerificationThenSmsRequestThenTheSameLoginSucceeds) {
 TEST_P(LoginSequenceTest, AStoreFileThatRefusesTheStoreIsNotReportedAsAdded) {
     // Something that is not a store file where the store file belongs: the store file reports it.
     std::ofstream(file_.path(), std::ios::binary) << "not a store file";
-    struct Messages : MessageSink {
+    struct Messages {
         std::vector<std::string> texts;
-        void ShowMessage(const std::string& text, MessageIcon) override { texts.push_back(text); }
     } fileMessages;
-    StoreFile reporting(dir_.path(), &fileMessages);
+    StoreFile reporting(dir_.path());
     window_.editText = "shop_01 a";
     window_.password = "p\\w";
     state_.smsCode = "1";
-    const auto outcome = LoginSequence(
-        window_, {.storeFile = reporting, .session = session_, .state = state_, .reloadStoreList = [this] {
-                      ++reloads_;
-                  }});
+    std::string storeError;
+    const auto outcome = LoginSequence(window_,
+                                       {.storeFile = reporting,
+                                        .session = session_,
+                                        .state = state_,
+                                        .reloadStoreList = [this] { ++reloads_; }},
+                                       &storeError);
+    // The caller shows the store file's text.
+    fileMessages.texts.push_back(storeError);
     EXPECT_EQ(outcome, LoginOutcome::SaveFailed);
     EXPECT_EQ(fileMessages.texts, std::vector<std::string>{G("用户数据保存失败")});
     EXPECT_TRUE(window_.shown.empty());  // no "登录成功"

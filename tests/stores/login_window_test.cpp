@@ -117,7 +117,7 @@ class LoginWindowTest : public ::testing::Test {
     testing::TempDir dir_;
     sim::MarketplaceSim sim_;
     MarketplaceSession session_{Endpoints::AllAt(sim_.baseUrl())};
-    StoreFile file_{dir_.path(), nullptr};
+    StoreFile file_{dir_.path()};
     StoreTableModel stores_;
     LoginState state_;
     std::vector<Shown> shown_;
@@ -322,7 +322,7 @@ class LoginFromMainWindowTest : public ::testing::Test {
                        .mallName = "新店",
                        .mobile = "13800000000",
                        .requireVerification = true});
-        StoreFile(dir_.path(), nullptr).SaveStore("One", "a1", "p1", "11", sim_.IssueSession("11"));
+        StoreFile(dir_.path()).SaveStore("One", "a1", "p1", "11", sim_.IssueSession("11"));
 
         MainWindowOptions options;
         options.minuteInterval = 1h;
@@ -404,7 +404,7 @@ TEST_F(LoginFromMainWindowTest, AddingAStoreWithSmsVerificationEndsWithItsRowInT
 
 TEST_F(LoginFromMainWindowTest, DoubleClickingAStoreOpensTheLoginWindowOnItsAccount) {
     sim_.AddStore({.account = "a2", .password = "p2", .mallId = "22", .mallName = "Two", .mobile = "2"});
-    StoreFile(dir_.path(), nullptr).SaveStore("Two", "a2", "p2", "22", "");
+    StoreFile(dir_.path()).SaveStore("Two", "a2", "p2", "22", "");
     window_->ReloadStoreList();
     auto* list = Control<QTableView>(window_.get(), "超级列表框_店铺列表");
     const QPoint second = list->visualRect(window_->stores().index(1, 1)).center();

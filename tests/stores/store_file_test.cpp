@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 
@@ -21,8 +22,12 @@ std::string G(const char* utf8) {
     return Utf8ToGbk(utf8);
 }
 
-struct RecordingMessages : MessageSink {
-    void ShowMessage(const std::string& text, MessageIcon) override { shown.push_back(GbkToUtf8(text)); }
+// What a caller shows of each result: its text, as a message box would show it. Gives the result's code.
+struct RecordingMessages {
+    int operator()(const StoreResult& result) {
+        if (!result.error.empty()) shown.push_back(GbkToUtf8(result.error));
+        return result.code;
+    }
     std::vector<std::string> shown;
 };
 
@@ -34,7 +39,7 @@ std::string Bytes(const std::filesystem::path& p) {
 
 std::vector<std::string> Ids(StoreFile& file) {
     std::vector<StoreRecord> records;
-    EXPECT_EQ(file.ReadAll(records), kStoreOk);
+    EXPECT_EQ(file.ReadAll(records).code, kStoreOk);
     std::vector<std::string> ids;
     for (const auto& r : records)
         ids.push_back(r.shopid);
@@ -45,7 +50,7 @@ class StoreFileTest : public ::testing::Test {
   protected:
     testing::TempDir dir;
     RecordingMessages messages;
-    StoreFile file{dir.path(), &messages};
+    StoreFile file{dir.path()};
 };
 
 TEST(StoreFields, AreBuiltFromTheFieldListLiteral) {
@@ -64,7 +69,8 @@ TEST_F(StoreFileTest, FirstUseCreatesAnEncryptedFile) {
     EXPECT_EQ(Ids(file), std::vector<std::string>{});
     EXPECT_TRUE(std::filesystem::exists(file.path()));
 
-    EXPECT_EQ(file.SaveStore(G("好店"), "visible-account", "secret-password", "1001", "PASS_ID=cookie-value"),
+    EXPECT_EQ(messages(file.SaveStore(G("好店"), "visible-account", "secret-password", "1001",
+                                      "PASS_ID=cookie-value")),
               kStoreOk);
     const std::string raw = Bytes(file.path());
     EXPECT_EQ(raw.find("SQLite format"), std::string::npos);
@@ -74,12 +80,12 @@ TEST_F(StoreFileTest, FirstUseCreatesAnEncryptedFile) {
 }
 
 TEST_F(StoreFileTest, SameStoreIdUpdatesInPlaceAndRemovalKeepsTheOrder) {
-    ASSERT_EQ(file.SaveStore("A", "acc-a", "pa", "1", "c=1"), kStoreOk);
-    ASSERT_EQ(file.SaveStore("B", "acc-b", "pb", "2", "c=2"), kStoreOk);
-    ASSERT_EQ(file.SaveStore("C", "acc-c", "pc", "3", "c=3"), kStoreOk);
-    ASSERT_EQ(file.SaveStore("B2", "other-account", "pb2", "2", "c=22"), kStoreOk);
+    ASSERT_EQ(messages(file.SaveStore("A", "acc-a", "pa", "1", "c=1")), kStoreOk);
+    ASSERT_EQ(messages(file.SaveStore("B", "acc-b", "pb", "2", "c=2")), kStoreOk);
+    ASSERT_EQ(messages(file.SaveStore("C", "acc-c", "pc", "3", "c=3")), kStoreOk);
+    ASSERT_EQ(messages(file.SaveStore("B2", "other-account", "pb2", "2", "c=22")), kStoreOk);
     std::vector<StoreRecord> records;
-    ASSERT_EQ(file.ReadAll(records), kStoreOk);
+    ASSERT_EQ(messages(file.ReadAll(records)), kStoreOk);
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[1].username, "B2");
     EXPECT_EQ(records[1].shopname, "other-account");
@@ -88,36 +94,36 @@ TEST_F(StoreFileTest, SameStoreIdUpdatesInPlaceAndRemovalKeepsTheOrder) {
     EXPECT_EQ(records[1].uid, "");
     EXPECT_EQ(records[1].selected, "");
 
-    EXPECT_EQ(file.RemoveStore("2"), kStoreOk);
+    EXPECT_EQ(messages(file.RemoveStore("2")), kStoreOk);
     EXPECT_EQ(Ids(file), (std::vector<std::string>{"1", "3"}));
-    EXPECT_EQ(file.RemoveStore("2"), kStoreNotFound);
-    EXPECT_EQ(file.SaveStore("D", "acc-d", "pd", "4", ""), kStoreOk);
+    EXPECT_EQ(messages(file.RemoveStore("2")), kStoreNotFound);
+    EXPECT_EQ(messages(file.SaveStore("D", "acc-d", "pd", "4", "")), kStoreOk);
     EXPECT_EQ(Ids(file), (std::vector<std::string>{"1", "3", "4"}));
-    EXPECT_EQ(file.UpdateCookie("3", "fresh=1"), kStoreOk);
-    EXPECT_EQ(file.UpdateCookie("9", "x=1"), kStoreNotFound);
-    file.ReadAll(records);
+    EXPECT_EQ(messages(file.UpdateCookie("3", "fresh=1")), kStoreOk);
+    EXPECT_EQ(messages(file.UpdateCookie("9", "x=1")), kStoreNotFound);
+    messages(file.ReadAll(records));
     EXPECT_EQ(records[1].cookie, "fresh=1");
 }
 
 TEST_F(StoreFileTest, GbkTextsAndOddBytesSurvive) {
     const std::string password = "p'\"\\;--" + G("密码") + std::string("\x80\xFF", 2);
-    ASSERT_EQ(file.SaveStore(G("店"), G("账号"), password, "x' OR '1'='1", "a=1"), kStoreOk);
+    ASSERT_EQ(messages(file.SaveStore(G("店"), G("账号"), password, "x' OR '1'='1", "a=1")), kStoreOk);
     std::vector<StoreRecord> records;
-    file.ReadAll(records);
+    messages(file.ReadAll(records));
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].shoppass, password);
     EXPECT_EQ(records[0].shopname, G("账号"));
-    EXPECT_EQ(file.RemoveStore("1"), kStoreNotFound);
+    EXPECT_EQ(messages(file.RemoveStore("1")), kStoreNotFound);
 }
 
 TEST_F(StoreFileTest, AForeignOrDamagedFileIsReportedAndLeftAlone) {
     std::filesystem::create_directories(dir / "shop");
     const std::string foreign = "This is somebody's notes, not a store file.\n" + std::string(5000, 'x');
     std::ofstream(file.path(), std::ios::binary) << foreign;
-    EXPECT_EQ(file.SaveStore("A", "a", "p", "1", ""), kStoreOpenFailed);
-    EXPECT_EQ(file.RemoveStore("1"), kStoreOpenFailed);
+    EXPECT_EQ(messages(file.SaveStore("A", "a", "p", "1", "")), kStoreOpenFailed);
+    EXPECT_EQ(messages(file.RemoveStore("1")), kStoreOpenFailed);
     std::vector<StoreRecord> records;
-    EXPECT_EQ(file.ReadAll(records), kStoreOpenFailed);
+    EXPECT_EQ(messages(file.ReadAll(records)), kStoreOpenFailed);
     EXPECT_EQ(Bytes(file.path()), foreign);
     ASSERT_FALSE(messages.shown.empty());
     EXPECT_EQ(messages.shown.back(), "用户数据保存失败");
@@ -134,28 +140,93 @@ TEST_F(StoreFileTest, AFileUnderAnotherKeyIsNotOpened) {
         sqlite3_close(db);
     }
     const std::string foreign = Bytes(file.path());
-    EXPECT_EQ(file.SaveStore("A", "a", "p", "1", ""), kStoreOpenFailed);
-    EXPECT_EQ(file.RemoveStore("1"), kStoreOpenFailed);
+    EXPECT_EQ(messages(file.SaveStore("A", "a", "p", "1", "")), kStoreOpenFailed);
+    EXPECT_EQ(messages(file.RemoveStore("1")), kStoreOpenFailed);
     EXPECT_EQ(Bytes(file.path()), foreign);
     EXPECT_EQ(messages.shown.back(), "用户数据保存失败");
 }
 
 TEST_F(StoreFileTest, ADamagedFileIsNotOpened) {
-    ASSERT_EQ(file.SaveStore("A", "a", "p", "1", ""), kStoreOk);
+    ASSERT_EQ(messages(file.SaveStore("A", "a", "p", "1", "")), kStoreOk);
     std::string bytes = Bytes(file.path());
     // Damage the first page (the key check reads it): the file no longer opens under the store key.
     for (std::size_t i = 16; i < 64; ++i)
         bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
     std::ofstream(file.path(), std::ios::binary | std::ios::trunc) << bytes;
-    EXPECT_EQ(file.SaveStore("B", "b", "p", "2", ""), kStoreOpenFailed);
+    EXPECT_EQ(messages(file.SaveStore("B", "b", "p", "2", "")), kStoreOpenFailed);
     EXPECT_EQ(Bytes(file.path()), bytes);
 }
 
 TEST_F(StoreFileTest, AnUncreatableFileIsReported) {
     std::ofstream(dir / "shop") << "a file where the folder should be";
-    EXPECT_EQ(file.SaveStore("A", "a", "p", "1", ""), kStoreCreateFailed);
+    EXPECT_EQ(messages(file.SaveStore("A", "a", "p", "1", "")), kStoreCreateFailed);
     ASSERT_FALSE(messages.shown.empty());
     EXPECT_EQ(messages.shown.back(), "用户文件创建失败");
+}
+
+// Runs SQL on the store file under its key, as a second writer (or a failing disk) would meet it.
+void WithStoreFile(const std::filesystem::path& path, const char* sql,
+                   const std::function<void()>& during = {}) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_key(db, StoreFile::kPassword.data(), static_cast<int>(StoreFile::kPassword.size()));
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    if (during) during();
+    sqlite3_close(db);
+}
+
+// Every failure after the file has opened says so, as the failure to open does: callers rely on it.
+TEST_F(StoreFileTest, AWriteThatFailsAfterTheFileOpenedIsReported) {
+    ASSERT_EQ(messages(file.SaveStore("A", "a", "p", "1", "c=1")), kStoreOk);
+    // Triggers stand in for a disk that refuses the write.
+    WithStoreFile(
+        file.path(),
+        "CREATE TRIGGER refuse_delete BEFORE DELETE ON \"用户数据\" BEGIN SELECT RAISE(ABORT, 'no'); END;"
+        "CREATE TRIGGER refuse_update BEFORE UPDATE ON \"用户数据\" BEGIN SELECT RAISE(ABORT, 'no'); END;");
+    messages.shown.clear();
+    EXPECT_EQ(messages(file.RemoveStore("1")), kStoreOpenFailed);
+    EXPECT_EQ(messages.shown, std::vector<std::string>{"用户数据保存失败"});
+    messages.shown.clear();
+    EXPECT_EQ(messages(file.UpdateCookie("1", "c=2")), kStoreOpenFailed);
+    EXPECT_EQ(messages.shown, std::vector<std::string>{"用户数据保存失败"});
+    EXPECT_EQ(Ids(file), std::vector<std::string>{"1"});
+
+    // Another writer holds the file past the wait: the save's transaction cannot begin.
+    WithStoreFile(file.path(), "DROP TRIGGER refuse_delete; DROP TRIGGER refuse_update; BEGIN IMMEDIATE;",
+                  [&] {
+                      messages.shown.clear();
+                      EXPECT_EQ(messages(file.SaveStore("B", "b", "p", "2", "")), kStoreOpenFailed);
+                      EXPECT_EQ(messages.shown, std::vector<std::string>{"用户数据保存失败"});
+                  });
+    EXPECT_EQ(Ids(file), std::vector<std::string>{"1"});
+}
+
+// The data folder may have any name the merchant gives it; SQLite takes its path as UTF-8.
+TEST(StoreFileFolders, AFolderWithChineseCharactersWorks) {
+    testing::TempDir dir;
+    const std::filesystem::path data =
+        dir.path() / std::filesystem::path(u8"数据 目录") / std::filesystem::path(u8"店铺");
+    EnsureWorkDirs(data);
+    StoreFile file(data);
+    ASSERT_EQ(file.SaveStore(G("店"), "a", "p", "1", "c=1").code, kStoreOk);
+    EXPECT_TRUE(std::filesystem::is_regular_file(data / "shop" / "users.dat"));
+    EXPECT_EQ(Ids(file), std::vector<std::string>{"1"});
+    std::vector<StoreRecord> records;
+    EXPECT_TRUE(file.ReadExisting(records));
+    // Nothing was made beside the folder under a name mangled by a code page.
+    std::vector<std::string> entries;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        const std::u8string name = entry.path().filename().u8string();
+        entries.emplace_back(name.begin(), name.end());
+    }
+    EXPECT_EQ(entries, std::vector<std::string>{"数据 目录"});
+}
+
+TEST(StoreFileFolders, PathsCrossNarrowInterfacesAsUtf8) {
+    const std::string utf8 = "C:/数据/店铺 1/users.dat";
+    const std::filesystem::path path = PathFromUtf8(utf8);
+    EXPECT_TRUE(path.u8string() == std::u8string(u8"C:/数据/店铺 1/users.dat"));
+    EXPECT_EQ(PathToUtf8(path), utf8);
 }
 
 #ifdef STORE_WRITER_PATH
@@ -208,7 +279,7 @@ TEST_F(StoreFileTest, KillingAWriterMidWriteLosesNothingCommitted) {
         // writer removes i - 2.
         if (lastSaved >= 2 && lastSaved % 3 == 2) present.erase(std::to_string(lastSaved - 2));
         std::vector<StoreRecord> records;
-        ASSERT_EQ(file.ReadAll(records), kStoreOk) << "round " << round;
+        ASSERT_EQ(messages(file.ReadAll(records)), kStoreOk) << "round " << round;
         std::set<std::string> onDisk;
         for (const auto& r : records)
             onDisk.insert(r.shopid);

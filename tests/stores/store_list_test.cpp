@@ -34,14 +34,14 @@ class StoreListTest : public ::testing::TestWithParam<std::uint64_t> {
 
     sim::MarketplaceSim sim_;
     testing::TempDir dir_;
-    StoreFile file_{dir_.path(), nullptr};
+    StoreFile file_{dir_.path()};
     MarketplaceSession session_{Endpoints::AllAt(sim_.baseUrl())};
     StoreTableModel list_;
 };
 
 TEST_P(StoreListTest, ChecksEverySessionAndKeepsTheFileInStep) {
     int pumps = 0;
-    ASSERT_EQ(LoadStoreList(list_, file_, session_, [&] { ++pumps; }), kStoreOk);
+    ASSERT_EQ(LoadStoreList(list_, file_, session_, [&] { ++pumps; }).code, kStoreOk);
     ASSERT_EQ(list_.rowCount(), 3);
     EXPECT_GE(pumps, 3);
     EXPECT_EQ(list_.Cell(0, M::kNumber), "1");
@@ -63,7 +63,7 @@ TEST_P(StoreListTest, ChecksEverySessionAndKeepsTheFileInStep) {
     EXPECT_EQ(StoredCookie("3"), "SESSION_TOKEN=expired3");
 
     // A reload rebuilds the list instead of growing it.
-    ASSERT_EQ(LoadStoreList(list_, file_, session_), kStoreOk);
+    ASSERT_EQ(LoadStoreList(list_, file_, session_).code, kStoreOk);
     EXPECT_EQ(list_.rowCount(), 3);
     EXPECT_EQ(list_.Cell(1, M::kState), StoreStateOnline());
 }
@@ -87,7 +87,7 @@ TEST_P(StoreListTest, AnUnreadableFileLeavesTheListAlone) {
     LoadStoreList(list_, file_, session_);
     std::filesystem::remove(file_.path());
     std::filesystem::create_directory(file_.path());  // a folder where the file should be
-    EXPECT_NE(LoadStoreList(list_, file_, session_), kStoreOk);
+    EXPECT_NE(LoadStoreList(list_, file_, session_).code, kStoreOk);
     EXPECT_EQ(list_.rowCount(), 3);
 }
 

@@ -1,0 +1,100 @@
+#include "app/order_list_widget.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QItemSelectionModel>
+#include <QMenu>
+#include <algorithm>
+#include <chrono>
+#include <utility>
+#include <vector>
+
+#include "app/message_boxes.h"
+#include "app/report_view.h"
+#include "monitor/order_list_actions.h"
+#include "support/qt_text.h"
+#include "support/text.h"
+
+namespace tandrel {
+
+OrderListWidget::OrderListWidget(OrderTableModel& orders, OrderListServices services, QWidget* parent)
+    : QTableView(parent), orders_(orders), services_(std::move(services)) {
+    SetUpReportView(this, &orders_, &OrderTableModel::ColumnWidth, QAbstractItemView::ExtendedSelection);
+
+    // A pop-up only: the window has no menu bar.
+    menu_ = new QMenu(this);
+    menu_->setObjectName(QStringLiteral("监测菜单"));
+    connect(menu_->addAction(QStringLiteral("打开商品")), &QAction::triggered, this,
+            &OrderListWidget::OpenGoodsPage);
+    connect(menu_->addAction(QStringLiteral("复制商品ID")), &QAction::triggered, this,
+            [this] { QGuiApplication::clipboard()->setText(FromGbk(selectedGoodsId_)); });
+    connect(menu_->addAction(QStringLiteral("导出全部商品ID")), &QAction::triggered, this,
+            [this] { ExportGoodsIdsOf(false); });
+    connect(menu_->addAction(QStringLiteral("导出选中商品ID")), &QAction::triggered, this,
+            [this] { ExportGoodsIdsOf(true); });
+
+    connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &OrderListWidget::OnCurrentRowChanged);
+    horizontalHeader()->setSectionsClickable(true);
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this,
+            [this](int column) { SortOrderList(orders_, column); });
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, &OrderListWidget::OnContextMenu);
+    connect(&orders_, &OrderTableModel::rowAdded, this, [this](int row) { scrollTo(orders_.index(row, 0)); });
+}
+
+void OrderListWidget::OnContextMenu(const QPoint& pos) {
+    const QModelIndex current = currentIndex();
+    if (!current.isValid()) return;
+    selectedGoodsId_ = orders_.Cell(current.row(), OrderTableModel::kGoodsId);
+    menu_->popup(viewport()->mapToGlobal(pos));
+}
+
+void OrderListWidget::OnCurrentRowChanged(const QModelIndex& current) {
+    if (!current.isValid()) return;
+    selectedGoodsId_ = orders_.Cell(current.row(), OrderTableModel::kGoodsId);
+    emit pictureAddressChanged(
+        QString::fromStdString(GbkToUtf8(orders_.Cell(current.row(), OrderTableModel::kThumbUrl))));
+}
+
+void OrderListWidget::OpenGoodsPage() {
+    const QModelIndex current = currentIndex();
+    if (!current.isValid()) return;
+    // The goods id of the current row as it is now (a sort may have moved rows since the menu opened).
+    const std::string& goodsId = orders_.Cell(current.row(), OrderTableModel::kGoodsId);
+    OpenUrl(QUrl(QString::fromStdString(GoodsPageUrl(services_.endpoints, GbkToUtf8(goodsId)))));
+}
+
+void OrderListWidget::ExportGoodsIdsOf(bool selectedOnly) {
+    std::vector<int> rows;
+    if (selectedOnly) {
+        for (const QModelIndex& index : selectionModel()->selectedRows())
+            rows.push_back(index.row());
+        std::sort(rows.begin(), rows.end());
+    } else {
+        for (int row = 0; row < orders_.rowCount(); ++row)
+            rows.push_back(row);
+    }
+    std::string failure;
+    const auto file =
+        ExportGoodsIds(orders_, rows, services_.dataDir, std::chrono::system_clock::now(), &failure);
+    if (!failure.empty()) {
+        MessageBoxes::Show(window(), QMessageBox::Warning,
+                           QStringLiteral("导出失败：") + PathToQString(file) + QStringLiteral("\n") +
+                               QString::fromStdString(failure));
+        return;
+    }
+    MessageBoxes::Show(window(), QMessageBox::Information, QStringLiteral("已导出"));
+    OpenUrl(QUrl::fromLocalFile(PathToQString(services_.dataDir / std::filesystem::path(u8"商品ID"))));
+}
+
+void OrderListWidget::OpenUrl(const QUrl& url) {
+    if (services_.openUrl)
+        services_.openUrl(url);
+    else
+        QDesktopServices::openUrl(url);
+}
+
+}  // namespace tandrel

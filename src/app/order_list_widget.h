@@ -1,0 +1,52 @@
+#pragma once
+// The order list 超级列表框_订单数据1 with what the merchant does with it: sorting by a column header click,
+// and the right-click menu 监测菜单 (open the goods page, copy the goods id, export all or the selected goods
+// ids). It tells the window the current row's picture address; the window shows the picture.
+
+#include <QTableView>
+#include <QUrl>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "monitor/order_table_model.h"
+#include "support/endpoints.h"
+
+class QMenu;
+
+namespace tandrel {
+
+struct OrderListServices {
+    Endpoints endpoints;                       // the mobile site's goods pages
+    std::filesystem::path dataDir;             // exports go to 商品ID/ under it
+    std::function<void(const QUrl&)> openUrl;  // null: the desktop's default browser
+};
+
+class OrderListWidget final : public QTableView {
+    Q_OBJECT
+
+  public:
+    OrderListWidget(OrderTableModel& orders, OrderListServices services, QWidget* parent);
+
+    // Goods id (GBK) of the row last made current or right-clicked.
+    const std::string& selectedGoodsId() const { return selectedGoodsId_; }
+    QMenu* menu() const { return menu_; }
+
+  signals:
+    // A row became current: its goods picture address (UTF-8), empty when it has none.
+    void pictureAddressChanged(const QString& address);
+
+  private:
+    void OnContextMenu(const QPoint& pos);
+    void OnCurrentRowChanged(const QModelIndex& current);
+    void OpenGoodsPage();
+    void ExportGoodsIdsOf(bool selectedOnly);
+    void OpenUrl(const QUrl& url);
+
+    OrderTableModel& orders_;
+    OrderListServices services_;
+    std::string selectedGoodsId_;
+    QMenu* menu_ = nullptr;
+};
+
+}  // namespace tandrel

@@ -1,0 +1,58 @@
+#include "app/settings_panel.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "support/fixed_layout.h"
+#include "support/qt_text.h"
+
+namespace tandrel {
+
+SettingsPanel::SettingsPanel(SettingsFile& settings, QObject* parent)
+    : QObject(parent), settings_(settings) {}
+
+GapCheckBox* SettingsPanel::AddFlagBox(SettingFlag flag, const QString& caption, const char* name,
+                                       const QRect& geometry, QWidget* parent) {
+    auto* box = Place(new GapCheckBox(caption, parent), name, geometry);
+    flagBoxes_[static_cast<std::size_t>(flag)] = box;
+    connect(box, &QCheckBox::clicked, this,
+            [this, flag](bool checked) { settings_.SaveFlag(SettingsFile::KeyOf(flag), checked); });
+    return box;
+}
+
+QLineEdit* SettingsPanel::AddNumberEdit(SettingNumber number, const char* text, const char* name,
+                                        const QRect& geometry, QWidget* parent) {
+    auto* edit = Place(new QLineEdit(QString::fromUtf8(text), parent), name, geometry);
+    numberEdits_[static_cast<std::size_t>(number)] = edit;
+    // textEdited, not textChanged: the loads that rewrite the boxes must not write the file again.
+    connect(edit, &QLineEdit::textEdited, this, [this, number](const QString& value) {
+        settings_.SaveNumberText(SettingsFile::KeyOf(number), ToGbk(value));
+    });
+    return edit;
+}
+
+void SettingsPanel::SetUpdatePanelVisible(bool visible) {
+    if (updatePanel_) updatePanel_->setVisible(visible);
+}
+
+void SettingsPanel::SetFlagChecked(SettingFlag flag, bool checked) {
+    flagBoxes_[static_cast<std::size_t>(flag)]->setChecked(checked);
+}
+
+void SettingsPanel::SetNumberText(SettingNumber number, const std::string& text) {
+    numberEdits_[static_cast<std::size_t>(number)]->setText(FromGbk(text));
+}
+
+bool SettingsPanel::RemainingFilterChecked() const {
+    return flagBoxes_[static_cast<std::size_t>(SettingFlag::RemainingFilter)]->isChecked();
+}
+
+std::string SettingsPanel::MonitorIntervalText() const {
+    return ToGbk(numberEdits_[static_cast<std::size_t>(SettingNumber::MonitorInterval)]->text());
+}
+
+void SettingsPanel::SetStartEnabled(bool enabled) {
+    if (startButton_) startButton_->setEnabled(enabled);
+}
+
+}  // namespace tandrel

@@ -1,0 +1,120 @@
+#include <algorithm>
+
+#include "sim/sim_state.h"
+
+namespace tandrel::sim {
+namespace {
+
+// The bytes of the huge body at [offset, offset + count): {"data":"xxx...x"} when there is room for it.
+std::string HugeBodySlice(std::size_t total, std::size_t offset, std::size_t count) {
+    static constexpr std::string_view kHead = "{\"data\":\"", kTail = "\"}";
+    std::string slice(count, 'x');
+    if (total < kHead.size() + kTail.size()) return slice;
+    for (std::size_t k = 0; k < count; ++k) {
+        std::size_t at = offset + k;
+        if (at < kHead.size()) {
+            slice[k] = kHead[at];
+        } else if (at >= total - kTail.size()) {
+            slice[k] = kTail[at - (total - kTail.size())];
+        }
+    }
+    return slice;
+}
+
+}  // namespace
+
+void MarketplaceSim::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
+    Record(req);
+    std::shared_ptr<ReplyVariation> varied;
+    {
+        std::lock_guard lock(mutex);
+        varied = variation;
+    }
+    const VariationScope scope(varied.get());
+    switch (TakeFault(req.path)) {
+        case Fault::None:
+            Apply(Route(req), res);
+            return;
+        case Fault::HtmlErrorPage:
+            Apply(HtmlReply(200, "系统繁忙", "请稍后再试"), res);
+            return;
+        case Fault::Status500:
+            Apply(HtmlReply(500, "500 Internal Server Error", "服务器内部错误"), res);
+            return;
+        case Fault::TruncatedJson: {
+            Reply reply = Route(req);
+            reply.body.resize(reply.body.size() / 2);
+            Apply(reply, res);
+            return;
+        }
+        case Fault::BinaryBytes:
+            Apply(BinaryReply(), res);
+            return;
+        case Fault::Stall:
+            if (Stall()) {
+                Apply(Route(req), res);
+            } else {
+                CapturingServer::DropCurrentConnection();
+            }
+            return;
+        case Fault::CloseWithoutReply:
+            CapturingServer::DropCurrentConnection();
+            return;
+        case Fault::HugeBody:
+            StreamHugeBody(res);
+            return;
+    }
+}
+
+Fault MarketplaceSim::Impl::TakeFault(const std::string& path) {
+    std::lock_guard lock(mutex);
+    for (auto it = faults.begin(); it != faults.end(); ++it) {
+        if (!path.starts_with(it->prefix)) continue;
+        Fault fault = it->fault;
+        if (it->remaining > 0 && --it->remaining == 0) faults.erase(it);
+        return fault;
+    }
+    return Fault::None;
+}
+
+bool MarketplaceSim::Impl::Stall() {
+    std::unique_lock lock(mutex);
+    auto duration = std::chrono::duration<double>(stallSeconds);
+    wake.wait_for(lock, duration, [this] { return stopping; });
+    return !stopping;
+}
+
+void MarketplaceSim::Impl::StreamHugeBody(httplib::Response& res) {
+    std::size_t total;
+    {
+        std::lock_guard lock(mutex);
+        total = hugeBodyBytes;
+    }
+    res.status = 200;
+    res.set_content_provider(
+        total, kJsonType, [this, total](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            if (server.ShuttingDown()) return false;
+            std::string slice = HugeBodySlice(total, offset, std::min<std::size_t>(length, 64 * 1024));
+            return sink.write(slice.data(), slice.size());
+        });
+}
+
+Reply MarketplaceSim::Impl::BinaryReply() {
+    Reply reply;
+    reply.contentType = "application/octet-stream";
+    {
+        std::lock_guard lock(mutex);
+        reply.body.resize(512);
+        for (auto& c : reply.body)
+            c = static_cast<char>(random() & 0xFF);
+    }
+    // Whatever the dice said, the body must hold what breaks naive readers: a NUL early on and bytes that are
+    // not UTF-8.
+    reply.body[1] = '\0';
+    reply.body[100] = '\0';
+    reply.body[2] = '\xFF';
+    reply.body[3] = '\xFE';
+    return reply;
+}
+
+}  // namespace tandrel::sim

@@ -1,0 +1,112 @@
+#include "app/app_core.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <fstream>
+
+#include "../common/temp_dir.h"
+#include "sim/marketplace_sim.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+struct Lines : LogSink, MessageSink {
+    void AppendText(const std::string& text) override { log.push_back(GbkToUtf8(text)); }
+    void ShowMessage(const std::string& text, MessageIcon) override { shown.push_back(GbkToUtf8(text)); }
+    std::vector<std::string> log, shown;
+};
+
+struct SilentPlayer : SoundPlayer {
+    void Play(int) override {}
+};
+
+class AppCoreTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim_.AddStore({.account = "a", .password = "p", .mallId = "31", .mallName = "Shop", .mobile = "1"});
+        sim_.AddUser({.uid = "u", .nickname = "阿花"});
+        sim_.SetOrders("31", {{.orderSn = "s1",
+                               .createdDuration = 86401,
+                               .goodsId = "g1",
+                               .uid = "u",
+                               .thumbUrl = "http://img/1.jpg",
+                               .goodsName = "n",
+                               .groupOrderId = "G1"}});
+        EnsureWorkDirs(dir_.path());
+        ASSERT_TRUE(StoreFile(dir_.path()).SaveStore("Shop", "a", "p", "31", sim_.IssueSession("31")).ok());
+    }
+    AppCore& Core() {
+        if (!core_)
+            core_ = std::make_unique<AppCore>(AppCoreOptions{
+                .dataDir = dir_.path(),
+                .endpoints = Endpoints::AllAt(sim_.baseUrl()),
+                .log = lines_,
+                .messages = lines_,
+                .soundPlayer = &player_,
+                .wait = [](std::int64_t) {},
+                .reportFailure = [this](const std::string& text) { failures_.push_back(GbkToUtf8(text)); }});
+        return *core_;
+    }
+
+    sim::MarketplaceSim sim_;
+    testing::TempDir dir_;
+    Lines lines_;
+    SilentPlayer player_;
+    std::vector<std::string> failures_;
+    std::unique_ptr<AppCore> core_;
+};
+
+TEST_F(AppCoreTest, ReportListenersHearEveryReportedOrderInTheOrderAdded) {
+    std::vector<std::string> heard;
+    Core().AddReportListener([&](const ReportedOrder& order) {
+        heard.push_back("first " + order.orderSn + " " + order.storeId + " " + order.goodsId + " " +
+                        GbkToUtf8(order.nickname) + " " + order.groupOrderId + " " + order.hours + " " +
+                        order.thumbUrl);
+    });
+    Core().AddReportListener([&](const ReportedOrder& order) { heard.push_back("second " + order.orderSn); });
+    Core().Startup();
+    const StoreResult loaded = Core().LoadStores();
+    EXPECT_TRUE(loaded.ok());
+    EXPECT_EQ(loaded.error, "");
+    Core().StartMonitoring(2);
+    EXPECT_EQ(heard, (std::vector<std::string>{"first s1 31 g1 阿花 G1 3.8 http://img/1.jpg", "second s1"}));
+    EXPECT_EQ(Core().orders().rowCount(), 1);
+    EXPECT_FALSE(Core().busy());
+}
+
+// Without a window the switches come from Config.ini: the remaining-time filter turns the order away.
+TEST_F(AppCoreTest, WithoutControlsTheCycleReadsConfigIni) {
+    std::ofstream(dir_ / "Config.ini", std::ios::binary)
+        << Utf8ToGbk("[设置]\r\n设置_剩余时间=1\r\n设置_剩余时间值=2\r\n");
+    Core().Startup();
+    ASSERT_TRUE(Core().LoadStores().ok());
+    Core().StartMonitoring(1);
+    EXPECT_EQ(Core().orders().rowCount(), 0);
+    ASSERT_FALSE(lines_.log.empty());
+    EXPECT_NE(lines_.log.front().find("未满足时间条件"), std::string::npos) << lines_.log.front();
+}
+
+TEST_F(AppCoreTest, BusyWhileTheCycleRunsAndIdleWhenItReturns) {
+    int idles = 0;
+    bool busyInside = false;
+    Core().SetIdleHandler([&] { ++idles; });
+    Core().AddReportListener([&](const ReportedOrder&) { busyInside = Core().busy(); });
+    ASSERT_TRUE(Core().LoadStores().ok());
+    EXPECT_EQ(idles, 1);
+    Core().StartMonitoring(1);
+    EXPECT_TRUE(busyInside);
+    EXPECT_EQ(idles, 2);
+    EXPECT_TRUE(failures_.empty());
+    EXPECT_TRUE(lines_.shown.empty());
+}
+
+}  // namespace
+}  // namespace tandrel
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

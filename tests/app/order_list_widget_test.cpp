@@ -1,0 +1,102 @@
+#include "app/order_list_widget.h"
+
+#include "main_window_fixture.h"
+
+namespace tandrel {
+namespace {
+
+// The order list in its window: its menu, sorting, goods page, copy and export.
+
+TEST_F(MainWindowTest, OrderListFollowsNewRowsAndOffersItsMenuOnlyForACurrentRow) {
+    MainWindow& window = Open();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* list = Control<QTableView>("超级列表框_订单数据1");
+    auto* menu = Control<QMenu>("监测菜单");
+    const auto rightClick = [&](QPoint pos) {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
+        QApplication::sendEvent(list->viewport(), &event);
+    };
+
+    rightClick({20, 20});
+    EXPECT_FALSE(menu->isVisible());
+
+    for (int i = 0; i < 60; ++i)
+        window.orders().AddOrderRow("s", "g" + std::to_string(i), "n", "o", "3", "");
+    const QModelIndex last = window.orders().index(59, 0);
+    EXPECT_TRUE(list->viewport()->rect().contains(list->visualRect(last).center()));
+
+    list->setCurrentIndex(window.orders().index(58, 0));
+    EXPECT_EQ(window.selectedGoodsId(), "g58");
+    list->setCurrentIndex(window.orders().index(59, 2));
+    rightClick(list->visualRect(last).center());
+    EXPECT_TRUE(menu->isVisible());
+    EXPECT_EQ(window.selectedGoodsId(), "g59");
+    menu->hide();
+}
+
+TEST_F(MainWindowTest, AnExportThatFailsSaysSoWithAWarningAndOpensNothing) {
+    MainWindow& window = Open();
+    auto* menu = Control<QMenu>("监测菜单");
+    window.orders().AddOrderRow(Utf8ToGbk("店"), "g1", "n", "o", "1", "");
+    // The export folder cannot be made: a file stands in its place.
+    const auto folder = dir_.path() / std::filesystem::path(u8"商品ID");
+    std::filesystem::remove_all(folder);
+    std::ofstream(folder) << "x";
+    for (QAction* a : menu->actions())
+        if (a->text() == Q("导出全部商品ID")) a->trigger();
+    ASSERT_EQ(MessageBoxes::Recorded().size(), 1u);
+    EXPECT_EQ(MessageBoxes::Recorded()[0].icon, QMessageBox::Warning);
+    EXPECT_TRUE(MessageBoxes::Recorded()[0].text.startsWith(Q("导出失败：")));
+    EXPECT_TRUE(MessageBoxes::Recorded()[0].text.contains(Q("商品ID")));
+    EXPECT_TRUE(openedUrls_.empty());
+}
+
+TEST_F(MainWindowTest, OrderListSortsCopiesOpensAndExports) {
+    MainWindow& window = Open();
+    auto* list = Control<QTableView>("超级列表框_订单数据1");
+    auto* menu = Control<QMenu>("监测菜单");
+    const auto action = [&](const char* text) {
+        for (QAction* a : menu->actions())
+            if (a->text() == Q(text)) return a;
+        ADD_FAILURE() << text;
+        return menu->actions().first();
+    };
+    for (const char* hours : {"5.5", "2", "3.8"})
+        window.orders().AddOrderRow(Utf8ToGbk("店"), std::string("g") + hours, "n", "o", hours, "");
+
+    // A header click sorts ascending by that column; numbers closer than 1 keep their order.
+    list->horizontalHeader()->sectionClicked(OrderTableModel::kRemaining);
+    EXPECT_EQ(window.orders().Cell(0, OrderTableModel::kGoodsId), "g2");
+    EXPECT_EQ(window.orders().Cell(2, OrderTableModel::kGoodsId), "g5.5");
+
+    list->setCurrentIndex(window.orders().index(1, 0));
+    action("复制商品ID")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), Q("g3.8"));
+    action("打开商品")->trigger();
+    ASSERT_FALSE(openedUrls_.empty());
+    EXPECT_EQ(openedUrls_.back().toString().toStdString(), GoodsPageUrl(endpoints_, "g3.8"));
+
+    list->selectionModel()->select(window.orders().index(2, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    action("导出选中商品ID")->trigger();
+    action("导出全部商品ID")->trigger();
+    EXPECT_EQ(RecordedTexts(), (std::vector<QString>{Q("已导出"), Q("已导出")}));
+    EXPECT_TRUE(openedUrls_.back().isLocalFile());
+    std::vector<std::string> files;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(dir_.path() / std::filesystem::path(u8"商品ID"))) {
+        std::string content;
+        ReadWholeFile(entry.path(), content, 1 << 20);
+        files.push_back(content);
+    }
+    std::sort(files.begin(), files.end());
+    EXPECT_EQ(files, (std::vector<std::string>{"g2\r\ng3.8\r\ng5.5\r\n", "g3.8\r\ng5.5\r\n"}));
+}
+
+}  // namespace
+}  // namespace tandrel
+
+int main(int argc, char** argv) {
+    return RunWindowTests(argc, argv);
+}
