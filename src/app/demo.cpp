@@ -95,7 +95,12 @@ bool DemoMarket::SeedStores(const std::filesystem::path& dataDir, std::ostream& 
 }
 
 void DemoMarket::Step() {
-    // Some groups fill before anyone looks again.
+    // Some groups fill before anyone looks again; past a few dozen open ones the oldest fill, so a long run
+    // stays at a steady size.
+    if (open_.size() > 40) {
+        sim_->RemoveOrder(open_.front().mallId, open_.front().orderSn);
+        open_.erase(open_.begin());
+    }
     if (!open_.empty() && std::uniform_int_distribution<int>(0, 3)(random_) == 0) {
         const auto at = std::uniform_int_distribution<std::size_t>(0, open_.size() - 1)(random_);
         sim_->RemoveOrder(open_[at].mallId, open_[at].orderSn);
@@ -115,6 +120,8 @@ void DemoMarket::Step() {
                                   .goodsName = "demo",
                                   .groupOrderId = std::to_string(700000000 + n)});
     open_.push_back({store.mallId, sn});
+    // Now and then a store's session runs out, as real ones do: the next pass logs it in again.
+    if (n % 20 == 0) sim_->ExpireSessions(store.mallId);
 }
 
 }  // namespace tandrel

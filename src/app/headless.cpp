@@ -102,6 +102,8 @@ int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints
     const std::unique_ptr<Notifier> reminders = AttachReminders(core, log, err);
 
     SignalScope stopOnSignal(core);
+    // Timers and posted work keep running while a reply is slow; a signal's stop abandons the request.
+    const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, nullptr);
     core.StartMonitoring(passes);
     reminders->Shutdown();  // the robot gets what waits for the end of its batch window
     return 0;

@@ -80,7 +80,18 @@ int main(int argc, char** argv) {
             return 1;
         }
         endpoints = demo->market.endpoints();
-        demo->market.StartStepping(std::chrono::seconds(3));
+        // TANDREL_DEMO_STEP_MS quickens the market for soak runs: milliseconds between new groups.
+        long stepMs = 3000;
+        if (const char* text = std::getenv("TANDREL_DEMO_STEP_MS"); text && *text) {
+            char* end = nullptr;
+            stepMs = std::strtol(text, &end, 10);
+            if (*end != '\0' || stepMs < 10 || stepMs > 3600000) {
+                std::cerr << "tandrel: TANDREL_DEMO_STEP_MS must be a number of milliseconds from 10 to "
+                             "3600000\n";
+                return 2;
+            }
+        }
+        demo->market.StartStepping(std::chrono::milliseconds(stepMs));
     }
 
     if (!line->headless && line->command.empty())

@@ -29,6 +29,7 @@
 #include "notify/notify_settings_dialog.h"
 #include "stores/login_window.h"
 #include "support/fixed_layout.h"
+#include "support/http_request.h"
 #include "support/qt_text.h"
 #include "support/text.h"
 #include "vendor/version_check.h"
@@ -285,13 +286,17 @@ void MainWindow::OnInitialisationTimer() {
 int MainWindow::ReloadStoreList() {
     // Rows are painted as they fill; clicks wait until the list is complete, so no handler works on a list
     // that is half rebuilt.
-    const StoreResult result =
-        core_->LoadStores([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+    const auto pump = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
+    // A session check waiting on the network keeps the window painted; closing abandons it.
+    const HttpWaitScope waiting(pump, [this] { return closePending_; });
+    const StoreResult result = core_->LoadStores(pump);
     if (!result.error.empty()) ShowMessage(result.error, MessageIcon::Exclamation);
     return result.code;
 }
 
 void MainWindow::StartMonitoring() {
+    // Requests of the cycle wait with the window live; a stop or a close abandons them.
+    const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, [this] { return closePending_; });
     tray_->SetMonitoring(true);
     core_->StartMonitoring();
     tray_->SetMonitoring(false);

@@ -63,6 +63,8 @@ void MonitorCycle::StartMonitoring(int maxPasses) {
     d_.orders.Clear();
     stopRequested_.store(0);
     passesDone_ = 0;
+    // A stop abandons the request under way: the pass ends at once, and the abandoned exchange logs nothing.
+    const HttpWaitScope abandonOnStop(nullptr, [this] { return stopRequested_.load() != 0; });
     do {
         MonitorPass();
         ++passesDone_;
@@ -123,7 +125,8 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
     const std::string password = d_.stores.Cell(row, StoreTableModel::kPassword);
 
     std::string fresh;
-    if (!CheckStoreSession(d_.session, account, password, &fresh)) return;
+    const bool online = CheckStoreSession(d_.session, account, password, &fresh);
+    if (!online || stopRequested_.load()) return;
     if (!fresh.empty()) {
         // A store logged in again keeps its new session, so the next pass does not log in once more.
         cookie = fresh;
@@ -151,6 +154,7 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
         std::string headers = block;
         const std::string body =
             HttpRequest({.url = OrderListUrl(e, page), .cookie = &cookie, .headerBlock = &headers});
+        if (stopRequested_.load()) return;
         doc.Parse(Utf8ToGbk(UpToNul(body)));
         const int total = std::max(0, TextToInt(doc.GetText("total")));
         pages = total / kPageSize + 1;
@@ -180,6 +184,7 @@ void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {
 
     const std::string groupOrderId = LookupGroupOrderId(d_.session, sn);
     const std::string nickname = LookupOpenerNickname(d_.session, uid);
+    if (stopRequested_.load()) return;  // a look-up was abandoned: the order is not reported half known
 
     const double hours = RemainingHours(TextToInt(duration));
     const std::string hoursText = HoursText(hours);

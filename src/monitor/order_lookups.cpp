@@ -71,6 +71,8 @@ std::string LookupOpenerNickname(MarketplaceSession& session, std::string_view u
         if (failure) *failure = doc.GetText("errorMsg");
         return {};
     }
+    // Servers may write Chinese as "\uXXXX" and "/" as "\/": the merchant is shown the name, not its escapes.
+    UnescapeText(nickname);
     return nickname;
 }
 

@@ -94,6 +94,8 @@ class ConnectionStream final : public httplib::Stream {
     const std::string& capture() const { return capture_; }
     void Drop() { dropped_ = true; }
     bool dropped() const { return dropped_; }
+    void CloseAfterReply() { closeAfterReply_ = true; }
+    bool closeAfterReply() const { return closeAfterReply_; }
 
   private:
     // True when the socket is ready (a hang-up counts, so that the following recv or send reports it).
@@ -119,6 +121,7 @@ class ConnectionStream final : public httplib::Stream {
     std::size_t begin_ = 0, end_ = 0;
     std::string capture_;
     bool dropped_ = false;
+    bool closeAfterReply_ = false;
 };
 
 // Handlers run on the thread that serves their connection, so the connection is found through this.
@@ -142,6 +145,10 @@ std::string CapturingServer::CurrentRawRequest() {
     return tConnection ? tConnection->capture() : std::string();
 }
 
+void CapturingServer::CloseCurrentConnectionAfterReply() {
+    if (tConnection) tConnection->CloseAfterReply();
+}
+
 void CapturingServer::DropCurrentConnection() {
     if (tConnection) tConnection->Drop();
 }
@@ -163,7 +170,7 @@ bool CapturingServer::process_and_close_socket(socket_t sock) {
             connection.BeginRequest();
             bool closed = false;
             ok = process_request(connection, left == 1, closed, HideContentType);
-            if (!ok || closed || connection.dropped()) break;
+            if (!ok || closed || connection.dropped() || connection.closeAfterReply()) break;
             --left;
         }
         tConnection = nullptr;

@@ -19,6 +19,8 @@ class CapturingServer : public httplib::Server {
     static std::string CurrentRawRequest();
     // Ends the connection of the request being handled on the calling thread without writing the reply.
     static void DropCurrentConnection();
+    // Ends the connection of the request being handled on the calling thread once its reply is written.
+    static void CloseCurrentConnectionAfterReply();
 
     // Makes open connections give up their waits at once; call before stop().
     void BeginShutdown() { shuttingDown_ = true; }

@@ -23,6 +23,8 @@ MarketplaceSim::MarketplaceSim() : impl_(std::make_unique<Impl>()) {
         impl.captcha = MakeCaptchaPng(impl.random());
     } while (Base64Encode(impl.captcha).find('/') == std::string::npos);
 
+    if (const auto seed = SeedFromEnvironment()) SetVariationSeed(*seed);
+
     CapturingServer& server = impl.server;
     server.new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     auto handler = [&impl](const httplib::Request& req, httplib::Response& res) { impl.Serve(req, res); };
@@ -142,6 +144,17 @@ void MarketplaceSim::SetFault(const std::string& pathPrefix, Fault fault, int ti
 void MarketplaceSim::ClearFaults() {
     std::lock_guard lock(impl_->mutex);
     impl_->faults.clear();
+}
+
+void MarketplaceSim::SetVariationSeed(std::uint64_t seed) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->variation = std::make_shared<ReplyVariation>(seed);
+}
+
+std::optional<std::uint64_t> MarketplaceSim::variationSeed() const {
+    std::lock_guard lock(impl_->mutex);
+    if (!impl_->variation) return std::nullopt;
+    return impl_->variation->seed();
 }
 
 void MarketplaceSim::SetStallSeconds(double seconds) {

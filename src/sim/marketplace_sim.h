@@ -13,7 +13,9 @@
 // Goods pictures: GET /goods/<anything> answers a small generated PNG, the same one for the same path.
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -67,6 +69,9 @@ struct RecordedRequest {
     std::string Header(std::string_view name) const;  // first match, case-insensitive; "" when absent
 };
 
+// TANDREL_SIM_SEED as a number, when set: the seed of the replies' variation, to replay a failing run.
+std::optional<std::uint64_t> SeedFromEnvironment();
+
 class MarketplaceSim {
   public:
     // Starts listening on 127.0.0.1 on an ephemeral port, served by its own threads. Throws
@@ -95,6 +100,11 @@ class MarketplaceSim {
     void SetFault(const std::string& pathPrefix, Fault fault, int times = -1);
     void ClearFaults();
     void SetStallSeconds(double seconds);  // how long Fault::Stall waits (default 30)
+    // From now on replies vary as real servers' do (member order, escapes, header case, cookie attributes,
+    // chunked or trickling bodies, closed connections), drawn from a generator with this seed. A simulator
+    // made while TANDREL_SIM_SEED is set starts varied with that seed.
+    void SetVariationSeed(std::uint64_t seed);
+    std::optional<std::uint64_t> variationSeed() const;  // none: replies are written plainly
     // Size of Fault::HugeBody (default 100 MB); the body is generated while sent, never held in memory.
     void SetHugeBodyBytes(std::size_t bytes);
     std::string CaptchaImage() const;                      // the PNG bytes that the captcha reply carries

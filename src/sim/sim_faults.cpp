@@ -25,6 +25,12 @@ std::string HugeBodySlice(std::size_t total, std::size_t offset, std::size_t cou
 
 void MarketplaceSim::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
     Record(req);
+    std::shared_ptr<ReplyVariation> varied;
+    {
+        std::lock_guard lock(mutex);
+        varied = variation;
+    }
+    const VariationScope scope(varied.get());
     switch (TakeFault(req.path)) {
         case Fault::None:
             if (vendor.Serve(req, res)) return;

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <ctime>
 
+#include "sim/reply_variation.h"
+
 namespace tandrel::sim {
 namespace {
 
@@ -44,7 +46,20 @@ std::optional<std::uint32_t> Hex4(std::string_view text, std::size_t at) {
 
 }  // namespace
 
+namespace {
+thread_local ReplyVariation* tVariation = nullptr;
+}  // namespace
+
+VariationScope::VariationScope(ReplyVariation* variation) {
+    tVariation = variation;
+}
+
+VariationScope::~VariationScope() {
+    tVariation = nullptr;
+}
+
 std::string Dump(const Json& json) {
+    if (tVariation) return tVariation->Json(json);
     // Compact, Chinese as raw UTF-8; malformed input texts become U+FFFD rather than failing the reply. Every
     // "/" goes out as "\/", as the real service writes it (JSON allows both, and the client has to undo it);
     // a "/" can only stand inside a string in compact JSON.
@@ -231,6 +246,7 @@ RecordedRequest ParseRecorded(const std::string& raw, const httplib::Request& re
 }
 
 void Apply(const Reply& reply, httplib::Response& res) {
+    if (tVariation) return tVariation->Write(reply.status, reply.contentType, reply.body, reply.headers, res);
     res.status = reply.status;
     for (const auto& [name, value] : reply.headers)
         res.headers.emplace(name, value);

@@ -29,6 +29,16 @@ struct Reply {
     std::vector<std::pair<std::string, std::string>> headers;
 };
 
+class ReplyVariation;
+// While one lives on a thread, Dump and Apply write that thread's replies varied (see reply_variation.h).
+class VariationScope {
+  public:
+    explicit VariationScope(ReplyVariation* variation);
+    ~VariationScope();
+    VariationScope(const VariationScope&) = delete;
+    VariationScope& operator=(const VariationScope&) = delete;
+};
+
 std::string Dump(const Json& json);
 Reply JsonReply(const Json& json);
 Reply HtmlReply(int status, std::string_view title, std::string_view message);

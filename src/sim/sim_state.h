@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -16,6 +17,7 @@
 
 #include "sim/capturing_server.h"
 #include "sim/marketplace_sim.h"
+#include "sim/reply_variation.h"
 #include "sim/sim_http.h"
 #include "sim/vendor_service.h"
 
@@ -62,6 +64,7 @@ struct MarketplaceSim::Impl {
     std::set<std::string> smsRequested;                   // accounts that may now log in
     std::map<std::string, int> smsCounts;
     std::vector<FaultRule> faults;
+    std::shared_ptr<ReplyVariation> variation;  // null: replies are written plainly
     double stallSeconds = 30;
     std::size_t hugeBodyBytes = 100u * 1000u * 1000u;
     std::deque<RecordedRequest> requests;

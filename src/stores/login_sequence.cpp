@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "support/http_request.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -23,11 +24,19 @@ LoginOutcome LoginSequence(LoginControls& controls, const LoginSequenceContext& 
     }
 
     const LoginResult login = MerchantLogin(context.session.endpoints(), account, password);
+    if (HttpWaitAbandoned()) {
+        finish();
+        return LoginOutcome::Abandoned;
+    }
     state.verifyMobile = login.mobile;
     cookie = login.loginCookies;
 
     if (login.code == kLoginOk) {
         const std::string name = LookupStoreName(context.session.endpoints(), login.storeId);
+        if (HttpWaitAbandoned()) {
+            finish();
+            return LoginOutcome::Abandoned;
+        }
         if (StoreResult saved = context.storeFile.SaveStore(name, account, password, login.storeId, cookie);
             !saved.ok()) {
             // A store that was not saved must not be reported as added.

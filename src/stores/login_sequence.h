@@ -51,6 +51,7 @@ enum class LoginOutcome {
     SaveFailed,  // logged in, but the store file refused the store (storeError says why); the window stays
     NeedsVerification,  // the verification window was opened
     Failed,             // the back end's message was shown; the window stays
+    Abandoned,          // a request was abandoned (the window is closing): nothing shown, nothing saved
 };
 
 // storeError, when given, receives the store file's text on SaveFailed (GBK), for the caller to show.

@@ -1,6 +1,8 @@
 #include "stores/login_window.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +13,7 @@
 #include <utility>
 
 #include "support/fixed_layout.h"
+#include "support/http_request.h"
 #include "support/qt_text.h"
 #include "support/text.h"
 
@@ -109,6 +112,8 @@ void LoginWindow::RunLoginSequence() {
     // logins on the one session cookie.
     if (running_) return;
     running_ = true;
+    // The window stays live while the back end answers; closing it abandons the login.
+    const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, [this] { return closePending_; });
     std::string storeError;
     const LoginOutcome outcome = LoginSequence(*this,
                                                {.storeFile = services_.storeFile,
@@ -120,6 +125,21 @@ void LoginWindow::RunLoginSequence() {
     if (outcome == LoginOutcome::SaveFailed && services_.showMessage)
         services_.showMessage(parentWidget(), storeError, MessageIcon::Exclamation);
     running_ = false;
+    if (closePending_) {
+        closePending_ = false;
+        close();  // deleted once this handler has returned to the event loop
+    }
+}
+
+void LoginWindow::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        // The login runs in a handler below us: it is abandoned and unwinds first, then the window closes.
+        closePending_ = true;
+        hide();
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 bool LoginWindow::eventFilter(QObject* watched, QEvent* event) {

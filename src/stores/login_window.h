@@ -60,6 +60,7 @@ class LoginWindow : public QDialog, private LoginControls, private AccountListCo
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     // LoginControls
@@ -84,6 +85,7 @@ class LoginWindow : public QDialog, private LoginControls, private AccountListCo
     LoginWindowServices services_;
     LoginState& state_;
     bool running_ = false;
+    bool closePending_ = false;  // closed while the login waited: it is abandoned, then the window closes
 
     QComboBox* accounts_ = nullptr;
     QLineEdit* password_ = nullptr;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "support/cookies.h"
@@ -13,6 +14,11 @@ namespace tandrel {
 namespace {
 
 constexpr long kDefaultTimeoutMs = 15000;
+// How long one poll of a waiting transfer may block before the scope's pump runs: the longest an event
+// waits while a reply is slow. Only a transfer in progress wakes this often.
+constexpr int kPollStepMs = 10;
+
+thread_local HttpWaitScope* innermostScope = nullptr;
 
 void GlobalInit() {
     static std::once_flag once;
@@ -126,7 +132,78 @@ HttpClient::HttpClient() {
 
 HttpClient::~HttpClient() {
     if (handle_) curl_easy_cleanup(static_cast<CURL*>(handle_));
+    if (multi_) curl_multi_cleanup(static_cast<CURLM*>(multi_));
 }
+
+void* HttpClient::multiHandle() {
+    if (!multi_) multi_ = curl_multi_init();
+    return multi_;
+}
+
+HttpWaitScope::HttpWaitScope(std::function<void()> pump, std::function<bool()> abandon)
+    : pump_(std::move(pump)), abandon_(std::move(abandon)), outer_(innermostScope) {
+    innermostScope = this;
+}
+
+HttpWaitScope::~HttpWaitScope() {
+    innermostScope = outer_;
+}
+
+bool HttpWaitAbandoned() {
+    for (const HttpWaitScope* scope = innermostScope; scope; scope = scope->outer_)
+        if (scope->abandon_ && scope->abandon_()) return true;
+    return false;
+}
+
+void HttpWaitPump() {
+    for (const HttpWaitScope* scope = innermostScope; scope; scope = scope->outer_) {
+        if (scope->pump_) {
+            scope->pump_();
+            return;
+        }
+    }
+}
+
+namespace {
+
+// The transfer on the client's multi handle, polled in short steps with the scope's pump between them. The
+// pump may make requests of its own: those run on other clients (the thread's client is marked busy).
+CURLcode PerformWaiting(HttpClient& client, CURL* curl) {
+    if (HttpWaitAbandoned()) return CURLE_ABORTED_BY_CALLBACK;
+    auto* multi = static_cast<CURLM*>(client.multiHandle());
+    if (!multi || curl_multi_add_handle(multi, curl) != CURLM_OK) return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        bool done = false;
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == curl) {
+                result = message->data.result;
+                done = true;
+            }
+        }
+        if (done) break;
+        if (curl_multi_poll(multi, nullptr, 0, kPollStepMs, nullptr) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        HttpWaitPump();
+        if (HttpWaitAbandoned()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+    }
+    // Removing a transfer that is still running closes its connection: nothing of it is read later.
+    curl_multi_remove_handle(multi, curl);
+    return result;
+}
+
+}  // namespace
 
 std::string CompleteHeaderBlock(std::string_view block, std::string_view url) {
     std::string out(block);
@@ -248,7 +325,7 @@ std::string HttpRequest(const HttpArgs& args) {
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply);
 
-    const CURLcode result = curl_easy_perform(curl);
+    const CURLcode result = innermostScope ? PerformWaiting(*client, curl) : curl_easy_perform(curl);
     long status = 0;
     if (result == CURLE_OK) {
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,10 +28,38 @@ class HttpClient {
     HttpClient& operator=(const HttpClient&) = delete;
     bool valid() const { return handle_ != nullptr; }
     void* handle() const { return handle_; }
+    void* multiHandle();  // made on first use: the transfers that wait through an HttpWaitScope
 
   private:
     void* handle_;
+    void* multi_ = nullptr;
 };
+
+// How requests made on this thread wait while a scope lives. The transfer is polled in steps of a few
+// milliseconds, and between them the innermost scope that has a pump runs it (a window handles its events
+// there, so it never freezes on a slow reply). Once any live scope's abandon answers true, the transfer is
+// dropped at once and the request gives what a failed exchange gives (status 0, empty body). Without a scope
+// a request simply blocks until it ends. Scopes nest: either function may be null.
+class HttpWaitScope {
+  public:
+    HttpWaitScope(std::function<void()> pump, std::function<bool()> abandon);
+    ~HttpWaitScope();
+    HttpWaitScope(const HttpWaitScope&) = delete;
+    HttpWaitScope& operator=(const HttpWaitScope&) = delete;
+
+  private:
+    friend bool HttpWaitAbandoned();
+    friend void HttpWaitPump();
+    std::function<void()> pump_;
+    std::function<bool()> abandon_;
+    HttpWaitScope* outer_;
+};
+
+// Whether a live scope on this thread asks its requests to be abandoned: callers check it after a request
+// so that an abandoned exchange is not reported as a failed one.
+bool HttpWaitAbandoned();
+// Runs the innermost pump, if any.
+void HttpWaitPump();
 
 // The arguments in their traditional order; pointers are the caller's own variables (in/out or out), null
 // when not wanted. Use designated initialisers: HttpRequest({.url = u, .method = kHttpPost, .cookie = &c,

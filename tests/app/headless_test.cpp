@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <chrono>
 #include <sstream>
+#include <thread>
 
 #include "../common/temp_dir.h"
 #include "app/store_commands.h"
@@ -269,6 +271,58 @@ TEST_F(HeadlessTest, SigtermStopsTheProcessCleanly) {
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_NE(out.find("有新开团订单"), std::string::npos);
     EXPECT_EQ(out.substr(out.size() - std::string(" 已停止\n").size()), " 已停止\n");
+}
+
+TEST_F(HeadlessTest, ASignalDuringAStalledRequestEndsTheRunAtOnce) {
+    AddStore();
+    sim_.SetStallSeconds(30);
+    sim_.SetFault("/chats/ungroupOrders", sim::Fault::Stall);
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        sim_.ClearRequests();
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            dup2(fds[1], STDOUT_FILENO);
+            close(fds[0]);
+            unsetenv("DISPLAY");
+            unsetenv("QT_QPA_PLATFORM");
+            setenv("TANDREL_MERCHANT_URL", sim_.baseUrl().c_str(), 1);
+            execl(TANDREL_EXECUTABLE, TANDREL_EXECUTABLE, "--headless", "--data-dir", dir_.path().c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(fds[1]);
+        // The stall has begun once the order list was asked for.
+        const auto asked = [&] {
+            for (const auto& request : sim_.Requests())
+                if (request.target.rfind("/chats/ungroupOrders", 0) == 0) return true;
+            return false;
+        };
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (!asked() && std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_TRUE(asked());
+        const auto signalled = std::chrono::steady_clock::now();
+        kill(pid, signal);
+        std::string out;
+        char buffer[4096];
+        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+            out.append(buffer, static_cast<std::size_t>(n));
+        close(fds[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - signalled);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_LT(took.count(), 500);
+        // Only the stop is logged: the abandoned order list reports nothing.
+        EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+        EXPECT_EQ(out.substr(out.size() - std::string(" 已停止\n").size()), " 已停止\n");
+    }
 }
 #endif
 

@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "../common/sim_seeds.h"
 #include "../common/temp_dir.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
@@ -44,9 +45,13 @@ TEST(RemainingHours, FollowsTheGroupLifetime) {
     EXPECT_EQ(HoursText(RemainingHours(100100)), "0");   // -0.0277 is written 0, never -0
 }
 
-class CycleTest : public ::testing::Test, public LogSink, public MonitorControls, public MessageSink {
+class CycleTest : public ::testing::TestWithParam<std::uint64_t>,
+                  public LogSink,
+                  public MonitorControls,
+                  public MessageSink {
   protected:
     void SetUp() override {
+        if (GetParam() != 0) sim_.SetVariationSeed(GetParam());
         sim_.AddStore({.account = "a1", .password = "p1", .mallId = "11", .mallName = "One", .mobile = "1"});
         sim_.AddUser({.uid = "u1", .nickname = "小明"});
         AddRow("a1", "p1", "11", G("一号店"), StoreStateOnline(), sim_.IssueSession("11"));
@@ -125,7 +130,7 @@ class CycleTest : public ::testing::Test, public LogSink, public MonitorControls
     std::unique_ptr<MonitorCycle> cycle_;
 };
 
-TEST_F(CycleTest, ReportsANewOrderOnceWithItsExactLines) {
+TEST_P(CycleTest, ReportsANewOrderOnceWithItsExactLines) {
     sim_.SetOrders("11", {Order("sn1", 86401)});
     Cycle().StartMonitoring(2);
     const std::string store = "[T] 店铺ID：11(一号店)";
@@ -162,7 +167,7 @@ TEST_F(CycleTest, ReportsANewOrderOnceWithItsExactLines) {
     }
 }
 
-TEST_F(CycleTest, TheFilterAcceptsUpToTheThresholdAndRetriesTheRest) {
+TEST_P(CycleTest, TheFilterAcceptsUpToTheThresholdAndRetriesTheRest) {
     filter_ = true;
     settings_.remainingHours = 3;
     sim_.SetOrders("11", {Order("at3", 75600), Order("neg", 104000), Order("over", 75240)});
@@ -176,7 +181,7 @@ TEST_F(CycleTest, TheFilterAcceptsUpToTheThresholdAndRetriesTheRest) {
     EXPECT_EQ(Cycle().seenOrders().list(), (std::vector<std::string>{"at3", "neg"}));
 }
 
-TEST_F(CycleTest, PagesFollowEachPagesTotal) {
+TEST_P(CycleTest, PagesFollowEachPagesTotal) {
     std::vector<SimOrder> twenty;
     for (int i = 0; i < 20; ++i)
         twenty.push_back(Order("p" + std::to_string(i), 100));
@@ -194,7 +199,7 @@ TEST_F(CycleTest, PagesFollowEachPagesTotal) {
     EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=2"), 0);
 }
 
-TEST_F(CycleTest, DeadStoresAreSkippedWithoutALine) {
+TEST_P(CycleTest, DeadStoresAreSkippedWithoutALine) {
     AddRow("a2", "p2", "12", "Two", StoreStateOffline(), "x=1");
     sim_.AddStore({.account = "a3", .password = "right", .mallId = "13", .mallName = "T", .mobile = "3"});
     AddRow("a3", "wrong", "13", "Three", StoreStateOnline(), "SESSION_TOKEN=dead");
@@ -204,7 +209,7 @@ TEST_F(CycleTest, DeadStoresAreSkippedWithoutALine) {
     EXPECT_EQ(Requests("/chats/ungroupOrders"), 1);
 }
 
-TEST_F(CycleTest, AReloginKeepsTheNewSessionEverywhere) {
+TEST_P(CycleTest, AReloginKeepsTheNewSessionEverywhere) {
     file_.SaveStore("One", "a1", "p1", "11", "SESSION_TOKEN=old");
     sim_.ExpireSessions("11");
     Cycle().StartMonitoring(2);
@@ -217,7 +222,7 @@ TEST_F(CycleTest, AReloginKeepsTheNewSessionEverywhere) {
     EXPECT_EQ(Count("[T] 店铺ID：11(一号店)  无开团订单，持续监测中..."), 2);
 }
 
-TEST_F(CycleTest, AStoreFileFailureDuringAPassGoesToTheLogNeverToABox) {
+TEST_P(CycleTest, AStoreFileFailureDuringAPassGoesToTheLogNeverToABox) {
     std::filesystem::create_directories(file_.path().parent_path());
     std::ofstream(file_.path(), std::ios::binary) << "not a store file";
     sim_.ExpireSessions("11");
@@ -229,7 +234,7 @@ TEST_F(CycleTest, AStoreFileFailureDuringAPassGoesToTheLogNeverToABox) {
                                         "[T] 店铺ID：11(一号店)  无开团订单，持续监测中...", "[T] 已停止"}));
 }
 
-TEST_F(CycleTest, AStopDuringAPauseEndsWithOneStoppedLine) {
+TEST_P(CycleTest, AStopDuringAPauseEndsWithOneStoppedLine) {
     onWait_ = [this](int n) {
         if (n == 1) Cycle().RequestStop();
     };
@@ -239,7 +244,7 @@ TEST_F(CycleTest, AStopDuringAPauseEndsWithOneStoppedLine) {
     EXPECT_EQ(Cycle().passesDone(), 1);
 }
 
-TEST_F(CycleTest, RemovingTheLastStoreEndsMonitoring) {
+TEST_P(CycleTest, RemovingTheLastStoreEndsMonitoring) {
     onWait_ = [this](int n) {
         if (n == 1) stores_.Clear();
     };
@@ -249,7 +254,7 @@ TEST_F(CycleTest, RemovingTheLastStoreEndsMonitoring) {
     EXPECT_EQ(startEnabled_.back(), true);
 }
 
-TEST_F(CycleTest, AnEmptyListStartsNothing) {
+TEST_P(CycleTest, AnEmptyListStartsNothing) {
     stores_.Clear();
     Cycle().StartMonitoring();
     EXPECT_EQ(messages_, std::vector<std::string>{"无店铺，请添加店铺！"});
@@ -257,7 +262,7 @@ TEST_F(CycleTest, AnEmptyListStartsNothing) {
     EXPECT_TRUE(startEnabled_.empty());
 }
 
-TEST_F(CycleTest, ARescanForgetsReportedGroupsAndMakesThemOld) {
+TEST_P(CycleTest, ARescanForgetsReportedGroupsAndMakesThemOld) {
     settings_.rescanEnabled = true;
     settings_.rescanMinutes = 1;
     sim_.SetOrders("11", {Order("r1", 100)});
@@ -279,7 +284,7 @@ TEST_F(CycleTest, ARescanForgetsReportedGroupsAndMakesThemOld) {
     EXPECT_EQ(logClears_, 1);
 }
 
-TEST_F(CycleTest, BadIntervalTextsGiveAHundredMillisecondsInOneWait) {
+TEST_P(CycleTest, BadIntervalTextsGiveAHundredMillisecondsInOneWait) {
     for (const char* text : {"0", "-5", "abc"}) {
         interval_ = G(text);
         waits_ = 0;
@@ -296,11 +301,13 @@ TEST_F(CycleTest, BadIntervalTextsGiveAHundredMillisecondsInOneWait) {
     EXPECT_EQ(waitedMs_, 6);
 }
 
-TEST_F(CycleTest, AFailedListRequestLogsNothingForTheStore) {
+TEST_P(CycleTest, AFailedListRequestLogsNothingForTheStore) {
     sim_.SetFault("/chats/ungroupOrders", sim::Fault::HtmlErrorPage);
     Cycle().StartMonitoring(1);
     EXPECT_EQ(lines_, std::vector<std::string>{"[T] 已停止"});
 }
+
+INSTANTIATE_TEST_SUITE_P(Seeds, CycleTest, ::testing::ValuesIn(testing::SimSeeds()), testing::SeedName);
 
 }  // namespace
 }  // namespace tandrel

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -415,6 +416,71 @@ TEST(MarketplaceSimLifetime, RefusedUrlRefusesAndUnknownPathsGet404Html) {
     auto wrongMethod = httplib::Client(sim.baseUrl()).Get("/chats/auth");
     ASSERT_TRUE(wrongMethod);
     EXPECT_EQ(wrongMethod->status, 404);
+}
+
+// --- Varied replies --------------------------------------------------------------------------------------
+
+struct Fetched {
+    std::string body;
+    httplib::Headers headers;
+};
+
+Fetched FetchOrders(std::uint64_t seed) {
+    MarketplaceSim sim;
+    sim.SetVariationSeed(seed);
+    sim.AddStore({.account = "a", .password = "p", .mallId = "7", .mallName = "店", .mobile = "1"});
+    sim.SetOrders("7", {{.orderSn = "sn/1",
+                         .createdDuration = 120,
+                         .goodsId = "99",
+                         .uid = "5",
+                         .thumbUrl = "http://x/t.png",
+                         .goodsName = "小明的货",
+                         .groupOrderId = "G"}});
+    httplib::Client client("127.0.0.1", sim.port());
+    auto reply = client.Get("/chats/ungroupOrders?pageNo=1&pageSize=20", {{"Cookie", sim.IssueSession("7")}});
+    if (!reply) return {};
+    return {reply->body, reply->headers};
+}
+
+std::string Text(const json& value) {
+    return value.is_string() ? value.get<std::string>() : value.dump();
+}
+
+TEST(MarketplaceSimVariation, RepliesVaryInFormButNeverInMeaningAndASeedReplaysTheSame) {
+    bool chunked = false, escapedChinese = false, rawChinese = false, escapedSlash = false,
+         plainSlash = false, numberAsString = false, renamedHeader = false, extraCookie = false;
+    for (std::uint64_t seed = 1; seed <= 24; ++seed) {
+        SCOPED_TRACE(seed);
+        const Fetched reply = FetchOrders(seed);
+        ASSERT_FALSE(reply.body.empty());
+        const json parsed = json::parse(reply.body);
+        EXPECT_EQ(Text(parsed["total"]), "1");
+        const json& order = parsed["orders"][0];
+        EXPECT_EQ(Text(order["orderSn"]), "sn/1");
+        EXPECT_EQ(Text(order["createdDuration"]), "120");
+        EXPECT_EQ(Text(order["orderGoodsList"]["goodsId"]), "99");
+        EXPECT_EQ(Text(order["orderGoodsList"]["thumbUrl"]), "http://x/t.png");
+        chunked |= reply.headers.count("Transfer-Encoding") > 0;
+        escapedChinese |= reply.body.find("\\u") != std::string::npos;
+        rawChinese |= reply.body.find("\xE5\xB0\x8F") != std::string::npos;
+        escapedSlash |= reply.body.find("sn\\/1") != std::string::npos;
+        plainSlash |= reply.body.find("sn/1") != std::string::npos;
+        numberAsString |= parsed["total"].is_string();
+        for (const auto& [name, value] : reply.headers) {
+            renamedHeader |= name == "content-type" || name == "CONTENT-TYPE";
+            extraCookie |= name.size() == 10 && value.rfind("_fp=", 0) == 0;
+        }
+    }
+    EXPECT_TRUE(chunked);
+    EXPECT_TRUE(escapedChinese);
+    EXPECT_TRUE(rawChinese);
+    EXPECT_TRUE(escapedSlash);
+    EXPECT_TRUE(plainSlash);
+    EXPECT_TRUE(numberAsString);
+    EXPECT_TRUE(renamedHeader);
+    EXPECT_TRUE(extraCookie);
+    // The same seed writes the same reply: a failing seed can be replayed.
+    EXPECT_EQ(FetchOrders(7).body, FetchOrders(7).body);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <thread>
 
+#include "../common/sim_seeds.h"
 #include "../common/temp_dir.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
@@ -58,9 +59,10 @@ class FakeAccountBox : public AccountListControls {
     }
 };
 
-class LoginSequenceTest : public ::testing::Test {
+class LoginSequenceTest : public ::testing::TestWithParam<std::uint64_t> {
   protected:
     void SetUp() override {
+        if (GetParam() != 0) sim_.SetVariationSeed(GetParam());
         EnsureWorkDirs(dir_.path());
         sim_.AddStore({.account = "shop_01 a",
                        .password = "p\\w",
@@ -103,7 +105,7 @@ class LoginSequenceTest : public ::testing::Test {
     int reloads_ = 0;
 };
 
-TEST_F(LoginSequenceTest, NewStoreIsSavedWithTheTrimmedPasswordListedAndTheWindowClosed) {
+TEST_P(LoginSequenceTest, NewStoreIsSavedWithTheTrimmedPasswordListedAndTheWindowClosed) {
     // Typed, with ASCII and full-width spaces around the password; the account is taken as typed.
     window_.editText = "shop_01 a";
     window_.password = "  p\\w" + G("　");
@@ -130,7 +132,7 @@ TEST_F(LoginSequenceTest, NewStoreIsSavedWithTheTrimmedPasswordListedAndTheWindo
     EXPECT_EQ(session_.currentCookie(), "");
 }
 
-TEST_F(LoginSequenceTest, SelectedItemWinsOverTheEditTextAndAMissingNameBecomesTheDefault) {
+TEST_P(LoginSequenceTest, SelectedItemWinsOverTheEditTextAndAMissingNameBecomesTheDefault) {
     sim_.AddStore({.account = "nameless", .password = "x", .mallId = "77", .mallName = "", .mobile = "1"});
     window_.selectedItem = "nameless";
     window_.editText = "shop_01 a";
@@ -142,7 +144,7 @@ TEST_F(LoginSequenceTest, SelectedItemWinsOverTheEditTextAndAMissingNameBecomesT
     EXPECT_EQ(records[0].username, G("店铺名"));
 }
 
-TEST_F(LoginSequenceTest, EmptyAccountOrPasswordSendsNothing) {
+TEST_P(LoginSequenceTest, EmptyAccountOrPasswordSendsNothing) {
     for (auto [account, password] : {std::pair<std::string, std::string>{"", "pw"},
                                      {"shop_01 a", ""},
                                      {"shop_01 a", " " + G("　") + " "}}) {
@@ -161,7 +163,7 @@ TEST_F(LoginSequenceTest, EmptyAccountOrPasswordSendsNothing) {
     EXPECT_FALSE(std::filesystem::exists(file_.path()));
 }
 
-TEST_F(LoginSequenceTest, RefusedLoginShowsTheMessageEmptiesTheStateAndKeepsTheWindow) {
+TEST_P(LoginSequenceTest, RefusedLoginShowsTheMessageEmptiesTheStateAndKeepsTheWindow) {
     window_.editText = "shop_01 a";
     window_.password = "wrong";
     session_.currentCookie() = "old=1";
@@ -178,7 +180,7 @@ TEST_F(LoginSequenceTest, RefusedLoginShowsTheMessageEmptiesTheStateAndKeepsTheW
     EXPECT_TRUE(Records().empty());
 }
 
-TEST_F(LoginSequenceTest, SameStoreIdTwiceUpdatesTheOneRecordInPlace) {
+TEST_P(LoginSequenceTest, SameStoreIdTwiceUpdatesTheOneRecordInPlace) {
     sim_.AddStore({.account = "owner", .password = "o", .mallId = "7", .mallName = "七号", .mobile = "1"});
     sim_.AddStore({.account = "staff", .password = "s", .mallId = "7", .mallName = "七号", .mobile = "1"});
     file_.SaveStore("first", "a", "p", "5", "");
@@ -198,7 +200,7 @@ TEST_F(LoginSequenceTest, SameStoreIdTwiceUpdatesTheOneRecordInPlace) {
     EXPECT_EQ(list_.Cell(1, M::kAccount), "staff");
 }
 
-TEST_F(LoginSequenceTest, VerificationThenSmsRequestThenTheSameLoginSucceeds) {
+TEST_P(LoginSequenceTest, VerificationThenSmsRequestThenTheSameLoginSucceeds) {
     window_.editText = "verify";
     window_.password = "pw";
     ASSERT_EQ(Run(), LoginOutcome::NeedsVerification);
@@ -229,7 +231,7 @@ TEST_F(LoginSequenceTest, VerificationThenSmsRequestThenTheSameLoginSucceeds) {
     EXPECT_EQ(session_.currentCookie(), "");
 }
 
-TEST_F(LoginSequenceTest, AStoreFileThatRefusesTheStoreIsNotReportedAsAdded) {
+TEST_P(LoginSequenceTest, AStoreFileThatRefusesTheStoreIsNotReportedAsAdded) {
     // Something that is not a store file where the store file belongs: the store file reports it.
     std::ofstream(file_.path(), std::ios::binary) << "not a store file";
     struct Messages {
@@ -282,7 +284,7 @@ class ScriptedBackEnd {
     std::thread thread_;
 };
 
-TEST_F(LoginSequenceTest, VerificationIsRecognisedByTheMessageOrEitherCode) {
+TEST_P(LoginSequenceTest, VerificationIsRecognisedByTheMessageOrEitherCode) {
     for (const char* reply : {R"({"error_code":3000000,"error_msg":"需要手机验证","mobile":"135"})",
                               R"({"error_code":10008,"error_msg":"other","mobile":"135"})"}) {
         SCOPED_TRACE(reply);
@@ -301,7 +303,7 @@ TEST_F(LoginSequenceTest, VerificationIsRecognisedByTheMessageOrEitherCode) {
 
 // --- The account list --------------------------------------------------------------------------------------
 
-TEST_F(LoginSequenceTest, AccountListWithoutAFileDoesNothingAndCreatesNothing) {
+TEST_P(LoginSequenceTest, AccountListWithoutAFileDoesNothingAndCreatesNothing) {
     FakeAccountBox box;
     FillAccountList(file_, AccountListMode::kAll, box);
     FillAccountList(file_, AccountListMode::kSelect, box, "a");
@@ -316,7 +318,7 @@ TEST_F(LoginSequenceTest, AccountListWithoutAFileDoesNothingAndCreatesNothing) {
     EXPECT_TRUE(box.items.empty());
 }
 
-TEST_F(LoginSequenceTest, AccountListListsEveryAccountOrSelectsTheGivenOne) {
+TEST_P(LoginSequenceTest, AccountListListsEveryAccountOrSelectsTheGivenOne) {
     std::vector<StoreRecord> none;
     file_.ReadAll(none);  // an empty file
     FakeAccountBox empty;
@@ -343,6 +345,9 @@ TEST_F(LoginSequenceTest, AccountListListsEveryAccountOrSelectsTheGivenOne) {
     EXPECT_EQ(box.current, 0);
     EXPECT_EQ(box.password, "typed");  // no match keeps the password box as it was
 }
+
+INSTANTIATE_TEST_SUITE_P(Seeds, LoginSequenceTest, ::testing::ValuesIn(testing::SimSeeds()),
+                         testing::SeedName);
 
 }  // namespace
 }  // namespace tandrel

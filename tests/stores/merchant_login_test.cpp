@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "../common/proxy_recorder.h"
+#include "../common/sim_seeds.h"
 #include "sim/marketplace_sim.h"
 #include "support/text.h"
 
@@ -26,9 +27,10 @@ std::vector<std::string> Names(const sim::RecordedRequest& r) {
     return names;
 }
 
-class MerchantLoginTest : public ::testing::Test {
+class MerchantLoginTest : public ::testing::TestWithParam<std::uint64_t> {
   protected:
     void SetUp() override {
+        if (GetParam() != 0) sim_.SetVariationSeed(GetParam());
         sim_.AddStore({.account = "shop_01 a",
                        .password = "p\\w\"x",
                        .mallId = "1001",
@@ -73,7 +75,7 @@ TEST(MillisTimestamp, IsUnixMillisecondsOnAUtcPlus8Computer) {
     EXPECT_EQ(MillisTimestamp().size(), 13u);
 }
 
-TEST_F(MerchantLoginTest, SendsTheAppLoginExactly) {
+TEST_P(MerchantLoginTest, SendsTheAppLoginExactly) {
     const auto result = MerchantLogin(endpoints_, "shop_01 a", "p\\w\"x");
     ASSERT_EQ(result.code, kLoginOk) << GbkToUtf8(result.message);
     EXPECT_EQ(result.storeId, "1001");
@@ -97,7 +99,7 @@ TEST_F(MerchantLoginTest, SendsTheAppLoginExactly) {
     EXPECT_EQ(r.Header("Cookie"), "");
 }
 
-TEST_F(MerchantLoginTest, GivesTheFourResultCodes) {
+TEST_P(MerchantLoginTest, GivesTheFourResultCodes) {
     EXPECT_EQ(MerchantLogin(endpoints_, "", "x").code, kLoginEmptyInput);
     const auto empty = MerchantLogin(endpoints_, "x", "");
     EXPECT_EQ(empty.code, kLoginEmptyInput);
@@ -130,7 +132,7 @@ TEST_F(MerchantLoginTest, GivesTheFourResultCodes) {
     EXPECT_EQ(refused.code, kLoginFailed);
 }
 
-TEST_F(MerchantLoginTest, LooksUpTheStoreNameOrFallsBack) {
+TEST_P(MerchantLoginTest, LooksUpTheStoreNameOrFallsBack) {
     EXPECT_EQ(LookupStoreName(endpoints_, "1001"), G("好店"));
     const auto r = Requests("/mall/1001/info").at(0);
     EXPECT_EQ(r.method, "GET");
@@ -144,7 +146,7 @@ TEST_F(MerchantLoginTest, LooksUpTheStoreNameOrFallsBack) {
     EXPECT_EQ(LookupStoreName(endpoints_, "1001"), G("店铺名"));
 }
 
-TEST_F(MerchantLoginTest, RequestsAnSmsCodeWithTheSessionCookie) {
+TEST_P(MerchantLoginTest, RequestsAnSmsCodeWithTheSessionCookie) {
     session_.currentCookie() = "pre=1";
     std::string message;
     EXPECT_EQ(RequestSmsCode(session_, "verify", &message), 1000000);
@@ -163,7 +165,7 @@ TEST_F(MerchantLoginTest, RequestsAnSmsCodeWithTheSessionCookie) {
     EXPECT_EQ(Requests("/earth").back().body, R"({"username":"a\"b"})");
 }
 
-TEST_F(MerchantLoginTest, FetchesAndDecodesTheCaptcha) {
+TEST_P(MerchantLoginTest, FetchesAndDecodesTheCaptcha) {
     EXPECT_EQ(FetchCaptcha(endpoints_), sim_.CaptchaImage());
     const auto r = Requests("/captchaCode/getCaptchaCode?rd=").at(0);
     EXPECT_EQ(r.target.size(), std::string("/captchaCode/getCaptchaCode?rd=").size() + 6);
@@ -171,7 +173,7 @@ TEST_F(MerchantLoginTest, FetchesAndDecodesTheCaptcha) {
     EXPECT_TRUE(FetchCaptcha(endpoints_).empty());
 }
 
-TEST_F(MerchantLoginTest, SessionCheckTakesEveryPath) {
+TEST_P(MerchantLoginTest, SessionCheckTakesEveryPath) {
     // Alive: one request, no login.
     session_.currentCookie() = sim_.IssueSession("1001");
     std::string fresh = "unchanged";
@@ -198,7 +200,7 @@ TEST_F(MerchantLoginTest, SessionCheckTakesEveryPath) {
     EXPECT_FALSE(CheckStoreSession(session_, "", "", &fresh));
 }
 
-TEST_F(MerchantLoginTest, SessionCheckTreatsBrokenRepliesAsADeadSession) {
+TEST_P(MerchantLoginTest, SessionCheckTreatsBrokenRepliesAsADeadSession) {
     session_.currentCookie() = sim_.IssueSession("1001");
     for (auto fault :
          {Fault::HtmlErrorPage, Fault::Status500, Fault::BinaryBytes, Fault::CloseWithoutReply}) {
@@ -213,7 +215,7 @@ TEST_F(MerchantLoginTest, SessionCheckTreatsBrokenRepliesAsADeadSession) {
     EXPECT_TRUE(CheckStoreSession(session_, "shop_01 a", "p\\w\"x"));
 }
 
-TEST_F(MerchantLoginTest, SessionCheckTriesUserinfoWhenMallLacksTheId) {
+TEST_P(MerchantLoginTest, SessionCheckTriesUserinfoWhenMallLacksTheId) {
     sim_.AddStore({.account = "u",
                    .password = "p",
                    .mallId = "1004",
@@ -227,7 +229,7 @@ TEST_F(MerchantLoginTest, SessionCheckTriesUserinfoWhenMallLacksTheId) {
     EXPECT_EQ(all[1].target, "/userinfo");
 }
 
-TEST_F(MerchantLoginTest, KeepsCookieBytesAsTheyCameAndNeverSendsALineBreak) {
+TEST_P(MerchantLoginTest, KeepsCookieBytesAsTheyCameAndNeverSendsALineBreak) {
     // The login sets cookies whose values end in bytes above 0x7F, one right before ";", one right before the
     // line break, on lines whose names are spelt in three ways, followed by another header line.
     const auto login = MerchantLogin(endpoints_, "shop_01 a", "p\\w\"x");
@@ -253,7 +255,7 @@ TEST_F(MerchantLoginTest, KeepsCookieBytesAsTheyCameAndNeverSendsALineBreak) {
     EXPECT_EQ(session_.currentCookie().find_first_of("\r\n"), std::string::npos);
 }
 
-TEST_F(MerchantLoginTest, SessionCheckReadsAnIdAfterAThreeCharacterName) {
+TEST_P(MerchantLoginTest, SessionCheckReadsAnIdAfterAThreeCharacterName) {
     // "鲜果店" is nine bytes of UTF-8, and the session reply names the store before its id.
     sim_.AddStore(
         {.account = "fruit", .password = "pw", .mallId = "1005", .mallName = "鲜果店", .mobile = "1"});
@@ -284,6 +286,9 @@ TEST(MarketplaceTransport, EveryExchangeWithTheBuiltInHostsGoesOverTls) {
         EXPECT_NE(line.find(":443 "), std::string::npos) << line;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Seeds, MerchantLoginTest, ::testing::ValuesIn(testing::SimSeeds()),
+                         testing::SeedName);
 
 }  // namespace
 }  // namespace tandrel

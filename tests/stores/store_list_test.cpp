@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "../common/sim_seeds.h"
 #include "../common/temp_dir.h"
 #include "sim/marketplace_sim.h"
 #include "support/text.h"
@@ -11,9 +12,10 @@ namespace {
 
 using M = StoreTableModel;
 
-class StoreListTest : public ::testing::Test {
+class StoreListTest : public ::testing::TestWithParam<std::uint64_t> {
   protected:
     void SetUp() override {
+        if (GetParam() != 0) sim_.SetVariationSeed(GetParam());
         sim_.AddStore({.account = "alive", .password = "p1", .mallId = "1", .mallName = "A", .mobile = "1"});
         sim_.AddStore({.account = "relog", .password = "p2", .mallId = "2", .mallName = "B", .mobile = "2"});
         sim_.AddStore(
@@ -37,7 +39,7 @@ class StoreListTest : public ::testing::Test {
     StoreTableModel list_;
 };
 
-TEST_F(StoreListTest, ChecksEverySessionAndKeepsTheFileInStep) {
+TEST_P(StoreListTest, ChecksEverySessionAndKeepsTheFileInStep) {
     int pumps = 0;
     ASSERT_EQ(LoadStoreList(list_, file_, session_, [&] { ++pumps; }).code, kStoreOk);
     ASSERT_EQ(list_.rowCount(), 3);
@@ -66,7 +68,7 @@ TEST_F(StoreListTest, ChecksEverySessionAndKeepsTheFileInStep) {
     EXPECT_EQ(list_.Cell(1, M::kState), StoreStateOnline());
 }
 
-TEST_F(StoreListTest, ShowsNothingSecretAndTracksTheSelection) {
+TEST_P(StoreListTest, ShowsNothingSecretAndTracksTheSelection) {
     LoadStoreList(list_, file_, session_);
     EXPECT_FALSE(list_.data(list_.index(0, M::kPassword)).isValid());
     EXPECT_EQ(list_.data(list_.index(0, M::kName)).toString(), QString::fromUtf8("甲店"));
@@ -81,13 +83,15 @@ TEST_F(StoreListTest, ShowsNothingSecretAndTracksTheSelection) {
     EXPECT_EQ(list_.selectedAccount(), "relog");  // kept when nothing is current
 }
 
-TEST_F(StoreListTest, AnUnreadableFileLeavesTheListAlone) {
+TEST_P(StoreListTest, AnUnreadableFileLeavesTheListAlone) {
     LoadStoreList(list_, file_, session_);
     std::filesystem::remove(file_.path());
     std::filesystem::create_directory(file_.path());  // a folder where the file should be
     EXPECT_NE(LoadStoreList(list_, file_, session_).code, kStoreOk);
     EXPECT_EQ(list_.rowCount(), 3);
 }
+
+INSTANTIATE_TEST_SUITE_P(Seeds, StoreListTest, ::testing::ValuesIn(testing::SimSeeds()), testing::SeedName);
 
 }  // namespace
 }  // namespace tandrel

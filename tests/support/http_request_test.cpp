@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <tuple>
 
 #include "sim/marketplace_sim.h"
 #include "support/json_document.h"
@@ -202,6 +205,107 @@ TEST_F(HttpRequestTest, ALentClientServesSeveralRequests) {
         EXPECT_EQ(status, 404);
     }
     EXPECT_EQ(sim_.Requests().size(), 3u);
+}
+
+// --- Waiting through a scope
+// --------------------------------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+TEST_F(HttpRequestTest, AStalledReplyRunsThePumpAllAlongAndIsAbandonedAtOnce) {
+    sim_.SetStallSeconds(20);
+    sim_.SetFault("/slow", sim::Fault::Stall);
+    const auto start = Clock::now();
+    auto lastPump = start;
+    long long longestGap = 0;
+    int pumps = 0;
+    Clock::time_point abandonedAt{};
+    const HttpWaitScope scope(
+        [&] {
+            ++pumps;
+            longestGap = std::max<long long>(longestGap, MsSince(lastPump));
+            lastPump = Clock::now();
+        },
+        [&] {
+            if (abandonedAt == Clock::time_point{} && MsSince(start) >= 300) abandonedAt = Clock::now();
+            return abandonedAt != Clock::time_point{};
+        });
+    std::string cookie = "a=1";
+    int status = -1;
+    const auto body = HttpRequest({.url = sim_.baseUrl() + "/slow", .cookie = &cookie, .status = &status});
+    const long long unwound = MsSince(abandonedAt);
+    std::printf("stalled request in a scope: pump ran %d times, longest gap %lld ms, abandoned in %lld ms\n",
+                pumps, longestGap, unwound);
+    EXPECT_TRUE(body.empty());
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(cookie, "a=1");
+    EXPECT_GE(pumps, 10);
+    EXPECT_LT(longestGap, 200);
+    EXPECT_LT(unwound, 200);
+    EXPECT_TRUE(HttpWaitAbandoned());
+    // Once abandoned, a request goes nowhere.
+    sim_.ClearRequests();
+    EXPECT_TRUE(HttpRequest({.url = sim_.baseUrl() + "/echo"}).empty());
+    EXPECT_TRUE(sim_.Requests().empty());
+}
+
+TEST_F(HttpRequestTest, WithoutAScopeAStalledRequestBlocksUntilTheReply) {
+    sim_.SetStallSeconds(0.4);
+    sim_.SetFault("/slow", sim::Fault::Stall, 1);
+    const auto start = Clock::now();
+    int status = 0;
+    HttpRequest({.url = sim_.baseUrl() + "/slow", .status = &status});
+    std::printf("stalled request without a scope: blocked %lld ms\n", MsSince(start));
+    EXPECT_EQ(status, 404);  // the normal reply, late
+    EXPECT_FALSE(HttpWaitAbandoned());
+}
+
+TEST_F(HttpRequestTest, InAScopeRepliesAndCookiesAreWhatTheyAreWithout) {
+    sim_.AddStore({.account = "a", .password = "p", .mallId = "5", .mallName = "M", .mobile = "1"});
+    const auto login = [&] {
+        std::string cookie = "x=1", returned;
+        int status = 0;
+        std::string body = HttpRequest({.url = sim_.baseUrl() + "/chats/auth",
+                                        .method = kHttpPost,
+                                        .bodyText = R"({"username":"a","password":"p"})",
+                                        .cookie = &cookie,
+                                        .returnedCookies = &returned,
+                                        .status = &status});
+        return std::make_tuple(status, body.find("\"auth\":true") != std::string::npos,
+                               cookie.find("SESSION_TOKEN=") != std::string::npos, returned.size() > 10);
+    };
+    const auto plain = login();
+    int pumps = 0;
+    const HttpWaitScope outer([&] { ++pumps; }, nullptr);
+    const HttpWaitScope inner(nullptr, [] { return false; });  // the outer scope's pump serves it
+    EXPECT_EQ(login(), plain);
+    EXPECT_EQ(std::get<0>(plain), 200);
+    EXPECT_TRUE(std::get<1>(plain) && std::get<2>(plain) && std::get<3>(plain));
+    // Several in a row on the thread's client, each one complete.
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(login(), plain);
+    EXPECT_FALSE(HttpWaitAbandoned());
+}
+
+TEST_F(HttpRequestTest, AnOuterScopeAbandonsTheRequestsOfInnerOnes) {
+    bool stop = false;
+    const HttpWaitScope outer(nullptr, [&] { return stop; });
+    {
+        const HttpWaitScope inner(nullptr, [] { return false; });
+        EXPECT_FALSE(HttpWaitAbandoned());
+        stop = true;
+        EXPECT_TRUE(HttpWaitAbandoned());
+        EXPECT_TRUE(HttpRequest({.url = sim_.baseUrl() + "/echo"}).empty());
+    }
+    stop = false;
+    int status = 0;
+    HttpRequest({.url = sim_.baseUrl() + "/echo", .status = &status});
+    EXPECT_EQ(status, 404);
+    EXPECT_EQ(sim_.Requests().size(), 1u);
 }
 
 }  // namespace
