@@ -57,8 +57,9 @@ int main(int argc, char** argv) {
     }
     tandrel::TrayWindow tray(app.windowIcon(), QStringLiteral("Tandrel"));
     Pump(1000);
-    tray.ShowBatch(QStringLiteral("有2个开团订单"),
-                   QStringLiteral("小满的店 商品1234567 阿花 剩23.5小时\n小满的店 商品7654321 小李 剩8.2小时"));
+    tray.ShowBatch(
+        QStringLiteral("有2个开团订单"),
+        QStringLiteral("小满的店 商品1234567 阿花 剩23.5小时\n小满的店 商品7654321 小李 剩8.2小时"));
     Pump(1500);
     QScreen* screen = QGuiApplication::primaryScreen();
     const QRect area = screen->geometry();

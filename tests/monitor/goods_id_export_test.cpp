@@ -58,8 +58,8 @@ TEST(GoodsIdExport, NoIdsNoFileAndAFolderThatCannotBeMadeFails) {
     const auto none = ExportIdList({}, dir.path(), At(14, 5, 9));
     EXPECT_FALSE(std::filesystem::exists(none));
     EXPECT_FALSE(AppendTextLine(dir.path() / "missing" / "x.txt", "1"));
-    // A missing export folder is made; one that cannot be made (a file in its place) is a failure that says why
-    // and leaves nothing behind.
+    // A missing export folder is made; one that cannot be made (a file in its place) is a failure that says
+    // why and leaves nothing behind.
     testing::TempDir bare;
     std::string failure;
     const auto path = ExportIdList({"1"}, bare.path(), At(14, 5, 9), &failure);
