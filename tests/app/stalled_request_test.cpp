@@ -201,10 +201,10 @@ TEST_F(StalledRequestTest, ClosingDuringAStalledRequestStopsFirstThenCloses) {
 TEST_F(StalledRequestTest, ClosingDuringTheSessionChecksAtStartClosesAtOnce) {
     sim_.SetFault("/mall", sim::Fault::Stall);
     window_ = std::make_unique<MainWindow>(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), Options(1ms));
-    window_->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    // Watched before the window shows: its first timer tick may start the checks inside the wait for exposure.
     QSignalSpy loaded(window_.get(), &MainWindow::storeListLoaded);
     StallProbe probe(sim_, "/mall", [&] { window_->close(); });
+    window_->show();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window_->isVisible(); }, 5000));
     EXPECT_TRUE(probe.stallSeen());
     EXPECT_LT(probe.maxGapMs(), kMaxLatencyMs);
