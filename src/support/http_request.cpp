@@ -60,6 +60,19 @@ struct Reply {
     bool tooLarge = false;
 };
 
+// Lets the owner of a plain fetch abandon it at once (a newer picture was asked for, the window closes, the
+// poster stops): the transfer ends at libcurl's next progress call after the flag is set.
+void AbandonWhenSet(CURL* curl, const std::atomic<bool>* cancel) {
+    if (!cancel) return;
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancel);
+    curl_easy_setopt(
+        curl, CURLOPT_XFERINFOFUNCTION,
+        +[](void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
+            return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+        });
+}
+
 std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
     auto* reply = static_cast<Reply*>(user);
     const std::size_t n = size * count;
@@ -371,16 +384,7 @@ std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel) 
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kDefaultTimeoutMs / 1000);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
-    if (cancel) {
-        // Lets the owner abandon a fetch at once (a newer picture was asked for, or the window closes).
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancel);
-        curl_easy_setopt(
-            curl, CURLOPT_XFERINFOFUNCTION,
-            +[](void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
-                return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
-            });
-    }
+    AbandonWhenSet(curl, cancel);
     long status = 0;
     if (curl_easy_perform(curl) != CURLE_OK) return {};
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -415,15 +419,7 @@ PlainReply HttpPostPlain(std::string_view url, std::string_view contentType, std
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    if (cancel) {
-        curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancel);
-        curl_easy_setopt(
-            curl, CURLOPT_XFERINFOFUNCTION,
-            +[](void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
-                return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
-            });
-    }
+    AbandonWhenSet(curl, cancel);
     const CURLcode code = curl_easy_perform(curl);
     if (code != CURLE_OK) {
         result.error = errorText[0] ? errorText : curl_easy_strerror(code);
