@@ -9,9 +9,9 @@
 #include <thread>
 
 #include "monitor/monitor_cycle.h"
+#include "net/http_request.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
-#include "support/http_request.h"
 #include "support/text.h"
 
 namespace {

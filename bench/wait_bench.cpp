@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "support/wait_pumping.h"
+#include "net/wait_pumping.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include "assets/assets.h"
 #include "sim/marketplace_sim.h"
 #include "sim/vendor_service.h"
-#include "vendor/new_version_window.h"
-#include "vendor/notice_window.h"
-#include "vendor/updater_window.h"
+#include "update/new_version_window.h"
+#include "update/notice_window.h"
+#include "update/updater_window.h"
 
 using namespace tandrel;
 

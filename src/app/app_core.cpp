@@ -1,7 +1,7 @@
 #include "app/app_core.h"
 
+#include "net/wait_pumping.h"
 #include "stores/store_list.h"
-#include "support/wait_pumping.h"
 
 namespace tandrel {
 

@@ -21,11 +21,11 @@
 #include "monitor/monitor_cycle.h"
 #include "monitor/order_table_model.h"
 #include "monitor/sound_player.h"
+#include "net/endpoints.h"
 #include "settings/settings.h"
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
 #include "stores/store_table_model.h"
-#include "support/endpoints.h"
 #include "support/messages.h"
 
 namespace tandrel {

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/endpoints.h"
+#include "net/endpoints.h"
 
 namespace tandrel {
 

@@ -5,12 +5,12 @@
 #include <QIcon>
 
 #include "app/main_window.h"
-#include "app/message_boxes.h"
 #include "app/vendor_startup.h"
 #include "assets/assets.h"
 #include "stores/store_file.h"
 #include "support/instance_lock.h"
 #include "support/qt_text.h"
+#include "widgets/message_boxes.h"
 
 namespace tandrel {
 

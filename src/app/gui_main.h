@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "support/endpoints.h"
+#include "net/endpoints.h"
 
 class QApplication;
 

@@ -9,11 +9,11 @@
 #include "app/app_core.h"
 #include "app/reminders.h"
 #include "app/stream_messages.h"
-#include "support/http_request.h"
+#include "net/http_request.h"
 #include "support/instance_lock.h"
 #include "support/qt_text.h"
 #include "support/text.h"
-#include "vendor/headless_check.h"
+#include "update/headless_check.h"
 
 namespace tandrel {
 namespace {

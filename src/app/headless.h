@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <iosfwd>
 
-#include "support/endpoints.h"
+#include "net/endpoints.h"
 
 namespace tandrel {
 

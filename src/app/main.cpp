@@ -11,9 +11,9 @@
 #include "app/gui_main.h"
 #include "app/headless.h"
 #include "app/store_commands.h"
+#include "net/endpoints.h"
 #include "settings/data_folder.h"
 #include "support/arguments.h"
-#include "support/endpoints.h"
 #include "support/files.h"
 #include "support/qt_text.h"
 

@@ -18,21 +18,21 @@
 #include <iostream>
 #include <utility>
 
-#include "app/caption_widgets.h"
-#include "app/message_boxes.h"
 #include "app/order_list_widget.h"
 #include "app/reminders.h"
 #include "app/report_view.h"
 #include "app/settings_panel.h"
 #include "app/status_bar_widget.h"
 #include "app/vendor_startup.h"
+#include "net/http_request.h"
 #include "notify/notify_settings_dialog.h"
 #include "stores/login_window.h"
-#include "support/fixed_layout.h"
-#include "support/http_request.h"
 #include "support/qt_text.h"
 #include "support/text.h"
-#include "vendor/version_check.h"
+#include "update/version_check.h"
+#include "widgets/caption_widgets.h"
+#include "widgets/fixed_layout.h"
+#include "widgets/message_boxes.h"
 
 namespace tandrel {
 namespace {

@@ -14,9 +14,9 @@
 
 #include "app/app_core.h"
 #include "app/picture_fetcher.h"
+#include "net/endpoints.h"
 #include "notify/notifier.h"
 #include "notify/tray_window.h"
-#include "support/endpoints.h"
 #include "support/messages.h"
 
 class QFrame;

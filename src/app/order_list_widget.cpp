@@ -11,11 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "app/message_boxes.h"
 #include "app/report_view.h"
 #include "monitor/order_list_actions.h"
 #include "support/qt_text.h"
 #include "support/text.h"
+#include "widgets/message_boxes.h"
 
 namespace tandrel {
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "monitor/order_table_model.h"
-#include "support/endpoints.h"
+#include "net/endpoints.h"
 
 class QMenu;
 

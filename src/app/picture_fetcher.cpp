@@ -2,7 +2,7 @@
 
 #include <QMetaObject>
 
-#include "support/http_request.h"
+#include "net/http_request.h"
 
 namespace tandrel {
 

@@ -3,8 +3,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "support/fixed_layout.h"
 #include "support/qt_text.h"
+#include "widgets/fixed_layout.h"
 
 namespace tandrel {
 

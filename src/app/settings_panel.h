@@ -10,9 +10,9 @@
 #include <array>
 #include <string>
 
-#include "app/caption_widgets.h"
 #include "monitor/monitor_cycle.h"
 #include "settings/settings.h"
+#include "widgets/caption_widgets.h"
 
 class QLineEdit;
 class QPushButton;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "support/endpoints.h"
+#include "net/endpoints.h"
 
 namespace tandrel {
 

@@ -8,12 +8,12 @@
 #include <future>
 
 #include "app/main_window.h"
-#include "support/http_request.h"
+#include "net/http_request.h"
+#include "net/wait_pumping.h"
 #include "support/qt_text.h"
-#include "support/wait_pumping.h"
-#include "vendor/headless_check.h"
-#include "vendor/notice_window.h"
-#include "vendor/updater_window.h"
+#include "update/headless_check.h"
+#include "update/notice_window.h"
+#include "update/updater_window.h"
 
 namespace tandrel {
 

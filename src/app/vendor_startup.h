@@ -10,10 +10,10 @@
 #include <filesystem>
 #include <memory>
 
-#include "support/endpoints.h"
-#include "vendor/startup_window.h"
-#include "vendor/version_check.h"
-#include "vendor/window_services.h"
+#include "net/endpoints.h"
+#include "update/startup_window.h"
+#include "update/version_check.h"
+#include "update/window_services.h"
 
 namespace tandrel {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "support/http_request.h"
+#include "net/http_request.h"
 #include "support/text.h"
 
 namespace tandrel {

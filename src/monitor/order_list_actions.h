@@ -9,7 +9,7 @@
 
 #include "monitor/goods_id_export.h"
 #include "monitor/order_table_model.h"
-#include "support/endpoints.h"
+#include "net/endpoints.h"
 
 namespace tandrel {
 

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "support/http_request.h"
+#include "net/http_request.h"
 #include "support/json_document.h"
 #include "support/local_time.h"
 #include "support/text.h"

@@ -9,10 +9,10 @@
 #include <QPushButton>
 #include <chrono>
 
-#include "support/fixed_layout.h"
-#include "support/http_request.h"
+#include "net/http_request.h"
 #include "support/qt_text.h"
 #include "support/text.h"
+#include "widgets/fixed_layout.h"
 
 namespace tandrel {
 namespace {

@@ -8,7 +8,7 @@
 #include <cctype>
 #include <nlohmann/json.hpp>
 
-#include "support/http_request.h"
+#include "net/http_request.h"
 #include "support/local_time.h"
 #include "support/text.h"
 

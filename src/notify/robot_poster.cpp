@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "support/http_request.h"
+#include "net/http_request.h"
 
 namespace tandrel {
 

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "support/http_request.h"
+#include "net/http_request.h"
 #include "support/text.h"
 
 namespace tandrel {

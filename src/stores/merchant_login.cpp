@@ -2,8 +2,8 @@
 
 #include <ctime>
 
+#include "net/http_request.h"
 #include "support/base64.h"
-#include "support/http_request.h"
 #include "support/json_document.h"
 #include "support/local_time.h"
 #include "support/text.h"

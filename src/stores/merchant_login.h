@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/endpoints.h"
+#include "net/endpoints.h"
 
 namespace tandrel {
 

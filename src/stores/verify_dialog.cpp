@@ -6,9 +6,9 @@
 #include <QTimer>
 #include <utility>
 
-#include "support/fixed_layout.h"
 #include "support/qt_text.h"
 #include "support/text.h"
+#include "widgets/fixed_layout.h"
 
 namespace tandrel {
 namespace {

@@ -13,13 +13,13 @@
 
 #include "../common/temp_dir.h"
 #include "app/store_commands.h"
+#include "net/http_request.h"
 #include "settings/settings.h"
 #include "sim/marketplace_sim.h"
 #include "sim/vendor_service.h"
 #include "stores/store_file.h"
-#include "support/http_request.h"
 #include "support/instance_lock.h"
-#include "vendor/headless_check.h"
+#include "update/headless_check.h"
 
 namespace tandrel {
 namespace {

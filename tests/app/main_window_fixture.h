@@ -31,13 +31,13 @@
 #include "../common/temp_dir.h"
 #include "app/gui_main.h"
 #include "app/main_window.h"
-#include "app/message_boxes.h"
 #include "assets/assets.h"
 #include "monitor/order_list_actions.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
 #include "support/files.h"
 #include "support/text.h"
+#include "widgets/message_boxes.h"
 
 namespace tandrel {
 namespace {

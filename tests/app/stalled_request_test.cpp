@@ -19,12 +19,12 @@
 
 #include "../common/temp_dir.h"
 #include "app/main_window.h"
-#include "app/message_boxes.h"
 #include "monitor/sound_player.h"
 #include "sim/marketplace_sim.h"
 #include "stores/login_window.h"
 #include "stores/store_list.h"
 #include "support/text.h"
+#include "widgets/message_boxes.h"
 
 namespace tandrel {
 namespace {
@@ -201,7 +201,8 @@ TEST_F(StalledRequestTest, ClosingDuringAStalledRequestStopsFirstThenCloses) {
 TEST_F(StalledRequestTest, ClosingDuringTheSessionChecksAtStartClosesAtOnce) {
     sim_.SetFault("/mall", sim::Fault::Stall);
     window_ = std::make_unique<MainWindow>(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), Options(1ms));
-    // Watched before the window shows: its first timer tick may start the checks inside the wait for exposure.
+    // Watched before the window shows: its first timer tick may start the checks inside the wait for
+    // exposure.
     QSignalSpy loaded(window_.get(), &MainWindow::storeListLoaded);
     StallProbe probe(sim_, "/mall", [&] { window_->close(); });
     window_->show();

@@ -16,13 +16,13 @@
 
 #include "../common/temp_dir.h"
 #include "app/main_window.h"
-#include "app/message_boxes.h"
 #include "assets/assets.h"
 #include "sim/marketplace_sim.h"
 #include "sim/vendor_service.h"
 #include "stores/store_file.h"
 #include "support/text.h"
-#include "vendor/notice_window.h"
+#include "update/notice_window.h"
+#include "widgets/message_boxes.h"
 
 namespace tandrel {
 namespace {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "fuzz_input.h"
-#include "vendor/entry_name.h"
-#include "vendor/version_record.h"
+#include "update/entry_name.h"
+#include "update/version_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view rest = tandrel::fuzz::Bytes(data, size);

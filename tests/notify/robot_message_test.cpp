@@ -4,7 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/http_request.h"
+#include "net/http_request.h"
 #include "support/text.h"
 
 namespace tandrel {

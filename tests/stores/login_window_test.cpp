@@ -15,10 +15,10 @@
 
 #include "../common/temp_dir.h"
 #include "app/main_window.h"
-#include "app/message_boxes.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
 #include "support/text.h"
+#include "widgets/message_boxes.h"
 
 namespace tandrel {
 namespace {

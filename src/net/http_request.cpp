@@ -1,0 +1,435 @@
+#include "net/http_request.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <mutex>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "support/cookies.h"
+
+namespace tandrel {
+namespace {
+
+constexpr long kDefaultTimeoutMs = 15000;
+// How long one poll of a waiting transfer may block before the scope's pump runs: the longest an event
+// waits while a reply is slow. Only a transfer in progress wakes this often.
+constexpr int kPollStepMs = 10;
+
+thread_local HttpWaitScope* innermostScope = nullptr;
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// Requests without a lent client use one client per thread: a reset handle is as fresh as a new one (no
+// cookies, credentials or options survive), and it keeps the connection to the host open for the next
+// request.
+class ThreadClient {
+  public:
+    HttpClient* Acquire() {
+        if (busy_) return nullptr;  // a request made while another runs on this thread gets its own client
+        busy_ = true;
+        return &client_;
+    }
+    void Release() { busy_ = false; }
+
+  private:
+    HttpClient client_;
+    bool busy_ = false;
+};
+
+class CurlList {
+  public:
+    ~CurlList() { curl_slist_free_all(list_); }
+    void Add(const std::string& line) {
+        if (auto* next = curl_slist_append(list_, line.c_str())) list_ = next;
+    }
+    curl_slist* get() const { return list_; }
+
+  private:
+    curl_slist* list_ = nullptr;
+};
+
+struct Reply {
+    std::string body;
+    std::string headers;
+    bool tooLarge = false;
+};
+
+// Lets the owner of a plain fetch abandon it at once (a newer picture was asked for, the window closes, the
+// poster stops): the transfer ends at libcurl's next progress call after the flag is set.
+void AbandonWhenSet(CURL* curl, const std::atomic<bool>* cancel) {
+    if (!cancel) return;
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, cancel);
+    curl_easy_setopt(
+        curl, CURLOPT_XFERINFOFUNCTION,
+        +[](void* flag, curl_off_t, curl_off_t, curl_off_t, curl_off_t) -> int {
+            return static_cast<const std::atomic<bool>*>(flag)->load() ? 1 : 0;
+        });
+}
+
+std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* reply = static_cast<Reply*>(user);
+    const std::size_t n = size * count;
+    if (reply->body.size() + n > kMaxReplyBytes) {
+        reply->tooLarge = true;
+        return 0;  // aborts the transfer
+    }
+    reply->body.append(data, n);
+    return n;
+}
+
+std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto* reply = static_cast<Reply*>(user);
+    const std::size_t n = size * count;
+    std::string_view line(data, n);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n'))
+        line.remove_suffix(1);
+    // Each response of a redirect chain starts with its status line; only the last response's headers count.
+    if (line.substr(0, 5) == "HTTP/") {
+        reply->headers.clear();
+        return n;
+    }
+    // A line that still holds a CR, an LF or a NUL is refused: passed on, it would split into two lines
+    // here, and a cookie taken from it could carry a header of the server's choosing into later requests.
+    if (line.empty() || HasLineBreak(line)) return n;
+    if (reply->headers.size() + line.size() > kMaxReplyBytes) return 0;
+    if (!reply->headers.empty()) reply->headers += "\r\n";
+    // Header names are case-insensitive; Set-Cookie lines are handed on in one spelling.
+    const auto colon = line.find(':');
+    if (colon != std::string_view::npos && EqualsIgnoringCase(HeaderName(line), "Set-Cookie")) {
+        reply->headers += "Set-Cookie";
+        line.remove_prefix(colon);
+    }
+    reply->headers += line;
+    return n;
+}
+
+const char* MethodWord(int method) {
+    switch (method) {
+        case kHttpPost:
+            return "POST";
+        case kHttpHead:
+            return "HEAD";
+        case kHttpPut:
+            return "PUT";
+        case kHttpDelete:
+            return "DELETE";
+        default:
+            return "GET";
+    }
+}
+
+void ApplyHeaderLine(CurlList& list, std::string_view line) {
+    const std::string name = HeaderName(line);
+    if (name.empty()) return;        // a line without a name cannot be sent
+    if (HasLineBreak(line)) return;  // it would go out as two lines
+    // The real body length always goes out, whatever length the block claims.
+    if (EqualsIgnoringCase(name, "Content-Length")) return;
+    const std::string value = HeaderValue(line);
+    // "Name;" is how the client sends a header with an empty value ("Name:" would remove it).
+    list.Add(value.empty() ? name + ";" : name + ": " + value);
+}
+
+}  // namespace
+
+HttpClient::HttpClient() {
+    GlobalInit();
+    handle_ = curl_easy_init();
+}
+
+HttpClient::~HttpClient() {
+    if (handle_) curl_easy_cleanup(static_cast<CURL*>(handle_));
+    if (multi_) curl_multi_cleanup(static_cast<CURLM*>(multi_));
+}
+
+void* HttpClient::multiHandle() {
+    if (!multi_) multi_ = curl_multi_init();
+    return multi_;
+}
+
+HttpWaitScope::HttpWaitScope(std::function<void()> pump, std::function<bool()> abandon)
+    : pump_(std::move(pump)), abandon_(std::move(abandon)), outer_(innermostScope) {
+    innermostScope = this;
+}
+
+HttpWaitScope::~HttpWaitScope() {
+    innermostScope = outer_;
+}
+
+bool HttpWaitAbandoned() {
+    for (const HttpWaitScope* scope = innermostScope; scope; scope = scope->outer_)
+        if (scope->abandon_ && scope->abandon_()) return true;
+    return false;
+}
+
+void HttpWaitPump() {
+    for (const HttpWaitScope* scope = innermostScope; scope; scope = scope->outer_) {
+        if (scope->pump_) {
+            scope->pump_();
+            return;
+        }
+    }
+}
+
+namespace {
+
+// The transfer on the client's multi handle, polled in short steps with the scope's pump between them. The
+// pump may make requests of its own: those run on other clients (the thread's client is marked busy).
+CURLcode PerformWaiting(HttpClient& client, CURL* curl) {
+    if (HttpWaitAbandoned()) return CURLE_ABORTED_BY_CALLBACK;
+    auto* multi = static_cast<CURLM*>(client.multiHandle());
+    if (!multi || curl_multi_add_handle(multi, curl) != CURLM_OK) return CURLE_FAILED_INIT;
+    CURLcode result = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi, &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        bool done = false;
+        int queued = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+            if (message->msg == CURLMSG_DONE && message->easy_handle == curl) {
+                result = message->data.result;
+                done = true;
+            }
+        }
+        if (done) break;
+        if (curl_multi_poll(multi, nullptr, 0, kPollStepMs, nullptr) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        HttpWaitPump();
+        if (HttpWaitAbandoned()) {
+            result = CURLE_ABORTED_BY_CALLBACK;
+            break;
+        }
+    }
+    // Removing a transfer that is still running closes its connection: nothing of it is read later.
+    curl_multi_remove_handle(multi, curl);
+    return result;
+}
+
+}  // namespace
+
+std::string CompleteHeaderBlock(std::string_view block, std::string_view url) {
+    std::string out(block);
+    const auto addIfMissing = [&](std::string_view search, const std::string& line) {
+        if (out.find(search) != std::string::npos) return;
+        out += out.empty() ? line : "\r\n" + line;
+    };
+    addIfMissing("Accept:", "Accept: */*");
+    addIfMissing("Referer:", "Referer: " + std::string(url));
+    addIfMissing("Accept-Language:", "Accept-Language: zh-cn");
+    addIfMissing("User-Agent:", "User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)");
+    addIfMissing("Content-Type:", "Content-Type: application/x-www-form-urlencoded");
+    return out;
+}
+
+std::string CollectSetCookies(std::string_view headers) {
+    std::string cookies;
+    for (auto line : SplitBytes(headers, "\r\n")) {
+        if (!EqualsIgnoringCase(HeaderName(line), "Set-Cookie") || HasLineBreak(line)) continue;
+        // The value's first piece, up to the first ";", byte for byte.
+        const std::string value = HeaderValue(line);
+        std::string_view pair = std::string_view(value).substr(0, value.find(';'));
+        while (!pair.empty() && (pair.back() == ' ' || pair.back() == '\t'))
+            pair.remove_suffix(1);
+        cookies += pair;
+        cookies += "; ";
+    }
+    if (cookies.size() >= 2) cookies.resize(cookies.size() - 2);
+    return cookies;
+}
+
+std::string HttpRequest(const HttpArgs& args) {
+    thread_local ThreadClient threadClient;
+    std::optional<HttpClient> ownClient;
+    HttpClient* client = args.client;
+    HttpClient* borrowed = nullptr;
+    if (!client) client = borrowed = threadClient.Acquire();
+    if (!client) client = &ownClient.emplace();
+    struct Return {
+        ThreadClient& owner;
+        HttpClient* borrowed;
+        ~Return() {
+            if (borrowed) owner.Release();
+        }
+    } giveBack{threadClient, borrowed};
+    if (!client->valid()) return {};
+    CURL* curl = static_cast<CURL*>(client->handle());
+    curl_easy_reset(curl);
+
+    const std::string url(args.url);
+    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+
+    if (args.timeoutSeconds != -1) {
+        const long ms = args.timeoutSeconds < 1 ? kDefaultTimeoutMs : args.timeoutSeconds * 1000L;
+        // Resolve and connect share one limit; sending and receiving give up after that long without
+        // progress; the whole exchange is capped at the four phases together.
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, ms);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, (ms + 999) / 1000);
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 4 * ms);
+    }
+
+    const std::string proxy(args.proxy), proxyUser(args.proxyUser), proxyPassword(args.proxyPassword);
+    if (!proxy.empty()) {
+        curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+        if (!proxyUser.empty()) {
+            const bool forServer = args.credentialTarget == 0;
+            curl_easy_setopt(curl, forServer ? CURLOPT_USERNAME : CURLOPT_PROXYUSERNAME, proxyUser.c_str());
+            curl_easy_setopt(curl, forServer ? CURLOPT_PASSWORD : CURLOPT_PROXYPASSWORD,
+                             proxyPassword.c_str());
+        }
+    }
+
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, args.noRedirect ? 0L : 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    // Peers are verified against the system's certificate store (the default): the login sends passwords.
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+
+    std::string block = CompleteHeaderBlock(args.headerBlock ? *args.headerBlock : std::string(), url);
+    if (args.headerBlock) *args.headerBlock = block;
+
+    CurlList headers;
+    if (args.cookie && !args.cookie->empty()) {
+        // Pairs holding a line break (a session stored by an older version, say) are left out of the line.
+        std::string sent;
+        for (auto pair : SplitBytes(*args.cookie, ";")) {
+            if (HasLineBreak(pair)) continue;
+            if (!sent.empty()) sent += ';';
+            sent += pair;
+        }
+        if (!sent.empty()) headers.Add("Cookie: " + sent);
+    }
+    for (auto line : SplitBytes(block, "\r\n"))
+        if (!line.empty()) ApplyHeaderLine(headers, line);
+    headers.Add("Expect:");  // never wait for "100 Continue" before sending a large body
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+
+    const std::string_view body = !args.bodyBytes.empty() ? args.bodyBytes : args.bodyText;
+    const int method = args.method >= kHttpGet && args.method <= kHttpDelete ? args.method : kHttpGet;
+    if (method == kHttpHead) {
+        curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+    } else if (method == kHttpPost) {
+        curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    } else if (method != kHttpGet || !body.empty()) {
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, MethodWord(method));
+    }
+    if (method != kHttpHead && (method != kHttpGet || !body.empty())) {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    }
+
+    Reply reply;
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply);
+
+    const CURLcode result = innermostScope ? PerformWaiting(*client, curl) : curl_easy_perform(curl);
+    long status = 0;
+    if (result == CURLE_OK) {
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    } else {
+        reply.body.clear();
+        reply.headers.clear();
+    }
+    // The handle still points at this frame's header list; every use starts with a reset, so it is never
+    // read.
+
+    const std::string& returnedHeaders = reply.headers;
+    std::string returnedCookies = CollectSetCookies(returnedHeaders);
+    std::string mergedCookie = args.cookie ? *args.cookie : std::string();
+    MergeCookies(mergedCookie, returnedCookies);
+    if (args.cookie) *args.cookie = mergedCookie;
+    if (args.returnedCookies) *args.returnedCookies = returnedCookies;
+    if (args.returnedHeaders) *args.returnedHeaders = returnedHeaders;
+    if (args.status) *args.status = static_cast<int>(status);
+    return std::move(reply.body);
+}
+
+std::string HttpFetch(HttpArgs args) {
+    args.bodyText = {};
+    args.status = nullptr;
+    args.client = nullptr;
+    return HttpRequest(args);
+}
+
+std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel) {
+    HttpClient client;
+    if (!client.valid()) return {};
+    CURL* curl = static_cast<CURL*>(client.handle());
+    const std::string address(url);
+    Reply reply;
+    curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kDefaultTimeoutMs);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kDefaultTimeoutMs / 1000);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+    AbandonWhenSet(curl, cancel);
+    long status = 0;
+    if (curl_easy_perform(curl) != CURLE_OK) return {};
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    return status >= 200 && status < 300 ? std::move(reply.body) : std::string();
+}
+
+PlainReply HttpPostPlain(std::string_view url, std::string_view contentType, std::string_view body,
+                         int timeoutSeconds, const std::atomic<bool>* cancel) {
+    PlainReply result;
+    HttpClient client;
+    if (!client.valid()) {
+        result.error = "no HTTP client";
+        return result;
+    }
+    CURL* curl = static_cast<CURL*>(client.handle());
+    const std::string address(url);
+    Reply reply;
+    CurlList headers;
+    headers.Add("Content-Type: " + std::string(contentType));
+    headers.Add("Expect:");  // robots answer small bodies at once; no 100-continue round trip
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(curl, CURLOPT_POST, 1L);
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+    const long timeoutMs = std::max(1, timeoutSeconds) * 1000L;
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeoutMs);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+    AbandonWhenSet(curl, cancel);
+    const CURLcode code = curl_easy_perform(curl);
+    if (code != CURLE_OK) {
+        result.error = errorText[0] ? errorText : curl_easy_strerror(code);
+        return result;
+    }
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    result.status = static_cast<int>(status);
+    result.body = std::move(reply.body);
+    return result;
+}
+
+}  // namespace tandrel

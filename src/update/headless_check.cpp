@@ -1,0 +1,38 @@
+#include "update/headless_check.h"
+
+#include <ostream>
+
+#include "net/endpoints.h"
+#include "support/text.h"
+
+namespace tandrel {
+
+std::string StartupFailureText() {
+    return Utf8ToGbk("软件初始化失败！请检查电脑是否已联网，如网络正常请重新打开软件！");
+}
+
+bool RunHeadlessVersionCheck(const Endpoints& endpoints, const PageReader& read,
+                             const std::filesystem::path& programDir, std::ostream& out, std::ostream& err) {
+    if (!endpoints.vendorConfigured()) return true;
+    VersionCheckOptions options;
+    options.programDir = programDir;
+    options.startupNotice = [&out](const std::string& notice) {
+        out << "有通知！请查收\n" << GbkToUtf8(NoticeDisplayText(notice)) << "\n" << std::flush;
+    };
+    const VersionCheckResult result = RunVersionCheck(read, VendorAddresses::From(endpoints), options);
+    switch (result.outcome) {
+        case VersionCheckResult::Outcome::Failed:
+            err << GbkToUtf8(StartupFailureText()) << "\n";
+            return false;
+        case VersionCheckResult::Outcome::NewerVersion:
+            out << "有新版本 " << GbkToUtf8(result.record.Field(kFieldVersion)) << "，请到 "
+                << GbkToUtf8(result.record.Field(kFieldManualDownload)) << " 下载安装\n"
+                << std::flush;
+            return true;
+        case VersionCheckResult::Outcome::Continue:
+            return true;
+    }
+    return true;
+}
+
+}  // namespace tandrel

@@ -1,0 +1,214 @@
+// The start-up, notice, new-version and updater windows, found by their controls' names.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "../common/temp_dir.h"
+#include "package_maker.h"
+#include "sim/marketplace_sim.h"
+#include "sim/vendor_service.h"
+#include "support/text.h"
+#include "update/new_version_window.h"
+#include "update/notice_window.h"
+#include "update/startup_window.h"
+#include "update/updater_window.h"
+
+namespace tandrel {
+namespace {
+
+using namespace std::chrono_literals;
+
+QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
+}
+
+template <typename T>
+T* Find(QWidget* window, const char* name) {
+    auto* w = window->findChild<T*>(Q(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+struct Recorder {
+    std::vector<QString> titles, texts;
+    std::vector<QUrl> opened;
+    VendorWindowServices Services() {
+        return {.showMessage =
+                    [this](QWidget*, QMessageBox::Icon, const QString& title, const QString& text) {
+                        titles.push_back(title);
+                        texts.push_back(text);
+                    },
+                .openUrl = [this](const QUrl& url) { opened.push_back(url); }};
+    }
+};
+
+TEST(StartupWindow, ControlsAtTheirPlacesNoticeHiddenUntilShown) {
+    StartupWindow window(Q("TandrelV1.3.1"));
+    window.show();
+    EXPECT_EQ(window.size(), QSize(562, 422));
+    auto* logo = Find<QLabel>(&window, "图片框_logo");
+    auto* notice = Find<QPlainTextEdit>(&window, "编辑框_通知");
+    auto* support = Find<QLabel>(&window, "标签_提示");
+    EXPECT_EQ(logo->geometry(), QRect(0, 0, 562, 168));
+    EXPECT_EQ(notice->geometry(), QRect(0, 0, 560, 168));
+    EXPECT_EQ(support->geometry(), QRect(6, 397, 552, 20));
+    EXPECT_FALSE(logo->pixmap().isNull());  // the carried GIF
+    EXPECT_FALSE(notice->isVisible());
+    const qint64 ours = logo->pixmap().cacheKey();
+    EXPECT_FALSE(window.SetLogo("not a picture"));
+    EXPECT_EQ(logo->pixmap().cacheKey(), ours);
+
+    window.ShowStartupNotice(Utf8ToGbk("今天维护"));
+    window.SetSupportText(Utf8ToGbk("客服QQ：1"));
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->toPlainText(), Q("今天维护"));
+    EXPECT_EQ(support->text(), Q("客服QQ：1"));
+    window.SetStaysOnTop(true);
+    EXPECT_TRUE(window.windowFlags() & Qt::WindowStaysOnTopHint);
+    window.SetStaysOnTop(false);
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(window.isVisible());
+}
+
+TEST(NoticeWindow, ShowsLineBreaksAndLocksForTheGivenTime) {
+    Recorder recorder;
+    NoticeWindow window(Utf8ToGbk("第一/换行第二"), "5", recorder.Services(), nullptr, 20ms);
+    window.show();
+    EXPECT_EQ(window.size(), QSize(526, 422));
+    EXPECT_EQ(Find<QPlainTextEdit>(&window, "编辑框_通知")->toPlainText(), Q("第一\n第二"));
+    EXPECT_EQ(window.lockSeconds(), 5);
+    EXPECT_FALSE(window.close());
+    EXPECT_TRUE(window.isVisible());
+    ASSERT_EQ(recorder.texts.size(), 1u);
+    EXPECT_EQ(recorder.titles[0], Q("提示"));
+    EXPECT_EQ(recorder.texts[0], Q("请仔细看通知，很重要！5秒后可关闭"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.counter() == 2; }, 2000));
+    EXPECT_EQ(window.windowTitle(), Q("通知 - 3秒后可关闭"));
+    window.reject();  // Escape
+    EXPECT_TRUE(window.isVisible());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.locked(); }, 2000));
+    EXPECT_EQ(window.windowTitle(), Q("通知"));
+    EXPECT_TRUE(window.close());
+    EXPECT_EQ(recorder.texts.size(), 2u);
+}
+
+TEST(NoticeWindow, LockTimes) {
+    Recorder recorder;
+    EXPECT_EQ(NoticeWindow("x", "1", recorder.Services()).lockSeconds(), 30);
+    for (const char* none : {"0", "-3"}) {
+        NoticeWindow window("x", none, recorder.Services());
+        window.show();
+        EXPECT_FALSE(window.locked());
+        EXPECT_TRUE(window.close()) << none;
+    }
+    EXPECT_TRUE(recorder.texts.empty());
+}
+
+TEST(NewVersionWindow, ShowsTheDownloadPageAndOpensItTrimmed) {
+    Recorder recorder;
+    NewVersionWindow window(" http://dl.example/new.html ", "", Q("http://vendor.example"),
+                            recorder.Services());
+    EXPECT_EQ(window.size(), QSize(604, 119));
+    EXPECT_EQ(Find<QLabel>(&window, "标签_客服QQ")->text(), NewVersionWindow::DefaultSupportLine());
+    EXPECT_EQ(Find<QLineEdit>(&window, "编辑框_新版下载网址")->geometry(), QRect(6, 31, 540, 26));
+    Find<QPushButton>(&window, "按钮_下载")->click();
+    EXPECT_EQ(recorder.opened, std::vector<QUrl>{QUrl(Q("http://dl.example/new.html"))});
+    NewVersionWindow withSupport("u", Utf8ToGbk("客服QQ：2"), {}, recorder.Services());
+    EXPECT_EQ(Find<QLabel>(&withSupport, "标签_客服QQ")->text(), Q("客服QQ：2"));
+}
+
+class UpdaterWindowTest : public ::testing::Test {
+  protected:
+    VersionRecord Record(const std::string& version) {
+        auto fields = sim::VendorService::DefaultFields(version);
+        fields[2] = sim_.baseUrl() + "/";
+        fields[24] = "http://dl.example/manual.html";
+        sim_.vendor().SetVersionFields(sim::VendorService::DefaultFields(version));
+        std::string block;
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            block += (i ? "|" : "") + fields[i];
+        return VersionRecord::Parse(block);
+    }
+    UpdaterOptions Options() {
+        UpdaterOptions o;
+        o.programDir = dir_ / "program";
+        o.unpackDir = dir_ / "current";
+        o.publicKey.clear();
+        o.startProgram = [this](const std::filesystem::path& p) {
+            started_.push_back(p);
+            return true;
+        };
+        std::filesystem::create_directories(o.programDir);
+        return o;
+    }
+    sim::MarketplaceSim sim_;
+    testing::TempDir dir_;
+    std::vector<std::filesystem::path> started_;
+    Recorder recorder_;
+};
+
+TEST_F(UpdaterWindowTest, RemainingTimeAndProgress) {
+    UpdaterWindow window(Record("1.3.2"), Options(), "", {}, recorder_.Services());
+    EXPECT_EQ(window.size(), QSize(374, 98));
+    auto* label = Find<QLabel>(&window, "标签1");
+    EXPECT_EQ(label->text(), Q("升级进度"));
+    window.ShowProgress(1000, 250, 2000);
+    EXPECT_EQ(label->text(), Q("下载文件剩余用时：6 秒"));
+    EXPECT_EQ(Find<QProgressBar>(&window, "进度条1")->value(), 25);
+}
+
+TEST_F(UpdaterWindowTest, AFailedDownloadOpensTheNewVersionWindow) {
+    UpdaterWindow window(Record("1.3.2"), Options(), Utf8ToGbk("客服"), Q("http://vendor.example"),
+                         recorder_.Services());
+    QString shownAddress;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            box && box->windowTitle() == Q("最新版下载网址")) {
+            shownAddress = box->findChild<QLineEdit*>(Q("编辑框_新版下载网址"))->text();
+            box->reject();
+        }
+    });
+    closer.start(10);
+    window.Begin();
+    window.exec();
+    EXPECT_EQ(window.result(), UpdaterWindow::Result::Failed);
+    EXPECT_EQ(shownAddress, Q("http://dl.example/manual.html"));
+    EXPECT_TRUE(started_.empty());
+}
+
+TEST_F(UpdaterWindowTest, ASuccessfulDownloadEndsWithTheUpdaterStarted) {
+    std::filesystem::create_directories(dir_ / "scratch");
+    sim_.vendor().SetPackage(
+        testing::MakePackage(dir_ / "scratch", {{std::string(UpdaterProgramName()), "x", 0755}}),
+        sim::PackageDelivery::Whole, 1ms);
+    UpdaterWindow window(Record("1.3.2"), Options(), "", {}, recorder_.Services());
+    window.Begin();
+    window.exec();
+    EXPECT_EQ(window.result(), UpdaterWindow::Result::UpdaterStarted);
+    EXPECT_EQ(started_.size(), 1u);
+    EXPECT_EQ(Find<QProgressBar>(&window, "进度条1")->value(), 100);
+}
+
+TEST_F(UpdaterWindowTest, NotNewerClosesAtOnce) {
+    UpdaterWindow window(Record("1.3.1"), Options(), "", {}, recorder_.Services());
+    window.Begin();
+    window.exec();
+    EXPECT_EQ(window.result(), UpdaterWindow::Result::NotNewer);
+}
+
+}  // namespace
+}  // namespace tandrel
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
