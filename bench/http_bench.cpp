@@ -161,7 +161,6 @@ struct PassFixture : tandrel::LogSink, tandrel::MonitorControls, tandrel::Messag
                                      .messages = *this,
                                      .session = session,
                                      .settings = [this]() -> const tandrel::Settings& { return settings; },
-                                     .raiseAlert = {},
                                      .wait =
                                          [realPauses](std::int64_t us) {
                                              if (realPauses)

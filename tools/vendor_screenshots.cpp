@@ -15,6 +15,7 @@
 #include "update/new_version_window.h"
 #include "update/notice_window.h"
 #include "update/updater_window.h"
+#include "widgets/message_boxes.h"
 
 using namespace tandrel;
 
@@ -44,9 +45,8 @@ int main(int argc, char** argv) {
     QFile logo(QStringLiteral(":/logo/demo_vendor_logo.gif"));
     if (logo.open(QIODevice::ReadOnly)) market.vendor().SetLogo(logo.readAll().toStdString());
     const Endpoints endpoints = Endpoints::AllAt(market.baseUrl());
-    VendorWindowServices quiet{
-        .showMessage = [](QWidget*, QMessageBox::Icon, const QString&, const QString&) {},
-        .openUrl = [](const QUrl&) {}};
+    MessageBoxes::SetUnattended(true);  // the pictures are of the windows, not of their boxes
+    VendorWindowServices quiet{.openUrl = [](const QUrl&) {}};
     const auto scratch = std::filesystem::temp_directory_path() / "tandrel-vendor-screenshots";
     std::filesystem::create_directories(scratch);
 

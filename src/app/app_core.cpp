@@ -1,7 +1,12 @@
 #include "app/app_core.h"
 
+#include <QCoreApplication>
+#include <iostream>
+
+#include "net/http_request.h"
 #include "net/wait_pumping.h"
 #include "stores/store_list.h"
+#include "support/text.h"
 
 namespace tandrel {
 
@@ -34,6 +39,8 @@ void AppCore::Controls::SetStartEnabled(bool enabled) {
 AppCore::AppCore(AppCoreOptions options)
     : dataDir_(std::move(options.dataDir)),
       endpoints_(std::move(options.endpoints)),
+      err_(options.err ? *options.err : std::cerr),
+      posterOptions_(options.posterOptions),
       ownPlayer_(options.soundPlayer ? nullptr : std::make_unique<SdlSoundPlayer>()),
       settingsFile_(dataDir_ / "Config.ini", nullptr),
       storeFile_(dataDir_),
@@ -45,32 +52,71 @@ AppCore::AppCore(AppCoreOptions options)
           [this] { return settingsFile_.settings(); }, options.alertRepeatPause),
       cycle_({.stores = stores_,
               .orders = orders_,
-              .log = options.log,
+              .log = outputs_,
               .controls = controls_,
-              .messages = options.messages,
+              .messages = outputs_,
               .session = session_,
               .storeFile = &storeFile_,
               .settings = [this]() -> const Settings& { return settingsFile_.settings(); },
-              .raiseAlert = [this](std::string_view orderSn) { alerts_.RaiseAlert(orderSn); },
               .wait = options.wait ? std::move(options.wait) : &WaitPumping,
-              .reportFailure = std::move(options.reportFailure),
-              .reported =
-                  [this](const ReportedOrder& order) {
-                      for (const auto& listener : reportListeners_)
-                          listener(order);
-                  }}) {
-    alerts_.SetOldOrders(&cycle_.oldOrders());
+              .reportFailure = std::move(options.reportFailure)}) {
+    AttachOutputs(options.log, options.messages);
+    cycle_.AddListener([this](const ReportedGroup& group) { Publish(group); });
 }
 
-AppCore::~AppCore() = default;
+AppCore::~AppCore() {
+    // A timer that lives with the window must not reach a core that is gone.
+    if (minuteTimer_) minuteTimer_->disconnect();
+}
+
+void AppCore::AttachOutputs(LogSink* log, MessageSink* messages) {
+    outputs_.log = log;
+    outputs_.messages = messages;
+}
 
 void AppCore::AttachControls(SettingsControls* settings, MonitorControls* monitor) {
     settingsFile_.SetControls(settings);
     controls_.Attach(monitor);
 }
 
+bool AppCore::Open(StartupShell& shell) {
+    EnsureWorkDirs(dataDir_);
+    lock_.emplace(dataDir_);
+    if (lock_->busy()) {
+        shell.FolderBusy(AlreadyRunningText(dataDir_));
+        return false;
+    }
+    // The vendor's check comes before anything is polled: without a usable version record nothing runs.
+    if (!endpoints_.vendorConfigured()) return true;
+    // Its pages wait as every request does: the event loop turns, and a stop (a signal) abandons them.
+    const HttpWaitScope waiting([] { QCoreApplication::processEvents(); },
+                                [this] { return cycle_.stopRequested(); });
+    return shell.VendorCheck([](const std::string& url) { return HttpGetPlain(url); });
+}
+
 void AppCore::Startup() {
     settingsFile_.LoadSettings(false);
+    if (!reminders_)
+        reminders_ = std::make_unique<Notifier>(
+            dataDir_, dataDir_ / "Config.ini", [this](const std::string& line) { ReminderLine(line); },
+            posterOptions_);
+}
+
+void AppCore::ReminderLine(const std::string& line) {
+    err_ << line << '\n' << std::flush;
+    AppendStatusLine(outputs_, StatusTimestamp() + " " + Utf8ToGbk(line));
+}
+
+void AppCore::StartMinuteTick(std::chrono::milliseconds interval, QObject* parent) {
+    if (minuteTimer_) minuteTimer_->disconnect();
+    ownMinuteTimer_.reset();
+    auto* timer = new QTimer(parent);
+    if (!parent) ownMinuteTimer_.reset(timer);
+    timer->setObjectName(QStringLiteral("时钟_计时"));
+    timer->setInterval(interval);
+    QObject::connect(timer, &QTimer::timeout, [this] { cycle_.TickMinute(); });
+    timer->start();
+    minuteTimer_ = timer;
 }
 
 StoreResult AppCore::LoadStores(const std::function<void()>& pump) {
@@ -83,8 +129,19 @@ void AppCore::StartMonitoring(int maxPasses) {
     cycle_.StartMonitoring(maxPasses);
 }
 
-void AppCore::AddReportListener(std::function<void(const ReportedOrder&)> listener) {
+void AppCore::Finish(std::chrono::milliseconds timeout) {
+    if (reminders_) reminders_->Shutdown(timeout);
+}
+
+void AppCore::AddReportListener(GroupListener listener) {
     reportListeners_.push_back(std::move(listener));
+}
+
+void AppCore::Publish(const ReportedGroup& group) {
+    alerts_.OnGroupReported(group);
+    if (reminders_) reminders_->OnGroupReported(group);
+    for (const GroupListener& listener : reportListeners_)
+        listener(group);
 }
 
 }  // namespace tandrel

@@ -1,45 +1,66 @@
 #pragma once
-// The program's object graph, without a widget: the settings file, the store file, the marketplace sessions,
-// the store and order lists, the alerts and the monitoring cycle, put together in this one place. The main
-// window and the headless run each hold one; the window lends it its controls, and without them the cycle
-// reads its switches and its interval from Config.ini.
+// One run of the program, without a widget: the data folder and its lock, the vendor's start-up check, the
+// settings file, the store file, the marketplace sessions, the store and order lists, the alerts, the
+// reminders, the minute tick and the monitoring cycle, put together in this one place. The main window and
+// the headless run each hold one and only attach their outputs: the monitoring log (the window's edit box,
+// or stdout), the messages (boxes, or stderr), and their own way of showing the start-up.
 //
-// Where later pieces attach, once each:
-// - Startup(): the start-up work before the store list loads; a check that may end the program goes first.
-// - AddReportListener(): every order the cycle reports, right after its alert sound was raised.
-// - AppCoreOptions::reportFailure: failures during monitoring, beside their line in the monitoring log.
+// Every group the cycle reports is published once, as one ReportedGroup, to the alert sounds, then the
+// reminders (history, robots, desktop), then the listeners the shell added.
 
+#include <QPointer>
+#include <QTimer>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "monitor/alerts.h"
 #include "monitor/monitor_cycle.h"
 #include "monitor/order_table_model.h"
+#include "monitor/reported_group.h"
 #include "monitor/sound_player.h"
 #include "net/endpoints.h"
+#include "notify/notifier.h"
 #include "settings/settings.h"
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
 #include "stores/store_table_model.h"
+#include "support/instance_lock.h"
 #include "support/messages.h"
+#include "update/version_check.h"
 
 namespace tandrel {
+
+// How a shell shows the start-up: the window's start-up window and boxes, or stdout and stderr.
+class StartupShell {
+  public:
+    virtual ~StartupShell() = default;
+    // Another run holds the data folder (UTF-8).
+    virtual void FolderBusy(const std::string& text) = 0;
+    // The vendor's check, shown the shell's way, with pages read through read (which waits like every other
+    // request and is abandoned by a stop). Only called when a vendor is configured. False: the program ends.
+    virtual bool VendorCheck(const PageReader& read) = 0;
+};
 
 struct AppCoreOptions {
     std::filesystem::path dataDir;
     Endpoints endpoints;
-    LogSink& log;           // the monitoring log: the window's edit box, or stdout
-    MessageSink& messages;  // the cycle's notices ("无店铺，请添加店铺！"): a message box, or stderr
+    LogSink* log = nullptr;  // the monitoring log; null until AttachOutputs
+    MessageSink* messages =
+        nullptr;  // the cycle's notices ("无店铺，请添加店铺！"); null until AttachOutputs
+    std::ostream* err = nullptr;         // the reminders' failure lines besides the log; null: std::cerr
     SoundPlayer* soundPlayer = nullptr;  // null: an SdlSoundPlayer of its own; must outlive the core
     std::chrono::milliseconds alertRepeatPause{1000};
     std::function<void(std::int64_t microseconds)> wait = {};  // null: WaitPumping
     std::function<void(const std::string& text)> reportFailure =
         {};  // beside the log line (GBK); may be null
+    RobotPosterOptions posterOptions = {};
 };
 
 class AppCore {
@@ -49,11 +70,19 @@ class AppCore {
     AppCore(const AppCore&) = delete;
     AppCore& operator=(const AppCore&) = delete;
 
+    // Where the log lines and the messages go (either may be null: dropped).
+    void AttachOutputs(LogSink* log, MessageSink* messages);
     // The window's controls (either may be null). Until they are attached the cycle reads Config.ini.
     void AttachControls(SettingsControls* settings, MonitorControls* monitor);
 
-    // Start-up: the settings are read (and shown by the controls, if any).
+    // Before anything else: the work folders, the folder lock and the vendor's check. False: the program
+    // ends (another run holds the folder, or the check said so).
+    bool Open(StartupShell& shell);
+    // The settings are read (and shown by the controls, if any) and the reminders set up.
     void Startup();
+    // The minute counter's timer (时钟_计时), counting from now; parent null: the core owns it.
+    void StartMinuteTick(std::chrono::milliseconds interval = std::chrono::minutes(1),
+                         QObject* parent = nullptr);
     // Rebuilds the store list from the file, checking every store's session; pump runs between stores. A
     // result with an error text is for the caller to show, also when the list loaded (a cookie not kept).
     StoreResult LoadStores(const std::function<void()>& pump = {});
@@ -61,11 +90,12 @@ class AppCore {
     void StartMonitoring(int maxPasses = 0);
     // Safe from any thread and from a signal handler.
     void StopMonitoring() { cycle_.RequestStop(); }
-    // The shell's one-minute timer.
     void TickMinute() { cycle_.TickMinute(); }
+    // At an orderly end: what waits for the robot goes out, within timeout.
+    void Finish(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
-    // Listeners for every order the cycle reports, called in the order they were added.
-    void AddReportListener(std::function<void(const ReportedOrder&)> listener);
+    // Listeners of the shell for every reported group, after the sounds and the reminders.
+    void AddReportListener(GroupListener listener);
 
     // True while the store list loads or the cycle runs: they run inside handlers, with the event loop
     // turning, and whatever they use must stay alive until they return. onIdle runs when the last of them
@@ -83,6 +113,8 @@ class AppCore {
     OrderTableModel& orders() { return orders_; }
     Alerts& alerts() { return alerts_; }
     MonitorCycle& cycle() { return cycle_; }
+    // Set up by Startup().
+    Notifier& reminders() { return *reminders_; }
 
   private:
     // The cycle's view of the controls: the attached ones, or Config.ini's values.
@@ -98,11 +130,33 @@ class AppCore {
         const SettingsFile& settings_;
         MonitorControls* attached_ = nullptr;
     };
+    // The shell's log and messages, attached after the core is made.
+    class Outputs : public LogSink, public MessageSink {
+      public:
+        LogSink* log = nullptr;
+        MessageSink* messages = nullptr;
+        void AppendText(const std::string& text) override {
+            if (log) log->AppendText(text);
+        }
+        void Clear() override {
+            if (log) log->Clear();
+        }
+        void ShowMessage(const std::string& text, MessageIcon icon) override {
+            if (messages) messages->ShowMessage(text, icon);
+        }
+    };
     class BusyScope;
+
+    void Publish(const ReportedGroup& group);
+    void ReminderLine(const std::string& line);
 
     std::filesystem::path dataDir_;
     Endpoints endpoints_;
+    std::ostream& err_;
+    RobotPosterOptions posterOptions_;
     std::unique_ptr<SdlSoundPlayer> ownPlayer_;
+    Outputs outputs_;
+    std::optional<InstanceLock> lock_;
     SettingsFile settingsFile_;
     StoreFile storeFile_;
     MarketplaceSession session_;  // the cycle's
@@ -113,8 +167,11 @@ class AppCore {
     OrderTableModel orders_;
     Controls controls_;
     Alerts alerts_;
-    std::vector<std::function<void(const ReportedOrder&)>> reportListeners_;
+    std::unique_ptr<Notifier> reminders_;
+    std::vector<GroupListener> reportListeners_;
     MonitorCycle cycle_;
+    QPointer<QTimer> minuteTimer_;  // the core's own, or a child of the window
+    std::unique_ptr<QTimer> ownMinuteTimer_;
     int busy_ = 0;
     std::function<void()> onIdle_;
 };

@@ -7,8 +7,6 @@
 #include "app/main_window.h"
 #include "app/vendor_startup.h"
 #include "assets/assets.h"
-#include "stores/store_file.h"
-#include "support/instance_lock.h"
 #include "support/qt_text.h"
 #include "widgets/message_boxes.h"
 
@@ -30,29 +28,20 @@ int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const E
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     ApplySkin(app);
-    EnsureWorkDirs(dataDir);
-    const InstanceLock lock(dataDir);
-    if (lock.busy()) {
-        MessageBoxes::Show(nullptr, QMessageBox::Warning,
-                           QString::fromStdString(AlreadyRunningText(dataDir)));
-        return 1;
-    }
-    VendorWindowServices services{
-        .showMessage = [](QWidget* parent, QMessageBox::Icon icon, const QString& title,
-                          const QString& text) { MessageBoxes::ShowTitled(parent, icon, title, text); },
-        .openUrl = {}};
-    VendorStartup vendor(endpoints, PathFromQString(QCoreApplication::applicationDirPath()), services);
-    if (!vendor.Run()) return vendor.exitCode();
+    auto core = std::make_unique<AppCore>(AppCoreOptions{.dataDir = dataDir, .endpoints = endpoints});
+    VendorStartup vendor(endpoints, PathFromQString(QCoreApplication::applicationDirPath()),
+                         VendorWindowServices{});
+    if (!core->Open(vendor)) return vendor.exitCode();
     MainWindowOptions options;
     options.announcedVersion = vendor.announcedVersion();
-    MainWindow window(dataDir, endpoints, options);
+    MainWindow window(std::move(core), options);
     vendor.Attach(window);
     if (startMonitoring) {
         // Queued, so the load's handler has returned before the cycle (which runs until stopped) begins.
         QObject::connect(
             &window, &MainWindow::storeListLoaded, &window,
             [&window](int result) {
-                if (result == kStoreOk) window.core().StartMonitoring();
+                if (result == kStoreOk) window.StartMonitoring();  // the button's own start
             },
             Qt::QueuedConnection);
     }

@@ -1,16 +1,13 @@
 #include "app/headless.h"
 
 #include <QCoreApplication>
-#include <QTimer>
 #include <atomic>
 #include <csignal>
 #include <ostream>
 
 #include "app/app_core.h"
-#include "app/reminders.h"
 #include "app/stream_messages.h"
 #include "net/http_request.h"
-#include "support/instance_lock.h"
 #include "support/qt_text.h"
 #include "support/text.h"
 #include "update/headless_check.h"
@@ -59,33 +56,42 @@ class SignalScope {
     void (*previousTerm_)(int) = SIG_DFL;
 };
 
+// Start-up without a window: the failures on stderr, the notices on stdout.
+class HeadlessStartup : public StartupShell {
+  public:
+    HeadlessStartup(const Endpoints& endpoints, std::ostream& out, std::ostream& err)
+        : endpoints_(endpoints), out_(out), err_(err) {}
+    void FolderBusy(const std::string& text) override { err_ << text << '\n'; }
+    bool VendorCheck(const PageReader& read) override {
+        return RunHeadlessVersionCheck(endpoints_, read,
+                                       PathFromQString(QCoreApplication::applicationDirPath()), out_, err_);
+    }
+
+  private:
+    const Endpoints& endpoints_;
+    std::ostream& out_;
+    std::ostream& err_;
+};
+
 }  // namespace
 
 int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints, int passes,
                 std::ostream& out, std::ostream& err) {
     StreamMessages messages(err);
     StdoutLog log(out);
-    EnsureWorkDirs(dataDir);
-    const InstanceLock lock(dataDir);
-    if (lock.busy()) {
-        err << AlreadyRunningText(dataDir) << '\n';
-        return 1;
-    }
-    // The vendor's check comes before anything is polled: without a usable version record nothing runs.
-    if (!RunHeadlessVersionCheck(
-            endpoints, [](const std::string& url) { return HttpGetPlain(url); },
-            PathFromQString(QCoreApplication::applicationDirPath()), out, err))
-        return 1;
-
     // Without a window the switches and the interval come from Config.ini, as the window would show them.
     AppCore core({.dataDir = dataDir,
                   .endpoints = endpoints,
-                  .log = log,
-                  .messages = messages,
+                  .log = &log,
+                  .messages = &messages,
+                  .err = &err,
                   .reportFailure = [&messages](const std::string& text) {
                       messages.ShowMessage(text, MessageIcon::Exclamation);
                   }});
-    core.Startup();
+    SignalScope stopOnSignal(core);
+    HeadlessStartup startup(endpoints, out, err);
+    if (!core.Open(startup)) return 1;
+    core.Startup();  // Config.ini, and the reminders of its section "提醒" (no desktop without a window)
     const StoreResult loaded = core.LoadStores([] { QCoreApplication::processEvents(); });
     if (!loaded.error.empty()) messages.ShowMessage(loaded.error, MessageIcon::Exclamation);
     if (!loaded.ok()) return 1;
@@ -93,19 +99,12 @@ int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints
         messages.ShowMessage(Utf8ToGbk("无店铺，请添加店铺！"), MessageIcon::Exclamation);
         return 1;
     }
+    core.StartMinuteTick();
 
-    QTimer minute;
-    QObject::connect(&minute, &QTimer::timeout, [&core] { core.TickMinute(); });
-    minute.start(60000);
-
-    // Section "提醒": the history, the robot; no desktop without a window.
-    const std::unique_ptr<Notifier> reminders = AttachReminders(core, log, err);
-
-    SignalScope stopOnSignal(core);
     // Timers and posted work keep running while a reply is slow; a signal's stop abandons the request.
     const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, nullptr);
     core.StartMonitoring(passes);
-    reminders->Shutdown();  // the robot gets what waits for the end of its batch window
+    core.Finish();  // the robot gets what waits for the end of its batch window
     return 0;
 }
 

@@ -19,11 +19,10 @@
 #include <utility>
 
 #include "app/order_list_widget.h"
-#include "app/reminders.h"
 #include "app/report_view.h"
 #include "app/settings_panel.h"
 #include "app/status_bar_widget.h"
-#include "app/vendor_startup.h"
+#include "app/tutorial.h"
 #include "net/http_request.h"
 #include "notify/notify_settings_dialog.h"
 #include "stores/login_window.h"
@@ -46,22 +45,25 @@ constexpr int kCaptionGap = 8;
 
 MainWindow::MainWindow(const std::filesystem::path& dataDir, Endpoints endpoints, MainWindowOptions options,
                        QWidget* parent)
+    : MainWindow(std::make_unique<AppCore>(AppCoreOptions{.dataDir = dataDir,
+                                                          .endpoints = std::move(endpoints),
+                                                          .soundPlayer = options.soundPlayer,
+                                                          .alertRepeatPause = options.alertRepeatPause}),
+                 options, parent) {}
+
+MainWindow::MainWindow(std::unique_ptr<AppCore> core, MainWindowOptions options, QWidget* parent)
     : QMainWindow(parent),
       options_(std::move(options)),
-      core_(std::make_unique<AppCore>(AppCoreOptions{.dataDir = dataDir,
-                                                     .endpoints = std::move(endpoints),
-                                                     .log = *this,
-                                                     .messages = *this,
-                                                     .soundPlayer = options_.soundPlayer,
-                                                     .alertRepeatPause = options_.alertRepeatPause})),
+      core_(std::move(core)),
       pictures_(std::make_unique<PictureFetcher>(this)) {
+    core_->AttachOutputs(this, this);
     core_->SetIdleHandler([this] { OnIdle(); });
     setWindowTitle(TitleFor(options_.announcedVersion, core_->endpoints()));
     BuildControls();
     core_->AttachControls(settingsPanel_, settingsPanel_);
     WireControls();
-    WireReminders();
     core_->Startup();
+    WireReminders();
     BuildTimers();
 }
 
@@ -69,12 +71,12 @@ MainWindow::~MainWindow() {
     pictures_.reset();  // no fetch may report to a window being taken apart
     tray_.reset();
     // The window closes for good: what waits for the robot goes out now, within a bound.
-    reminders_->Shutdown(std::chrono::seconds(3));
-    reminders_.reset();
+    core_->Finish(std::chrono::seconds(3));
     // The controls' handlers reach into the core, which is gone by the time QObject's destructor deletes the
     // children: the controls go first.
     delete takeCentralWidget();
     core_->AttachControls(nullptr, nullptr);
+    core_->AttachOutputs(nullptr, nullptr);
 }
 
 QString MainWindow::TitleFor(const QString& version, const Endpoints& endpoints) {
@@ -243,16 +245,10 @@ void MainWindow::WireControls() {
 
     connect(orderList_, &OrderListWidget::pictureAddressChanged, this, &MainWindow::ShowGoodsPicture);
 
-    const auto showMessage = [](QWidget* owner, const std::string& text, MessageIcon icon) {
-        const auto boxIcon =
-            icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning;
-        MessageBoxes::Show(owner, boxIcon, FromGbk(text));
-    };
     auto* logins = new LoginWindowHost({.storeFile = core_->storeFile(),
                                         .session = core_->storesSession(),
                                         .stores = core_->stores(),
                                         .reloadStoreList = [this] { ReloadStoreList(); },
-                                        .showMessage = showMessage,
                                         .openUrl = options_.openUrl},
                                        this);
     connect(this, &MainWindow::loginWindowRequested, logins, &LoginWindowHost::Open);
@@ -266,13 +262,11 @@ void MainWindow::BuildTimers() {
         t->setSingleShot(singleShot);
         return t;
     };
-    minuteTimer_ = timer("时钟_计时", options_.minuteInterval, false);
+    core_->StartMinuteTick(options_.minuteInterval, this);  // 时钟_计时
     initTimer_ = timer("时钟_初始化", options_.initInterval, true);
     noticeTimer_ = timer("时钟_显示通知", options_.noticeInterval, true);
-    connect(minuteTimer_, &QTimer::timeout, this, [this] { core_->TickMinute(); });
     connect(initTimer_, &QTimer::timeout, this, &MainWindow::OnInitialisationTimer);
     connect(noticeTimer_, &QTimer::timeout, this, [this] { emit noticeDue(); });
-    minuteTimer_->start();
     initTimer_->start();
     noticeTimer_->start();
 }
@@ -303,9 +297,8 @@ void MainWindow::StartMonitoring() {
 }
 
 void MainWindow::WireReminders() {
-    reminders_ = AttachReminders(*core_, *this, std::cerr);
     tray_ = std::make_unique<TrayWindow>(windowIcon(), QStringLiteral("Tandrel"));
-    connect(reminders_.get(), &Notifier::desktopBatch, this, &MainWindow::ShowDesktopBatch);
+    connect(&core_->reminders(), &Notifier::desktopBatch, this, &MainWindow::ShowDesktopBatch);
     connect(tray_.get(), &TrayWindow::showRequested, this, [this] {
         showNormal();
         raise();
@@ -338,7 +331,7 @@ void MainWindow::OpenReminderSettings() {
         return;
     }
     auto* dialog = new NotifySettingsDialog(
-        core_->dataDir() / "Config.ini", [this] { reminders_->Reload(); }, this);
+        core_->dataDir() / "Config.ini", [this] { core_->reminders().Reload(); }, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
@@ -438,9 +431,7 @@ void MainWindow::Clear() {
 }
 
 void MainWindow::ShowMessage(const std::string& text, MessageIcon icon) {
-    MessageBoxes::Show(this,
-                       icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
-                       FromGbk(text));
+    MessageBoxes::Show(this, icon, text);
 }
 
 }  // namespace tandrel

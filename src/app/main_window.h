@@ -53,6 +53,8 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
 
     MainWindow(const std::filesystem::path& dataDir, Endpoints endpoints, MainWindowOptions options = {},
                QWidget* parent = nullptr);
+    // With a run already opened (folders, lock and vendor check done): the window attaches its outputs.
+    MainWindow(std::unique_ptr<AppCore> core, MainWindowOptions options = {}, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     static QString TitleFor(const QString& version, const Endpoints& endpoints);
@@ -81,7 +83,7 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     void StartMonitoring();
 
     // The reminders of Config.ini's section "提醒" and the tray icon (its icon is absent without a tray).
-    Notifier& reminders() { return *reminders_; }
+    Notifier& reminders() { return core_->reminders(); }
     TrayWindow& tray() { return *tray_; }
     // The dialog "提醒设置" (from the log's right-click menu, Ctrl+, or the tray menu).
     void OpenReminderSettings();
@@ -133,12 +135,9 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     QLabel* goodsPicture_ = nullptr;
     QPlainTextEdit* log_ = nullptr;
     StatusBarWidget* statusBar_ = nullptr;
-    QTimer* minuteTimer_ = nullptr;
     QTimer* initTimer_ = nullptr;
     QTimer* noticeTimer_ = nullptr;
 
-    // After the core (they listen to its reports), before the controls' teardown matters to them.
-    std::unique_ptr<Notifier> reminders_;
     std::unique_ptr<TrayWindow> tray_;
 
     // Last: its destructor joins the fetches before anything they report to is gone.

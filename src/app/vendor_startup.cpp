@@ -1,11 +1,7 @@
 #include "app/vendor_startup.h"
 
-#include <QDir>
-#include <QFile>
-#include <QSaveFile>
+#include <QCoreApplication>
 #include <QTimer>
-#include <chrono>
-#include <future>
 
 #include "app/main_window.h"
 #include "net/http_request.h"
@@ -14,6 +10,7 @@
 #include "update/headless_check.h"
 #include "update/notice_window.h"
 #include "update/updater_window.h"
+#include "widgets/message_boxes.h"
 
 namespace tandrel {
 
@@ -30,12 +27,16 @@ VendorStartup::~VendorStartup() {
     delete startup_.data();
 }
 
-std::string VendorStartup::Read(const std::string& url) {
-    // The read runs on a worker so that the start-up window keeps painting while the page arrives.
-    auto body = std::async(std::launch::async, [url] { return HttpGetPlain(url); });
-    while (body.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready)
-        WaitPumping(10000);
-    return body.get();
+void VendorStartup::FolderBusy(const std::string& text) {
+    exitCode_ = 1;
+    MessageBoxes::Show(nullptr, QMessageBox::Warning, QString::fromStdString(text));
+}
+
+bool VendorStartup::Run() {
+    if (!endpoints_.vendorConfigured()) return true;
+    // The pages wait as every request in the window does: the start-up window keeps painting meanwhile.
+    const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, nullptr);
+    return VendorCheck([](const std::string& url) { return HttpGetPlain(url); });
 }
 
 QString VendorStartup::announcedVersion() const {
@@ -44,8 +45,7 @@ QString VendorStartup::announcedVersion() const {
                              : FromGbk(announced);
 }
 
-bool VendorStartup::Run() {
-    if (!endpoints_.vendorConfigured()) return true;
+bool VendorStartup::VendorCheck(const PageReader& read) {
     startup_ = new StartupWindow(QString::fromStdString(ProgramTitle(kVersionText, addresses_.site)));
     startup_->SetStaysOnTop(true);
     startup_->show();
@@ -58,7 +58,7 @@ bool VendorStartup::Run() {
         if (startup_) startup_->ShowStartupNotice(notice);
         noticeShown_ = true;
     };
-    result_ = RunVersionCheck([this](const std::string& url) { return Read(url); }, addresses_, options);
+    result_ = RunVersionCheck(read, addresses_, options);
 
     switch (result_.outcome) {
         case VersionCheckResult::Outcome::Failed:
@@ -114,19 +114,6 @@ void VendorStartup::OpenNoticeWindow(MainWindow& window) {
     notice->setAttribute(Qt::WA_DeleteOnClose);
     notice->setWindowModality(Qt::ApplicationModal);
     notice->show();
-}
-
-QUrl LocalTutorialUrl() {
-    const QString path = QDir(QDir::tempPath()).filePath(QStringLiteral("tandrel-tutorial.html"));
-    QFile source(QStringLiteral(":/tutorial/tutorial.html"));
-    if (source.open(QIODevice::ReadOnly)) {
-        QSaveFile target(path);
-        if (target.open(QIODevice::WriteOnly)) {
-            target.write(source.readAll());
-            target.commit();
-        }
-    }
-    return QUrl::fromLocalFile(path);
 }
 
 }  // namespace tandrel

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/app_core.h"
 #include "net/endpoints.h"
 #include "update/startup_window.h"
 #include "update/version_check.h"
@@ -19,7 +20,7 @@ namespace tandrel {
 
 class MainWindow;
 
-class VendorStartup : public QObject {
+class VendorStartup : public QObject, public StartupShell {
     Q_OBJECT
 
   public:
@@ -30,7 +31,10 @@ class VendorStartup : public QObject {
     VendorStartup(Endpoints endpoints, std::filesystem::path programDir, VendorWindowServices services);
     ~VendorStartup() override;
 
-    // Runs the start-up window and the check. False: the process ends now, with exitCode().
+    // StartupShell: a box says the folder is taken; the start-up window shows the check.
+    void FolderBusy(const std::string& text) override;
+    bool VendorCheck(const PageReader& read) override;
+    // The check alone, its pages read with the window live. False: the process ends now, with exitCode().
     bool Run();
     int exitCode() const { return exitCode_; }
     const VersionCheckResult& result() const { return result_; }
@@ -42,7 +46,6 @@ class VendorStartup : public QObject {
     void Attach(MainWindow& window);
 
   private:
-    std::string Read(const std::string& url);
     void OpenNoticeWindow(MainWindow& window);
 
     Endpoints endpoints_;
@@ -55,9 +58,5 @@ class VendorStartup : public QObject {
     bool noticeWindowOpened_ = false;
     int exitCode_ = 0;
 };
-
-// The tutorial carried with the program, written out as a local page (a build without a vendor has no page
-// on the web to open).
-QUrl LocalTutorialUrl();
 
 }  // namespace tandrel

@@ -20,10 +20,10 @@ Alerts::~Alerts() {
         worker.thread.join();
 }
 
-void Alerts::RaiseAlert(std::string_view orderSn) {
+void Alerts::RaiseAlert(bool oldGroup) {
     const Settings settings = settings_();
     if (!settings.alertSoundEnabled) return;
-    const bool old = settings.distinctSounds && IsOldOrder(orderSn);
+    const bool old = settings.distinctSounds && oldGroup;
     // Each kind is gated by the flag of the sound it uses without the swap; the swap changes only what plays.
     if (old) {
         if (soundBPlaying_.load() == 0) StartWorker(settings.swapSounds ? 0 : 1, settings.alertRepeatCount);
@@ -34,10 +34,6 @@ void Alerts::RaiseAlert(std::string_view orderSn) {
 
 void Alerts::TestPlay(int which) {
     StartWorker(which, settings_().alertRepeatCount);
-}
-
-bool Alerts::IsOldOrder(std::string_view orderSn) const {
-    return oldOrders_ && std::find(oldOrders_->begin(), oldOrders_->end(), orderSn) != oldOrders_->end();
 }
 
 void Alerts::StartWorker(int which, int repeatCount) {

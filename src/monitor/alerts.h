@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "monitor/reported_group.h"
 #include "monitor/sound_player.h"
 #include "settings/settings.h"
 
@@ -31,12 +32,10 @@ class Alerts {
     Alerts(const Alerts&) = delete;
     Alerts& operator=(const Alerts&) = delete;
 
-    // The monitoring cycle's list of orders reported before the last rescan, read by RaiseAlert on the same
-    // thread that changes it. Null (the default) counts as empty. The list must outlive its use here.
-    void SetOldOrders(const std::vector<std::string>* oldOrders) { oldOrders_ = oldOrders; }
-
-    // Called once for every accepted order. Returns at once; the sound plays on a worker.
-    void RaiseAlert(std::string_view orderSn);
+    // A listener of the cycle: once for every reported group. Returns at once; the sound plays on a worker.
+    void OnGroupReported(const ReportedGroup& group) { RaiseAlert(group.old); }
+    // old: the group was reported before the last rescan (sound B when the settings tell them apart).
+    void RaiseAlert(bool old);
     // The sound buttons: a worker for sound 0 (A) or 1 (B), whatever the settings and the flags say.
     void TestPlay(int which);
 
@@ -52,12 +51,10 @@ class Alerts {
 
     void StartWorker(int which, int repeatCount);
     void PlayAlertSound(int which, int repeatCount);
-    bool IsOldOrder(std::string_view orderSn) const;
 
     SoundPlayer& player_;
     SettingsProvider settings_;
     const std::chrono::milliseconds repeatPause_;
-    const std::vector<std::string>* oldOrders_ = nullptr;
 
     std::atomic<int> soundAPlaying_{0};
     std::atomic<int> soundBPlaying_{0};

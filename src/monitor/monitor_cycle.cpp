@@ -85,7 +85,7 @@ bool MonitorCycle::RescanDue() const {
 }
 
 void MonitorCycle::PeriodicRescan() {
-    oldOrders_ = seenOrders_.list();
+    oldOrders_ = std::move(seenOrders_);
     seenOrders_.Clear();
     d_.orders.Clear();
     d_.log.Clear();
@@ -199,9 +199,18 @@ void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {
     Log(storeTag + Gbk(" 商品：") + goodsId + status + verdict);
     if (!accepted) return;
     d_.orders.AddOrderRow(storeName_, goodsId, nickname, groupOrderId, hoursText, thumbUrl);
-    if (d_.raiseAlert) d_.raiseAlert(sn);
-    if (d_.reported)
-        d_.reported({sn, storeId_, storeName_, goodsId, nickname, groupOrderId, hoursText, thumbUrl});
+    const ReportedGroup group{.time = std::chrono::system_clock::now(),
+                              .storeId = storeId_,
+                              .storeName = storeName_,
+                              .goodsId = goodsId,
+                              .nickname = nickname,
+                              .groupOrderId = groupOrderId,
+                              .remainingHours = hoursText,
+                              .orderSn = sn,
+                              .thumbUrl = thumbUrl,
+                              .old = oldOrders_.Contains(sn)};
+    for (const GroupListener& listener : listeners_)
+        listener(group);
 }
 
 }  // namespace tandrel

@@ -14,6 +14,7 @@
 
 #include "monitor/order_lookups.h"
 #include "monitor/order_table_model.h"
+#include "monitor/reported_group.h"
 #include "settings/settings.h"
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
@@ -50,11 +51,6 @@ class SeenOrders {
     std::unordered_set<std::string> index_;
 };
 
-// An order the cycle has reported (listed and announced). Texts are GBK, as in the order list.
-struct ReportedOrder {
-    std::string orderSn, storeId, storeName, goodsId, nickname, groupOrderId, hours, thumbUrl;
-};
-
 struct MonitorDependencies {
     StoreTableModel& stores;
     OrderTableModel& orders;
@@ -64,14 +60,11 @@ struct MonitorDependencies {
     MarketplaceSession& session;
     StoreFile* storeFile = nullptr;  // where a re-login's cookie is kept; null: not kept
     std::function<const Settings&()> settings;
-    std::function<void(std::string_view orderSn)> raiseAlert;
     std::function<void(std::int64_t microseconds)> wait;
     std::function<std::string()> timestamp = [] { return StatusTimestamp(); };
     // A failure during a pass (GBK) is a line in the log, never a message box; this hears it as well (stderr
     // headless). May be null.
     std::function<void(const std::string& text)> reportFailure = {};
-    // Every reported order, after raiseAlert. May be null.
-    std::function<void(const ReportedOrder& order)> reported = {};
 };
 
 class MonitorCycle {
@@ -80,6 +73,9 @@ class MonitorCycle {
 
     // Runs passes until a stop is asked for; returns then. maxPasses > 0 asks for the stop after that many.
     void StartMonitoring(int maxPasses = 0);
+    // Every group the cycle reports (listed after passing the filter) goes to these, new or old decided once.
+    void AddListener(GroupListener listener) { listeners_.push_back(std::move(listener)); }
+
     // Safe from any thread and from a signal handler.
     void RequestStop() { stopRequested_.store(1); }
     bool running() const { return running_; }
@@ -90,7 +86,7 @@ class MonitorCycle {
     std::int32_t rescanMinuteCounter() const { return rescanMinuteCounter_; }
 
     const SeenOrders& seenOrders() const { return seenOrders_; }
-    const std::vector<std::string>& oldOrders() const { return oldOrders_; }
+    const std::vector<std::string>& oldOrders() const { return oldOrders_.list(); }
     int passesDone() const { return passesDone_; }
 
   private:
@@ -107,7 +103,8 @@ class MonitorCycle {
     bool running_ = false;
     std::int32_t rescanMinuteCounter_ = 0;
     SeenOrders seenOrders_;
-    std::vector<std::string> oldOrders_;
+    SeenOrders oldOrders_;  // reported before the last rescan
+    std::vector<GroupListener> listeners_;
     int passesDone_ = 0;
     std::string storeId_, storeName_;  // of the store being polled, for the lines and rows
 };

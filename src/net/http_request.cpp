@@ -386,7 +386,9 @@ std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel) 
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     AbandonWhenSet(curl, cancel);
     long status = 0;
-    if (curl_easy_perform(curl) != CURLE_OK) return {};
+    // On a thread with a wait scope (the window, a headless run) it waits like every other request.
+    const CURLcode result = innermostScope ? PerformWaiting(client, curl) : curl_easy_perform(curl);
+    if (result != CURLE_OK) return {};
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     return status >= 200 && status < 300 ? std::move(reply.body) : std::string();
 }

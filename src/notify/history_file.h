@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "notify/reported_group.h"
+#include "monitor/reported_group.h"
 
 namespace tandrel {
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "monitor/reported_group.h"
 #include "notify/history_file.h"
 #include "notify/notify_settings.h"
-#include "notify/reported_group.h"
 #include "notify/robot_poster.h"
 
 namespace tandrel {

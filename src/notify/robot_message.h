@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "notify/reported_group.h"
+#include "monitor/reported_group.h"
 
 namespace tandrel {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "notify/reported_group.h"
+#include "monitor/reported_group.h"
 #include "notify/robot_message.h"
 
 namespace tandrel {

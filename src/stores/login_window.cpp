@@ -16,6 +16,7 @@
 #include "support/qt_text.h"
 #include "support/text.h"
 #include "widgets/fixed_layout.h"
+#include "widgets/message_boxes.h"
 
 namespace tandrel {
 
@@ -122,8 +123,8 @@ void LoginWindow::RunLoginSequence() {
                                                 .reloadStoreList = services_.reloadStoreList},
                                                &storeError);
     // The store file's failure belongs to the main window, as the store list's do.
-    if (outcome == LoginOutcome::SaveFailed && services_.showMessage)
-        services_.showMessage(parentWidget(), storeError, MessageIcon::Exclamation);
+    if (outcome == LoginOutcome::SaveFailed)
+        MessageBoxes::Show(parentWidget(), MessageIcon::Exclamation, storeError);
     running_ = false;
     if (closePending_) {
         closePending_ = false;
@@ -193,7 +194,7 @@ std::string LoginWindow::PasswordText() const {
 }
 
 void LoginWindow::ShowMessage(const std::string& text, MessageIcon icon) {
-    if (services_.showMessage) services_.showMessage(this, text, icon);
+    MessageBoxes::Show(this, icon, text);
 }
 
 void LoginWindow::OpenVerification() {
@@ -205,7 +206,6 @@ void LoginWindow::OpenVerification() {
     }
     verify_ = new VerifyDialog({.session = services_.session,
                                 .state = state_,
-                                .showMessage = services_.showMessage,
                                 .armAutoLogin = [this] { ArmAutoLogin(); },
                                 .countdownTick = services_.countdownTick},
                                this);

@@ -33,7 +33,6 @@ struct LoginWindowServices {
     MarketplaceSession& session;
     const StoreTableModel& stores;             // selectedAccount, for a re-login
     std::function<void()> reloadStoreList;     // after a store was saved
-    ShowMessageFn showMessage;                 // every "提示" box of both windows; null shows none
     std::function<void(const QUrl&)> openUrl;  // null: the desktop's default browser
     std::chrono::milliseconds countdownTick{1000};
 };

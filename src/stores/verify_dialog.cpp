@@ -9,6 +9,7 @@
 #include "support/qt_text.h"
 #include "support/text.h"
 #include "widgets/fixed_layout.h"
+#include "widgets/message_boxes.h"
 
 namespace tandrel {
 namespace {
@@ -55,7 +56,7 @@ void VerifyDialog::OnSendCode() {
     std::string message;
     const int code = RequestSmsCode(context_.session, context_.state.verifyAccount, &message);
     if (code != kSmsSent) {
-        if (context_.showMessage) context_.showMessage(this, message, MessageIcon::Exclamation);
+        MessageBoxes::Show(this, MessageIcon::Exclamation, message);
         return;
     }
     sendButton_->setEnabled(false);
@@ -86,8 +87,7 @@ void VerifyDialog::OnSubmit() {
     const std::string code(Trim(Utf8ToGbk(codeEdit_->text().toStdString())));
     context_.state.smsCode = code;
     if (code.empty()) {
-        if (context_.showMessage)
-            context_.showMessage(this, Utf8ToGbk("请输入手机验证码"), MessageIcon::Exclamation);
+        MessageBoxes::Show(this, MessageIcon::Exclamation, Utf8ToGbk("请输入手机验证码"));
         return;
     }
     if (context_.armAutoLogin) context_.armAutoLogin();

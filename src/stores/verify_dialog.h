@@ -19,13 +19,9 @@ class QTimer;
 
 namespace tandrel {
 
-// A "提示" box owned by the given window; text is GBK.
-using ShowMessageFn = std::function<void(QWidget* owner, const std::string& text, MessageIcon icon)>;
-
 struct VerifyDialogContext {
     MarketplaceSession& session;  // the SMS request carries currentCookie
     LoginState& state;
-    ShowMessageFn showMessage;
     std::function<void()> armAutoLogin;             // the login window's 时钟_自动登录
     std::chrono::milliseconds countdownTick{1000};  // one step of the resend countdown
 };

@@ -1,6 +1,6 @@
 #pragma once
-// What the vendor windows ask of their surroundings, so that tests can answer message boxes and see opened
-// pages without a desktop.
+// What the vendor windows ask of their surroundings, so that tests can see opened pages without a desktop.
+// Their boxes go through the one message-box service.
 
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -8,24 +8,17 @@
 #include <QUrl>
 #include <functional>
 
+#include "widgets/message_boxes.h"
 #include "widgets/window_frame.h"
 
 namespace tandrel {
 
 struct VendorWindowServices {
-    // A modal message box; null: a plain QMessageBox.
-    std::function<void(QWidget* parent, QMessageBox::Icon, const QString& title, const QString& text)>
-        showMessage;
     // Opens a page in the default browser; null: the desktop's.
     std::function<void(const QUrl&)> openUrl;
 
     void Message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text) const {
-        if (showMessage) {
-            showMessage(parent, icon, title, text);
-            return;
-        }
-        QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
-        box.exec();
+        MessageBoxes::ShowTitled(parent, icon, title, text);
     }
     void Open(const QUrl& url) const {
         if (openUrl)

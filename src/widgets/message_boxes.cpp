@@ -2,6 +2,8 @@
 
 #include <deque>
 
+#include "support/qt_text.h"
+
 namespace tandrel {
 namespace {
 
@@ -48,13 +50,18 @@ QMessageBox::StandardButton MessageBoxes::ShowTitled(QWidget* parent, QMessageBo
             answer = answers.queued.front();
             answers.queued.pop_front();
         }
-        answers.recorded.push_back({icon, text, buttons, answer, title});
+        answers.recorded.push_back({icon, text, buttons, answer, title, parent});
         return answer;
     }
     QMessageBox box(icon, title, text, buttons, parent);
     box.setDefaultButton(defaultButton);
     const int result = box.exec();
     return static_cast<QMessageBox::StandardButton>(result);
+}
+
+void MessageBoxes::Show(QWidget* parent, MessageIcon icon, const std::string& gbkText) {
+    Show(parent, icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::Warning,
+         FromGbk(gbkText));
 }
 
 void MessageBoxes::SetNextAnswer(QMessageBox::StandardButton answer) {

@@ -1,11 +1,14 @@
 #pragma once
-// The program's message boxes, titled "提示" unless a title is given. A test can answer them in advance, or
-// have every box answered by its default button, so that a window test never waits on a dialog; such boxes
-// are recorded instead of shown.
+// The program's one message-box service: every window's boxes, titled "提示" unless a title is given. A test
+// can answer them in advance, or have every box answered by its default button, so that a window test never
+// waits on a dialog; such boxes are recorded instead of shown.
 
 #include <QMessageBox>
 #include <QString>
+#include <string>
 #include <vector>
+
+#include "support/messages.h"
 
 namespace tandrel {
 
@@ -17,6 +20,7 @@ class MessageBoxes {
         QMessageBox::StandardButtons buttons;
         QMessageBox::StandardButton answer;
         QString title;
+        QWidget* parent;
     };
 
     static QString Title();
@@ -32,6 +36,9 @@ class MessageBoxes {
         QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text,
         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
+
+    // A "提示" box for a text of the program's own (GBK), its icon as the operations report it.
+    static void Show(QWidget* parent, MessageIcon icon, const std::string& gbkText);
 
     // Tests. The next box is not shown and answers this (answers queue up, first in first out).
     static void SetNextAnswer(QMessageBox::StandardButton answer);

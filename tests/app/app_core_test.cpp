@@ -42,8 +42,8 @@ class AppCoreTest : public ::testing::Test {
             core_ = std::make_unique<AppCore>(AppCoreOptions{
                 .dataDir = dir_.path(),
                 .endpoints = Endpoints::AllAt(sim_.baseUrl()),
-                .log = lines_,
-                .messages = lines_,
+                .log = &lines_,
+                .messages = &lines_,
                 .soundPlayer = &player_,
                 .wait = [](std::int64_t) {},
                 .reportFailure = [this](const std::string& text) { failures_.push_back(GbkToUtf8(text)); }});
@@ -60,12 +60,12 @@ class AppCoreTest : public ::testing::Test {
 
 TEST_F(AppCoreTest, ReportListenersHearEveryReportedOrderInTheOrderAdded) {
     std::vector<std::string> heard;
-    Core().AddReportListener([&](const ReportedOrder& order) {
+    Core().AddReportListener([&](const ReportedGroup& order) {
         heard.push_back("first " + order.orderSn + " " + order.storeId + " " + order.goodsId + " " +
-                        GbkToUtf8(order.nickname) + " " + order.groupOrderId + " " + order.hours + " " +
-                        order.thumbUrl);
+                        GbkToUtf8(order.nickname) + " " + order.groupOrderId + " " + order.remainingHours +
+                        " " + order.thumbUrl);
     });
-    Core().AddReportListener([&](const ReportedOrder& order) { heard.push_back("second " + order.orderSn); });
+    Core().AddReportListener([&](const ReportedGroup& order) { heard.push_back("second " + order.orderSn); });
     Core().Startup();
     const StoreResult loaded = Core().LoadStores();
     EXPECT_TRUE(loaded.ok());
@@ -92,7 +92,7 @@ TEST_F(AppCoreTest, BusyWhileTheCycleRunsAndIdleWhenItReturns) {
     int idles = 0;
     bool busyInside = false;
     Core().SetIdleHandler([&] { ++idles; });
-    Core().AddReportListener([&](const ReportedOrder&) { busyInside = Core().busy(); });
+    Core().AddReportListener([&](const ReportedGroup&) { busyInside = Core().busy(); });
     ASSERT_TRUE(Core().LoadStores().ok());
     EXPECT_EQ(idles, 1);
     Core().StartMonitoring(1);

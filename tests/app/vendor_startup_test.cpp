@@ -40,14 +40,26 @@ class NullPlayer : public SoundPlayer {
 
 class VendorStartupTest : public ::testing::Test {
   protected:
-    void SetUp() override { EnsureWorkDirs(dir_.path()); }
+    void SetUp() override {
+        EnsureWorkDirs(dir_.path());
+        MessageBoxes::ClearRecorded();
+        MessageBoxes::SetUnattended(true);
+    }
+    void TearDown() override { MessageBoxes::ClearRecorded(); }
 
     VendorWindowServices Services() {
-        return {.showMessage =
-                    [this](QWidget*, QMessageBox::Icon icon, const QString& title, const QString& text) {
-                        messages_.push_back({icon, title, text});
-                    },
-                .openUrl = [this](const QUrl& url) { opened_.push_back(url); }};
+        return {.openUrl = [this](const QUrl& url) { opened_.push_back(url); }};
+    }
+    struct Message {
+        QMessageBox::Icon icon;
+        QString title, text;
+    };
+    // The boxes shown so far, as the message-box service recorded them.
+    std::vector<Message> messages() const {
+        std::vector<Message> shown;
+        for (const MessageBoxes::Shown& box : MessageBoxes::Recorded())
+            shown.push_back({box.icon, box.title, box.text});
+        return shown;
     }
     std::unique_ptr<VendorStartup> Startup(const Endpoints& endpoints) {
         return std::make_unique<VendorStartup>(endpoints, dir_.path(), Services());
@@ -79,14 +91,9 @@ class VendorStartupTest : public ::testing::Test {
         timer->start(10);
     }
 
-    struct Message {
-        QMessageBox::Icon icon;
-        QString title, text;
-    };
     sim::MarketplaceSim sim_;
     testing::TempDir dir_;
     std::vector<std::string> fields_ = sim::VendorService::DefaultFields("1.3.1");
-    std::vector<Message> messages_;
     std::vector<QUrl> opened_;
     std::vector<QString> closedTexts_;
     QObject closer_;
@@ -100,7 +107,7 @@ TEST_F(VendorStartupTest, WithoutAVendorAddressNothingIsAskedAndTheTutorialIsOur
     EXPECT_TRUE(startup->Run());
     EXPECT_EQ(startup->startupWindow(), nullptr);
     EXPECT_EQ(startup->announcedVersion(), Q("1.3.1"));
-    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(messages().empty());
 
     MainWindow window(dir_.path(), none, WindowOptions(*startup));
     EXPECT_EQ(window.windowTitle(), Q("TandrelV1.3.1"));
@@ -121,10 +128,10 @@ TEST_F(VendorStartupTest, NoVersionRecordWarnsOpensTheSiteAndEndsTheProcess) {
     EXPECT_FALSE(startup->Run());
     EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);  // the one-second wait before the end
     EXPECT_EQ(startup->exitCode(), 1);
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0].icon, QMessageBox::Warning);
-    EXPECT_EQ(messages_[0].title, Q("提示"));
-    EXPECT_EQ(messages_[0].text, Q("软件初始化失败！请检查电脑是否已联网，如网络正常请重新打开软件！"));
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages()[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(messages()[0].title, Q("提示"));
+    EXPECT_EQ(messages()[0].text, Q("软件初始化失败！请检查电脑是否已联网，如网络正常请重新打开软件！"));
     EXPECT_EQ(opened_, std::vector<QUrl>{QUrl(QString::fromStdString(sim_.baseUrl()))});
 }
 
@@ -137,9 +144,9 @@ TEST_F(VendorStartupTest, TheCheckFillsTheStartupWindowTitleStatusBarAndOneNotic
     ASSERT_NE(startupWindow, nullptr);
     EXPECT_TRUE(startupWindow->isVisible());
     EXPECT_FALSE(startupWindow->windowFlags() & Qt::WindowStaysOnTopHint);  // only while the check runs
-    ASSERT_EQ(messages_.size(), 1u);
-    EXPECT_EQ(messages_[0].title, Q("收到系统消息"));
-    EXPECT_EQ(messages_[0].text, Q("有通知！请查收"));
+    ASSERT_EQ(messages().size(), 1u);
+    EXPECT_EQ(messages()[0].title, Q("收到系统消息"));
+    EXPECT_EQ(messages()[0].text, Q("有通知！请查收"));
     EXPECT_TRUE(startupWindow->findChild<QPlainTextEdit*>(Q("编辑框_通知"))->isVisible());
     const QString support = Q("客服QQ：10000（演示）  工作时间 9:00-21:00");
     EXPECT_EQ(startupWindow->findChild<QLabel*>(Q("标签_提示"))->text(), support);
@@ -171,7 +178,7 @@ TEST_F(VendorStartupTest, WithoutAStartupNoticeTheMainWindowReplacesTheStartupWi
     const Endpoints endpoints = Endpoints::AllAt(sim_.baseUrl());
     auto startup = Startup(endpoints);
     ASSERT_TRUE(startup->Run());
-    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(messages().empty());
     MainWindow window(dir_.path(), endpoints, WindowOptions(*startup));
     startup->Attach(window);
     window.show();

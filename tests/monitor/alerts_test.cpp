@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -77,14 +78,20 @@ class AlertsTest : public ::testing::Test {
     void Make(std::chrono::milliseconds pause) {
         auto settings = [this] { return settings_; };
         alerts_.emplace(player_, settings, pause);
-        alerts_->SetOldOrders(&oldOrders_);
+    }
+    // As the cycle publishes it: old when it was reported before the last rescan.
+    void Raise(std::string_view orderSn) {
+        ReportedGroup group;
+        group.orderSn = orderSn;
+        group.old = std::find(oldOrders_.begin(), oldOrders_.end(), orderSn) != oldOrders_.end();
+        alerts_->OnGroupReported(group);
     }
     // Runs one alert to the end of its sequence and gives the sounds it played.
     Sounds SoundsFor(const Settings& settings, std::string_view orderSn) {
         settings_ = settings;
         Make(1ms);
         const auto before = player_.Sounds().size();
-        alerts_->RaiseAlert(orderSn);
+        Raise(orderSn);
         EXPECT_TRUE(WaitUntil([&] {
             return player_.Sounds().size() > before && alerts_->soundAPlaying() == 0 &&
                    alerts_->soundBPlaying() == 0;
@@ -135,8 +142,8 @@ TEST_F(AlertsTest, DisabledAlertsAreSilentButTheButtonsStillPlay) {
     settings_ = Enabled(true, false);
     settings_.alertSoundEnabled = false;
     Make(1h);
-    alerts_->RaiseAlert("sn-new");
-    alerts_->RaiseAlert("sn-old");
+    Raise("sn-new");
+    Raise("sn-old");
     alerts_->TestPlay(1);
     ASSERT_TRUE(player_.WaitForPlays(1));
     alerts_.reset();  // joins every worker: any alert started would have played by now
@@ -146,7 +153,7 @@ TEST_F(AlertsTest, DisabledAlertsAreSilentButTheButtonsStillPlay) {
 TEST_F(AlertsTest, RepeatCountOneClearsTheFlagAfterOneWait) {
     settings_ = Enabled(false, false, 1);
     Make(200ms);
-    alerts_->RaiseAlert("sn");
+    Raise("sn");
     ASSERT_TRUE(player_.WaitForPlays(1));
     EXPECT_EQ(alerts_->soundAPlaying(), 1);
     ASSERT_TRUE(WaitUntil([&] { return alerts_->soundAPlaying() == 0; }));
@@ -157,14 +164,14 @@ TEST_F(AlertsTest, RepeatCountOneClearsTheFlagAfterOneWait) {
 TEST_F(AlertsTest, NewGroupsDuringASequenceGiveOneSequence) {
     settings_ = Enabled(false, false, 3);
     Make(30ms);
-    alerts_->RaiseAlert("sn-1");
+    Raise("sn-1");
     ASSERT_TRUE(WaitUntil([&] { return alerts_->soundAPlaying() == 1; }));
-    alerts_->RaiseAlert("sn-2");
-    alerts_->RaiseAlert("sn-3");
+    Raise("sn-2");
+    Raise("sn-3");
     ASSERT_TRUE(WaitUntil([&] { return alerts_->soundAPlaying() == 0; }));
     EXPECT_EQ(player_.Sounds(), (Sounds{0, 0, 0}));
     // The gate opens again once the sequence has ended.
-    alerts_->RaiseAlert("sn-4");
+    Raise("sn-4");
     EXPECT_TRUE(player_.WaitForPlays(4));
 }
 
@@ -174,8 +181,8 @@ TEST_F(AlertsTest, EachKindIsGatedByTheFlagOfItsUnswappedSound) {
     // Sound A's sequence is running: a new group (which would play B) waits, an old group (A) does not.
     alerts_->TestPlay(0);
     ASSERT_TRUE(WaitUntil([&] { return alerts_->soundAPlaying() == 1; }));
-    alerts_->RaiseAlert("sn-new");
-    alerts_->RaiseAlert("sn-old");
+    Raise("sn-new");
+    Raise("sn-old");
     ASSERT_TRUE(player_.WaitForPlays(2));
     alerts_.reset();
     EXPECT_EQ(player_.Sounds(), (Sounds{0, 0}));
@@ -186,8 +193,8 @@ TEST_F(AlertsTest, EachKindIsGatedByTheFlagOfItsUnswappedSound) {
     alerts_->TestPlay(1);
     ASSERT_TRUE(player_.WaitForPlays(3));
     EXPECT_EQ(alerts_->soundBPlaying(), 1);
-    alerts_->RaiseAlert("sn-old");
-    alerts_->RaiseAlert("sn-new");
+    Raise("sn-old");
+    Raise("sn-new");
     ASSERT_TRUE(player_.WaitForPlays(4));
     player_.Hold(1, false);
     alerts_.reset();
@@ -197,7 +204,7 @@ TEST_F(AlertsTest, EachKindIsGatedByTheFlagOfItsUnswappedSound) {
 TEST_F(AlertsTest, TestPlayOverlapsARunningSequenceAndDestructionStopsBoth) {
     settings_ = Enabled(false, false, 3);
     Make(1h);
-    alerts_->RaiseAlert("sn");
+    Raise("sn");
     ASSERT_TRUE(WaitUntil([&] { return alerts_->soundAPlaying() == 1; }));
     alerts_->TestPlay(0);
     ASSERT_TRUE(player_.WaitForPlays(2));

@@ -91,7 +91,6 @@ class CycleTest : public ::testing::TestWithParam<std::uint64_t>,
                                     .session = session_,
                                     .storeFile = &file_,
                                     .settings = [this]() -> const Settings& { return settings_; },
-                                    .raiseAlert = [this](std::string_view sn) { alerts_.emplace_back(sn); },
                                     .wait =
                                         [this](std::int64_t us) {
                                             EXPECT_EQ(us % 1000, 0);
@@ -100,6 +99,7 @@ class CycleTest : public ::testing::TestWithParam<std::uint64_t>,
                                             if (onWait_) onWait_(waits_);
                                         },
                                     .timestamp = [] { return std::string("[T]"); }});
+            cycle_->AddListener([this](const ReportedGroup& group) { alerts_.push_back(group.orderSn); });
         }
         return *cycle_;
     }

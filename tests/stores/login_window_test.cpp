@@ -70,6 +70,9 @@ struct Shown {
 class LoginWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // The boxes are answered by their default button and recorded, as the windows asked for them.
+        MessageBoxes::ClearRecorded();
+        MessageBoxes::SetUnattended(true);
         EnsureWorkDirs(dir_.path());
         sim_.AddStore(
             {.account = "first", .password = "p1", .mallId = "1", .mallName = "A", .mobile = "131"});
@@ -81,10 +84,6 @@ class LoginWindowTest : public ::testing::Test {
                 .session = session_,
                 .stores = stores_,
                 .reloadStoreList = [this] { LoadStoreList(stores_, file_, session_); },
-                .showMessage =
-                    [this](QWidget* owner, const std::string& text, MessageIcon icon) {
-                        shown_.push_back({owner, QString::fromStdString(GbkToUtf8(text)), icon});
-                    },
                 .openUrl = [this](const QUrl& url) { opened_.push_back(url); },
                 .countdownTick = 1ms};
     }
@@ -96,7 +95,6 @@ class LoginWindowTest : public ::testing::Test {
     VerifyDialog* OpenVerify() {
         verify_ = new VerifyDialog({.session = session_,
                                     .state = state_,
-                                    .showMessage = Services().showMessage,
                                     .armAutoLogin = [this] { ++autoLoginsArmed_; },
                                     .countdownTick = 1ms},
                                    &owner_);
@@ -109,6 +107,15 @@ class LoginWindowTest : public ::testing::Test {
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
+    void TearDown() override { MessageBoxes::ClearRecorded(); }
+    std::vector<Shown> shown() const {
+        std::vector<Shown> boxes;
+        for (const MessageBoxes::Shown& box : MessageBoxes::Recorded())
+            boxes.push_back(
+                {box.parent, box.text,
+                 box.icon == QMessageBox::Information ? MessageIcon::Information : MessageIcon::Exclamation});
+        return boxes;
+    }
     void SaveTwoStores() {
         file_.SaveStore("A", "first", "p1", "1", "");
         file_.SaveStore("B", "second", "p2", "2", "");
@@ -120,7 +127,6 @@ class LoginWindowTest : public ::testing::Test {
     StoreFile file_{dir_.path()};
     StoreTableModel stores_;
     LoginState state_;
-    std::vector<Shown> shown_;
     std::vector<QUrl> opened_;
     int autoLoginsArmed_ = 0;
     QWidget owner_;  // declared last: the windows go before what they refer to
@@ -207,9 +213,9 @@ TEST_F(LoginWindowTest, AccountsComeFromTheFileAndTheButtonsShowHideAndClear) {
     // The stored item behind the emptied box is not used.
     password->setText(Q("p2"));
     Control<QPushButton>(window, "按钮_登录")->click();
-    ASSERT_EQ(shown_.size(), 1u);
-    EXPECT_EQ(shown_[0].text, Q("账号、密码都不能为空，请填写"));
-    EXPECT_EQ(shown_[0].owner, window);
+    ASSERT_EQ(shown().size(), 1u);
+    EXPECT_EQ(shown()[0].text, Q("账号、密码都不能为空，请填写"));
+    EXPECT_EQ(shown()[0].owner, window);
 
     // A re-login preselects the store last selected in the list.
     window->close();
@@ -289,15 +295,15 @@ TEST_F(LoginWindowTest, RefusedSmsRequestAndEmptySubmitKeepTheWindowOpen) {
     VerifyDialog* dialog = OpenVerify();
     auto* send = Control<QPushButton>(dialog, "按钮_发送验证码");
     send->click();
-    ASSERT_EQ(shown_.size(), 1u);
-    EXPECT_EQ(shown_[0].text, Q("账号不存在"));
-    EXPECT_EQ(shown_[0].owner, dialog);
+    ASSERT_EQ(shown().size(), 1u);
+    EXPECT_EQ(shown()[0].text, Q("账号不存在"));
+    EXPECT_EQ(shown()[0].owner, dialog);
     EXPECT_TRUE(send->isEnabled());
 
     Control<QLineEdit>(dialog, "编辑框_phonecode")->setText(Q(" 　 "));
     Control<QPushButton>(dialog, "按钮_提交手机验证码")->click();
-    ASSERT_EQ(shown_.size(), 2u);
-    EXPECT_EQ(shown_[1].text, Q("请输入手机验证码"));
+    ASSERT_EQ(shown().size(), 2u);
+    EXPECT_EQ(shown()[1].text, Q("请输入手机验证码"));
     EXPECT_TRUE(dialog->isVisible());
     EXPECT_EQ(autoLoginsArmed_, 0);
 

@@ -19,6 +19,7 @@
 #include "update/notice_window.h"
 #include "update/startup_window.h"
 #include "update/updater_window.h"
+#include "widgets/message_boxes.h"
 
 namespace tandrel {
 namespace {
@@ -36,16 +37,25 @@ T* Find(QWidget* window, const char* name) {
     return w;
 }
 
+// Answers every box by its default button, records the boxes through the message-box service and the pages
+// opened.
 struct Recorder {
-    std::vector<QString> titles, texts;
+    Recorder() {
+        MessageBoxes::ClearRecorded();
+        MessageBoxes::SetUnattended(true);
+    }
+    ~Recorder() { MessageBoxes::ClearRecorded(); }
+    Recorder(const Recorder&) = delete;
+    Recorder& operator=(const Recorder&) = delete;
     std::vector<QUrl> opened;
     VendorWindowServices Services() {
-        return {.showMessage =
-                    [this](QWidget*, QMessageBox::Icon, const QString& title, const QString& text) {
-                        titles.push_back(title);
-                        texts.push_back(text);
-                    },
-                .openUrl = [this](const QUrl& url) { opened.push_back(url); }};
+        return {.openUrl = [this](const QUrl& url) { opened.push_back(url); }};
+    }
+    static std::vector<QString> Boxes(QString MessageBoxes::Shown::*field) {
+        std::vector<QString> values;
+        for (const MessageBoxes::Shown& box : MessageBoxes::Recorded())
+            values.push_back(box.*field);
+        return values;
     }
 };
 
@@ -86,9 +96,9 @@ TEST(NoticeWindow, ShowsLineBreaksAndLocksForTheGivenTime) {
     EXPECT_EQ(window.lockSeconds(), 5);
     EXPECT_FALSE(window.close());
     EXPECT_TRUE(window.isVisible());
-    ASSERT_EQ(recorder.texts.size(), 1u);
-    EXPECT_EQ(recorder.titles[0], Q("提示"));
-    EXPECT_EQ(recorder.texts[0], Q("请仔细看通知，很重要！5秒后可关闭"));
+    ASSERT_EQ(Recorder::Boxes(&MessageBoxes::Shown::text).size(), 1u);
+    EXPECT_EQ(Recorder::Boxes(&MessageBoxes::Shown::title)[0], Q("提示"));
+    EXPECT_EQ(Recorder::Boxes(&MessageBoxes::Shown::text)[0], Q("请仔细看通知，很重要！5秒后可关闭"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return window.counter() == 2; }, 2000));
     EXPECT_EQ(window.windowTitle(), Q("通知 - 3秒后可关闭"));
     window.reject();  // Escape
@@ -96,7 +106,7 @@ TEST(NoticeWindow, ShowsLineBreaksAndLocksForTheGivenTime) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return !window.locked(); }, 2000));
     EXPECT_EQ(window.windowTitle(), Q("通知"));
     EXPECT_TRUE(window.close());
-    EXPECT_EQ(recorder.texts.size(), 2u);
+    EXPECT_EQ(Recorder::Boxes(&MessageBoxes::Shown::text).size(), 2u);
 }
 
 TEST(NoticeWindow, LockTimes) {
@@ -108,7 +118,7 @@ TEST(NoticeWindow, LockTimes) {
         EXPECT_FALSE(window.locked());
         EXPECT_TRUE(window.close()) << none;
     }
-    EXPECT_TRUE(recorder.texts.empty());
+    EXPECT_TRUE(Recorder::Boxes(&MessageBoxes::Shown::text).empty());
 }
 
 TEST(NewVersionWindow, ShowsTheDownloadPageAndOpensItTrimmed) {
