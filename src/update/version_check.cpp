@@ -34,7 +34,7 @@ VersionCheckResult RunVersionCheck(const PageReader& read, const VendorAddresses
                                    const VersionCheckOptions& options) {
     VersionCheckResult result;
     std::string block = ExtractBlock(read(addresses.versionPage), options.productCode, "");
-    if (block.find('|') == std::string::npos)
+    if (!ContainsText(block, "|"))  // GBK: a trail byte 0x7C is no separator
         block = ExtractBlock(Utf8ToGbk(read(addresses.versionFallback)), options.productCode, "");
     result.record = VersionRecord::Parse(block, options.minFields);
     if (!result.record.valid()) return result;
