@@ -46,9 +46,10 @@ VersionCheckResult RunVersionCheck(const PageReader& read, const VendorAddresses
     }
     if (AnnouncesNewerVersion(record, options.versionText)) {
         result.outcome = VersionCheckResult::Outcome::NewerVersion;
-        return result;
+        if (!options.continueAfterNewerVersion) return result;
+    } else {
+        result.outcome = VersionCheckResult::Outcome::Continue;
     }
-    result.outcome = VersionCheckResult::Outcome::Continue;
 
     auto notice = [&](std::string_view code, std::string_view key) {
         return FetchNoticeBlock(read, addresses.noticesPage, addresses.noticesFallback, code, key);

@@ -98,7 +98,9 @@ TEST_F(HeadlessVendorCheckTest, PrintsTheStartupNoticeAndGoesOn) {
 TEST_F(HeadlessVendorCheckTest, ANewerVersionIsOneLineAndMonitoringGoesOn) {
     SetField(1, "1.3.2");
     EXPECT_TRUE(Check(Endpoints::AllAt(sim_.baseUrl())));
-    EXPECT_EQ(out_.str(), "有新版本 1.3.2，请到 " + sim_.baseUrl() + "/app/download.html 下载安装\n");
+    EXPECT_EQ(out_.str(), "有新版本 1.3.2，请到 " + sim_.baseUrl() +
+                              "/app/download.html 下载安装\n"
+                              "有通知！请查收\n欢迎使用 Tandrel 演示版！这是服务器发来的启动通知。\n");
 }
 
 TEST_F(HeadlessVendorCheckTest, WithoutARecordItFailsOnStderr) {
