@@ -104,9 +104,3 @@ TEST_F(AppCoreTest, BusyWhileTheCycleRunsAndIdleWhenItReturns) {
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -119,9 +119,3 @@ TEST_F(HeadlessRemindersTest, AnUnreachableRobotCostsOneLineAndMonitoringGoesOn)
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -330,9 +330,3 @@ TEST_F(HeadlessTest, ASignalDuringAStalledRequestEndsTheRunAtOnce) {
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

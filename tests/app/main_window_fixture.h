@@ -147,13 +147,3 @@ class MainWindowSimTest : public MainWindowTest {
 
 }  // namespace
 }  // namespace tandrel
-
-// The tests' main: the windows need a QApplication and the program's resources.
-inline int RunWindowTests(int argc, char** argv) {
-    QApplication app(argc, argv);
-    tandrel::InitAssets();
-    // No dialog ever waits for a click here: unanswered boxes take their default button.
-    tandrel::MessageBoxes::SetUnattended(true);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

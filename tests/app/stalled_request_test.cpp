@@ -254,9 +254,3 @@ TEST_F(StalledRequestTest, ClosingTheLoginWindowDuringAStalledLoginAbandonsItSil
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
