@@ -28,13 +28,21 @@ if(TANDREL_FUZZ)
     target_link_options(tandrel_options INTERFACE -fsanitize=address,undefined)
 endif()
 
-# tandrel_add_test(name [OWN_MAIN] SOURCES ... LIBS ...): one test executable, run by ctest without a display.
-# OWN_MAIN: the test brings its own main() (to create an application object first).
+# tandrel_add_test(name [QT_CORE_APP | QT_APP | WINDOW_APP | OWN_MAIN] SOURCES ... LIBS ...): one test
+# executable, run by ctest without a display. Its main() is GoogleTest's, unless: QT_CORE_APP makes a
+# QCoreApplication first, QT_APP a QApplication, WINDOW_APP a QApplication with the program's resources and
+# unattended message boxes (tests/common/*_test_main.cpp); OWN_MAIN: the test brings its own.
 function(tandrel_add_test name)
-    cmake_parse_arguments(ARG "OWN_MAIN" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "OWN_MAIN;QT_CORE_APP;QT_APP;WINDOW_APP" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE tandrel_options GTest::gtest ${ARG_LIBS})
-    if(NOT ARG_OWN_MAIN)
+    if(ARG_QT_CORE_APP)
+        target_link_libraries(${name} PRIVATE tandrel_core_test_main)
+    elseif(ARG_QT_APP)
+        target_link_libraries(${name} PRIVATE tandrel_gui_test_main)
+    elseif(ARG_WINDOW_APP)
+        target_link_libraries(${name} PRIVATE tandrel_window_test_main)
+    elseif(NOT ARG_OWN_MAIN)
         target_link_libraries(${name} PRIVATE GTest::gtest_main)
     endif()
     add_test(NAME ${name} COMMAND ${name})

@@ -16,22 +16,20 @@ bool RunHeadlessVersionCheck(const Endpoints& endpoints, const PageReader& read,
     if (!endpoints.vendorConfigured()) return true;
     VersionCheckOptions options;
     options.programDir = programDir;
-    options.startupNotice = [&out](const std::string& notice) {
-        out << "有通知！请查收\n" << GbkToUtf8(NoticeDisplayText(notice)) << "\n" << std::flush;
-    };
+    // No updater without a window: the version line is all a newer version gets, and the check goes on.
+    options.continueAfterNewerVersion = true;
     const VersionCheckResult result = RunVersionCheck(read, VendorAddresses::From(endpoints), options);
-    switch (result.outcome) {
-        case VersionCheckResult::Outcome::Failed:
-            err << GbkToUtf8(StartupFailureText()) << "\n";
-            return false;
-        case VersionCheckResult::Outcome::NewerVersion:
-            out << "有新版本 " << GbkToUtf8(result.record.Field(kFieldVersion)) << "，请到 "
-                << GbkToUtf8(result.record.Field(kFieldManualDownload)) << " 下载安装\n"
-                << std::flush;
-            return true;
-        case VersionCheckResult::Outcome::Continue:
-            return true;
+    if (result.outcome == VersionCheckResult::Outcome::Failed) {
+        err << GbkToUtf8(StartupFailureText()) << "\n";
+        return false;
     }
+    // In the check's order: the newer version, then the start-up notice.
+    if (result.outcome == VersionCheckResult::Outcome::NewerVersion)
+        out << "有新版本 " << GbkToUtf8(result.record.Field(kFieldVersion)) << "，请到 "
+            << GbkToUtf8(result.record.Field(kFieldManualDownload)) << " 下载安装\n";
+    if (!Trim(result.startupNotice).empty())
+        out << "有通知！请查收\n" << GbkToUtf8(NoticeDisplayText(result.startupNotice)) << "\n";
+    out << std::flush;
     return true;
 }
 

@@ -34,7 +34,7 @@ VersionCheckResult RunVersionCheck(const PageReader& read, const VendorAddresses
                                    const VersionCheckOptions& options) {
     VersionCheckResult result;
     std::string block = ExtractBlock(read(addresses.versionPage), options.productCode, "");
-    if (block.find('|') == std::string::npos)
+    if (!ContainsText(block, "|"))  // GBK: a trail byte 0x7C is no separator
         block = ExtractBlock(Utf8ToGbk(read(addresses.versionFallback)), options.productCode, "");
     result.record = VersionRecord::Parse(block, options.minFields);
     if (!result.record.valid()) return result;
@@ -46,9 +46,10 @@ VersionCheckResult RunVersionCheck(const PageReader& read, const VendorAddresses
     }
     if (AnnouncesNewerVersion(record, options.versionText)) {
         result.outcome = VersionCheckResult::Outcome::NewerVersion;
-        return result;
+        if (!options.continueAfterNewerVersion) return result;
+    } else {
+        result.outcome = VersionCheckResult::Outcome::Continue;
     }
-    result.outcome = VersionCheckResult::Outcome::Continue;
 
     auto notice = [&](std::string_view code, std::string_view key) {
         return FetchNoticeBlock(read, addresses.noticesPage, addresses.noticesFallback, code, key);

@@ -51,10 +51,13 @@ struct VersionCheckOptions {
     std::filesystem::path programDir;  // where a leftover updater program is removed (field 7)
     // A start-up notice that is not blank, at the moment it is known (the window shows its box then).
     std::function<void(const std::string& notice)> startupNotice;
+    // Without a window no updater runs: a newer version is still the outcome, but the notices, logo, counter
+    // and support text are read as for the running version.
+    bool continueAfterNewerVersion = false;
 };
 
 // Runs the check in its specified order. Ends early with Failed (no usable record) or NewerVersion (the
-// record is set; the caller hands over to the updater).
+// record is set; the caller hands over to the updater), unless continueAfterNewerVersion.
 VersionCheckResult RunVersionCheck(const PageReader& read, const VendorAddresses& addresses,
                                    const VersionCheckOptions& options);
 

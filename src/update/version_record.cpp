@@ -21,7 +21,8 @@ std::string ExtractBlock(std::string_view page, std::string_view code, std::stri
 
 VersionRecord VersionRecord::Parse(std::string_view block, int minFields) {
     VersionRecord record;
-    if (block.find('|') == std::string_view::npos) return record;
+    // The character, not the byte: a double-byte character's trail byte may be 0x7C.
+    if (!ContainsText(block, "|")) return record;
     const auto pieces = Split(block, "|");
     if (static_cast<int>(pieces.size()) < minFields) return record;
     record.fields_.assign(pieces.begin(), pieces.end());

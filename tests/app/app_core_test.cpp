@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <fstream>
 
+#include "../common/sim_stores.h"
 #include "../common/temp_dir.h"
 #include "sim/marketplace_sim.h"
 #include "support/text.h"
@@ -25,7 +26,6 @@ struct SilentPlayer : SoundPlayer {
 class AppCoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        sim_.AddStore({.account = "a", .password = "p", .mallId = "31", .mallName = "Shop", .mobile = "1"});
         sim_.AddUser({.uid = "u", .nickname = "阿花"});
         sim_.SetOrders("31", {{.orderSn = "s1",
                                .createdDuration = 86401,
@@ -35,7 +35,7 @@ class AppCoreTest : public ::testing::Test {
                                .goodsName = "n",
                                .groupOrderId = "G1"}});
         EnsureWorkDirs(dir_.path());
-        ASSERT_TRUE(StoreFile(dir_.path()).SaveStore("Shop", "a", "p", "31", sim_.IssueSession("31")).ok());
+        ASSERT_TRUE(testing::SeedSimStores(sim_, dir_.path(), {testing::ShopStore("31")}));
     }
     AppCore& Core() {
         if (!core_)
@@ -104,9 +104,3 @@ TEST_F(AppCoreTest, BusyWhileTheCycleRunsAndIdleWhenItReturns) {
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

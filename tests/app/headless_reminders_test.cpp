@@ -5,11 +5,11 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
+#include "../common/sim_stores.h"
 #include "../common/temp_dir.h"
 #include "app/headless.h"
 #include "settings/settings.h"
@@ -38,11 +38,10 @@ class HeadlessRemindersTest : public ::testing::Test {
   protected:
     void SetUp() override {
         setenv("SDL_AUDIODRIVER", "dummy", 1);
-        sim_.AddStore({.account = "a", .password = "p", .mallId = "21", .mallName = "Shop", .mobile = "1"});
         sim_.AddUser({.uid = "u", .nickname = "阿花"});
         SettingsFile(dir_ / "Config.ini", nullptr)
             .SaveNumberText(SettingsFile::KeyOf(SettingNumber::MonitorInterval), "1");
-        StoreFile(dir_.path()).SaveStore("Shop", "a", "p", "21", sim_.IssueSession("21"));
+        testing::SeedSimStores(sim_, dir_.path(), {testing::ShopStore("21")});
     }
     void Remind(const std::string& kind, const std::string& address) {
         const ProfileFile file(dir_ / "Config.ini");
@@ -119,9 +118,3 @@ TEST_F(HeadlessRemindersTest, AnUnreachableRobotCostsOneLineAndMonitoringGoesOn)
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -3,14 +3,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <QCoreApplication>
 #include <chrono>
 #include <sstream>
 #include <thread>
 
+#include "../common/headless_program.h"
+#include "../common/sim_stores.h"
 #include "../common/temp_dir.h"
 #include "app/store_commands.h"
 #include "net/http_request.h"
@@ -32,7 +31,7 @@ class HeadlessTest : public ::testing::Test {
         fields[7] = "0";
         sim_.vendor().SetVersionFields(fields);
         setenv("SDL_AUDIODRIVER", "dummy", 1);
-        sim_.AddStore({.account = "a", .password = "p", .mallId = "21", .mallName = "Shop", .mobile = "1"});
+        testing::AddSimStores(sim_, {testing::ShopStore("21")});
         sim_.AddUser({.uid = "u", .nickname = "阿花"});
         sim_.SetOrders("21", {{.orderSn = "s1",
                                .createdDuration = 0,
@@ -45,7 +44,7 @@ class HeadlessTest : public ::testing::Test {
         SettingsFile(dir_ / "Config.ini", nullptr)
             .SaveNumberText(SettingsFile::KeyOf(SettingNumber::MonitorInterval), "1");
     }
-    void AddStore() { StoreFile(dir_.path()).SaveStore("Shop", "a", "p", "21", sim_.IssueSession("21")); }
+    void AddStore() { testing::SaveSimStores(sim_, dir_.path(), {testing::ShopStore("21")}); }
 
     sim::MarketplaceSim sim_;
     testing::TempDir dir_;
@@ -98,7 +97,9 @@ TEST_F(HeadlessVendorCheckTest, PrintsTheStartupNoticeAndGoesOn) {
 TEST_F(HeadlessVendorCheckTest, ANewerVersionIsOneLineAndMonitoringGoesOn) {
     SetField(1, "1.3.2");
     EXPECT_TRUE(Check(Endpoints::AllAt(sim_.baseUrl())));
-    EXPECT_EQ(out_.str(), "有新版本 1.3.2，请到 " + sim_.baseUrl() + "/app/download.html 下载安装\n");
+    EXPECT_EQ(out_.str(), "有新版本 1.3.2，请到 " + sim_.baseUrl() +
+                              "/app/download.html 下载安装\n"
+                              "有通知！请查收\n欢迎使用 Tandrel 演示版！这是服务器发来的启动通知。\n");
 }
 
 TEST_F(HeadlessVendorCheckTest, WithoutARecordItFailsOnStderr) {
@@ -180,42 +181,16 @@ TEST_F(HeadlessTest, TheFolderIsFreeAgainAfterARun) {
 }
 
 #ifdef TANDREL_EXECUTABLE
-struct Finished {
-    int status = -1;
-    std::string out, err;
-};
+using testing::Finished;
+using testing::HeadlessProgram;
 
 // Runs the program headless against the simulator, its vendor at vendorUrl.
 Finished RunProgram(const std::string& merchantUrl, const std::string& vendorUrl,
                     const std::string& dataDir) {
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0) return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(outPipe[1], STDOUT_FILENO);
-        dup2(errPipe[1], STDERR_FILENO);
-        close(outPipe[0]);
-        close(errPipe[0]);
-        setenv("TANDREL_MERCHANT_URL", merchantUrl.c_str(), 1);
-        setenv("TANDREL_VENDOR_URL", vendorUrl.c_str(), 1);
-        execl(TANDREL_EXECUTABLE, TANDREL_EXECUTABLE, "--headless", "--passes", "1", "--data-dir",
-              dataDir.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    Finished f;
-    char buffer[4096];
-    for (ssize_t n; (n = read(outPipe[0], buffer, sizeof buffer)) > 0;)
-        f.out.append(buffer, static_cast<std::size_t>(n));
-    for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) > 0;)
-        f.err.append(buffer, static_cast<std::size_t>(n));
-    close(outPipe[0]);
-    close(errPipe[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    f.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return f;
+    return HeadlessProgram(
+               TANDREL_EXECUTABLE,
+               {.dataDir = dataDir, .merchantUrl = merchantUrl, .vendorUrl = vendorUrl, .passes = 1})
+        .Finish();
 }
 
 TEST_F(HeadlessVendorCheckTest, TheProgramEndsWithAFailureStatusBeforeMonitoring) {
@@ -238,37 +213,15 @@ TEST_F(HeadlessVendorCheckTest, TheProgramMonitorsAfterAnnouncingANewerVersion) 
 
 TEST_F(HeadlessTest, SigtermStopsTheProcessCleanly) {
     AddStore();
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        dup2(fds[1], STDOUT_FILENO);
-        close(fds[0]);
-        unsetenv("DISPLAY");
-        unsetenv("QT_QPA_PLATFORM");
-        setenv("TANDREL_MERCHANT_URL", sim_.baseUrl().c_str(), 1);
-        execl(TANDREL_EXECUTABLE, TANDREL_EXECUTABLE, "--headless", "--data-dir", dir_.path().c_str(),
-              static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string out;
-    char buffer[4096];
+    HeadlessProgram program(TANDREL_EXECUTABLE, {.dataDir = dir_.path(), .merchantUrl = sim_.baseUrl()});
+    ASSERT_TRUE(program.started());
     // Wait for the first pass's line, then ask it to stop.
-    while (out.find("\n") == std::string::npos) {
-        const auto n = read(fds[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    kill(pid, SIGTERM);
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-        out.append(buffer, static_cast<std::size_t>(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    program.WaitForOutput("\n");
+    program.Signal(SIGTERM);
+    const Finished f = program.Finish();
+    const std::string& out = f.out;
+    ASSERT_TRUE(f.exited);
+    EXPECT_EQ(f.status, 0);
     EXPECT_NE(out.find("有新开团订单"), std::string::npos);
     EXPECT_EQ(out.substr(out.size() - std::string(" 已停止\n").size()), " 已停止\n");
 }
@@ -280,21 +233,8 @@ TEST_F(HeadlessTest, ASignalDuringAStalledRequestEndsTheRunAtOnce) {
     for (const int signal : {SIGTERM, SIGINT}) {
         SCOPED_TRACE(signal);
         sim_.ClearRequests();
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            dup2(fds[1], STDOUT_FILENO);
-            close(fds[0]);
-            unsetenv("DISPLAY");
-            unsetenv("QT_QPA_PLATFORM");
-            setenv("TANDREL_MERCHANT_URL", sim_.baseUrl().c_str(), 1);
-            execl(TANDREL_EXECUTABLE, TANDREL_EXECUTABLE, "--headless", "--data-dir", dir_.path().c_str(),
-                  static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(fds[1]);
+        HeadlessProgram program(TANDREL_EXECUTABLE, {.dataDir = dir_.path(), .merchantUrl = sim_.baseUrl()});
+        ASSERT_TRUE(program.started());
         // The stall has begun once the order list was asked for.
         const auto asked = [&] {
             for (const auto& request : sim_.Requests())
@@ -306,18 +246,13 @@ TEST_F(HeadlessTest, ASignalDuringAStalledRequestEndsTheRunAtOnce) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ASSERT_TRUE(asked());
         const auto signalled = std::chrono::steady_clock::now();
-        kill(pid, signal);
-        std::string out;
-        char buffer[4096];
-        for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-            out.append(buffer, static_cast<std::size_t>(n));
-        close(fds[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
+        program.Signal(signal);
+        const Finished f = program.Finish();
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
             std::chrono::steady_clock::now() - signalled);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        const std::string& out = f.out;
+        ASSERT_TRUE(f.exited);
+        EXPECT_EQ(f.status, 0);
         EXPECT_LT(took.count(), 500);
         // Only the stop is logged: the abandoned order list reports nothing.
         EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
@@ -328,9 +263,3 @@ TEST_F(HeadlessTest, ASignalDuringAStalledRequestEndsTheRunAtOnce) {
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

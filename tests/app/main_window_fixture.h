@@ -28,10 +28,10 @@
 #include <fstream>
 #include <mutex>
 
+#include "../common/sim_stores.h"
 #include "../common/temp_dir.h"
 #include "app/gui_main.h"
 #include "app/main_window.h"
-#include "assets/assets.h"
 #include "monitor/order_list_actions.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
@@ -124,12 +124,8 @@ class MainWindowSimTest : public MainWindowTest {
   protected:
     void SetUp() override {
         MainWindowTest::SetUp();
-        sim_.AddStore({.account = "a1", .password = "p1", .mallId = "11", .mallName = "One", .mobile = "1"});
-        sim_.AddStore({.account = "a2", .password = "p2", .mallId = "22", .mallName = "Two", .mobile = "2"});
         sim_.AddUser({.uid = "u1", .nickname = "小明"});
-        StoreFile file(dir_.path());
-        file.SaveStore(Utf8ToGbk("一号店"), "a1", "p1", "11", sim_.IssueSession("11"));
-        file.SaveStore(Utf8ToGbk("二号店"), "a2", "p2", "22", sim_.IssueSession("22"));
+        testing::SeedSimStores(sim_, dir_.path(), testing::TwoStores());
         endpoints_ = Endpoints::AllAt(sim_.baseUrl());
     }
     MainWindow& OpenLoaded() {
@@ -147,13 +143,3 @@ class MainWindowSimTest : public MainWindowTest {
 
 }  // namespace
 }  // namespace tandrel
-
-// The tests' main: the windows need a QApplication and the program's resources.
-inline int RunWindowTests(int argc, char** argv) {
-    QApplication app(argc, argv);
-    tandrel::InitAssets();
-    // No dialog ever waits for a click here: unanswered boxes take their default button.
-    tandrel::MessageBoxes::SetUnattended(true);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

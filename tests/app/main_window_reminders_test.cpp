@@ -82,7 +82,3 @@ TEST_F(MainWindowSimTest, AReportedGroupReachesTheRobotAndTheHistory) {
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    return RunWindowTests(argc, argv);
-}

@@ -408,7 +408,3 @@ TEST_F(MainWindowTest, SkinAndIconComeFromTheResources) {
 }
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    return RunWindowTests(argc, argv);
-}

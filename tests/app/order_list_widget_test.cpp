@@ -96,7 +96,3 @@ TEST_F(MainWindowTest, OrderListSortsCopiesOpensAndExports) {
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    return RunWindowTests(argc, argv);
-}

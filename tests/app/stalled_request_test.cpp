@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
@@ -17,6 +16,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "../common/sim_stores.h"
 #include "../common/temp_dir.h"
 #include "app/main_window.h"
 #include "monitor/sound_player.h"
@@ -94,8 +94,6 @@ class StalledRequestTest : public ::testing::Test {
     void SetUp() override {
         MessageBoxes::ClearRecorded();
         EnsureWorkDirs(dir_.path());
-        sim_.AddStore({.account = "a1", .password = "p1", .mallId = "11", .mallName = "One", .mobile = "1"});
-        sim_.AddStore({.account = "a2", .password = "p2", .mallId = "22", .mallName = "Two", .mobile = "2"});
         sim_.SetOrders("11", {{.orderSn = "sn1",
                                .createdDuration = 60,
                                .goodsId = "g1",
@@ -104,9 +102,7 @@ class StalledRequestTest : public ::testing::Test {
                                .goodsName = "goods",
                                .groupOrderId = "G1"}});
         sim_.AddUser({.uid = "u1", .nickname = "nick"});
-        StoreFile file(dir_.path());
-        file.SaveStore(Utf8ToGbk("一号店"), "a1", "p1", "11", sim_.IssueSession("11"));
-        file.SaveStore(Utf8ToGbk("二号店"), "a2", "p2", "22", sim_.IssueSession("22"));
+        testing::SeedSimStores(sim_, dir_.path(), testing::TwoStores());
         sim_.SetStallSeconds(30);
     }
     void TearDown() override { MessageBoxes::ClearRecorded(); }
@@ -255,9 +251,3 @@ TEST_F(StalledRequestTest, ClosingTheLoginWindowDuringAStalledLoginAbandonsItSil
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -16,7 +16,6 @@
 
 #include "../common/temp_dir.h"
 #include "app/main_window.h"
-#include "assets/assets.h"
 #include "sim/marketplace_sim.h"
 #include "sim/vendor_service.h"
 #include "stores/store_file.h"
@@ -210,11 +209,3 @@ TEST_F(VendorStartupTest, ANewerVersionThatCannotBeFetchedShowsTheManualDownload
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    tandrel::InitAssets();
-    tandrel::MessageBoxes::SetUnattended(true);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -108,9 +108,3 @@ TEST(Notifier, AnUnreachableRobotGivesOneLineOnTheCallersThread) {
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

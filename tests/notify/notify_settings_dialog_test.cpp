@@ -131,9 +131,3 @@ TEST(NotifySettingsDialog, ClosingDuringASlowTestDoesNotWait) {
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

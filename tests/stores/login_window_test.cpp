@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -437,11 +436,3 @@ TEST_F(LoginFromMainWindowTest, DoubleClickingAStoreOpensTheLoginWindowOnItsAcco
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    // No dialog ever waits for a click here: unanswered boxes take their default button.
-    tandrel::MessageBoxes::SetUnattended(true);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

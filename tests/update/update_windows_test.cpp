@@ -216,9 +216,3 @@ TEST_F(UpdaterWindowTest, NotNewerClosesAtOnce) {
 
 }  // namespace
 }  // namespace tandrel
-
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

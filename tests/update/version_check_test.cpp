@@ -142,6 +142,18 @@ TEST_F(VersionCheckTest, ANewerVersionStopsBeforeTheNotices) {
     }
 }
 
+// 亅 is 81 7C in GBK: its second byte is the "|" byte, but the block holds no "|" character.
+TEST_F(VersionCheckTest, ATrailByteThatLooksLikeABarIsNoRecord) {
+    sim_.vendor().SetVersionPage("qevanstorStart===维护中亅请稍候===Endqevanstor");
+    SetField(10, "亅");  // and inside a field of the fallback's record it splits nothing
+    const auto result = Run();
+    ASSERT_EQ(result.outcome, Outcome::Continue);
+    EXPECT_EQ(RequestsFor("/zelapp/banben.html"), 1);
+    EXPECT_EQ(result.record.fields().size(), fields_.size());
+    EXPECT_EQ(result.record.Field(10), Utf8ToGbk("亅"));
+    EXPECT_EQ(result.record.Field(15), "7");
+}
+
 TEST_F(VersionCheckTest, FieldSevenRemovesALeftoverUpdaterProgram) {
     const auto leftover = dir_.path() / std::string(UpdaterProgramName());
     std::ofstream(leftover) << "old";
