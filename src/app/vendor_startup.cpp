@@ -8,6 +8,7 @@
 #include "net/wait_pumping.h"
 #include "support/qt_text.h"
 #include "update/headless_check.h"
+#include "update/new_version_window.h"
 #include "update/notice_window.h"
 #include "update/updater_window.h"
 #include "widgets/message_boxes.h"
@@ -69,9 +70,15 @@ bool VendorStartup::VendorCheck(const PageReader& read) {
             exitCode_ = 1;
             return false;
         case VersionCheckResult::Outcome::NewerVersion: {
+            exitCode_ = 1;
+            if (!SelfUpdateAllowed(UpdaterOptions::BuiltInUpdateKeyText(), programDir_)) {
+                NewVersionWindow manual(result_.record.Field(kFieldManualDownload), result_.supportText,
+                                        QString::fromStdString(addresses_.site), services_, startup_);
+                manual.exec();
+                return false;
+            }
             UpdaterOptions updaterOptions;
             updaterOptions.programDir = programDir_;
-            updaterOptions.unpackDir = std::filesystem::current_path();
             updaterOptions.referer = addresses_.site;
             UpdaterWindow updater(result_.record, updaterOptions, result_.supportText,
                                   QString::fromStdString(addresses_.site), services_, startup_);

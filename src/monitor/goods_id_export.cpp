@@ -6,9 +6,7 @@
 
 #ifdef _WIN32
 #include <io.h>
-#include <share.h>
 #else
-#include <sys/file.h>
 #include <unistd.h>
 #endif
 
@@ -41,15 +39,11 @@ bool AppendText(const std::filesystem::path& path, std::string_view text, std::s
         if (failure) *failure = std::generic_category().message(error);
         return false;
     };
-    // Other writers are shut out while the text goes in, so two exports never interleave.
-#ifdef _WIN32
-    std::FILE* file = _wfsopen(path.c_str(), L"ab", _SH_DENYWR);
-    if (!file) return fail(errno);
-#else
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (!file) return fail(errno);
-    flock(fileno(file), LOCK_EX);
-#endif
+    // Other writers are shut out while the text goes in, so two exports never interleave; a link planted
+    // under the name is not followed.
+    int openError = 0;
+    std::FILE* file = OpenForAppend(path, openError);
+    if (!file) return fail(openError);
     std::fseek(file, 0, SEEK_END);
     const long before = std::ftell(file);
     bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;

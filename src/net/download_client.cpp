@@ -149,9 +149,10 @@ struct DownloadClient::Transfer {
     bool headersDone = false;
     bool done = false;
     CURLcode result = CURLE_OK;
-    std::FILE* sink = nullptr;
+    ExclusiveFile* sink = nullptr;
     bool writeFailed = false;
     std::int64_t received = 0;
+    std::int64_t limit = 0;
     ProgressWatch* saveWatch = nullptr;
 
     ~Transfer() { curl_slist_free_all(headerList); }
@@ -180,7 +181,9 @@ struct DownloadClient::Transfer {
         const std::size_t n = size * count;
         // Until SaveToFile names the file, the body waits inside libcurl.
         if (!t->sink) return CURL_WRITEFUNC_PAUSE;
-        if (std::fwrite(data, 1, n, t->sink) != n) {
+        // More than was announced (or allowed) is not the file asked for: stop writing at once.
+        if (t->received + static_cast<std::int64_t>(n) > t->limit ||
+            !t->sink->Write(std::string_view(data, n))) {
             t->writeFailed = true;
             return 0;
         }
@@ -332,27 +335,33 @@ bool DownloadClient::SaveToFile(std::string& directory, std::string_view fileNam
     std::int64_t total = 0;
     const std::string length = ResponseHeader("Content-Length");
     for (char c : length) {
-        if (c < '0' || c > '9' || total > (std::int64_t{1} << 50)) {
+        if (c < '0' || c > '9' || total > maxBytes) {
             total = 0;
             break;
         }
         total = total * 10 + (c - '0');
     }
-    // An error page is not the file asked for; a body of unknown length cannot be known to be whole.
-    if (total <= 0 || status_ < 200 || status_ > 299) return false;
+    // An error page is not the file asked for; a body of unknown length cannot be known to be whole, and
+    // one larger than any package would only fill the disk.
+    if (total <= 0 || total > maxBytes || status_ < 200 || status_ > 299) return false;
 
     const fs::path target = PathFromUtf8(directory) / PathFromUtf8(fileName);
     fs::path partial = target;
     partial += ".part";
-    t.sink = std::fopen(partial.c_str(), "wb");
-    if (!t.sink) return false;
+    // Left by a download that was killed, or planted: removed (a link itself, not what it names), then made
+    // anew; should something take the name in between, the creation fails.
+    fs::remove(partial, ec);
+    ExclusiveFile sink(partial);
+    if (!sink.ok()) return false;
+    t.sink = &sink;
+    t.limit = total;
 
     ProgressWatch watch(progress, user, total);
     t.saveWatch = &watch;
     curl_easy_pause(static_cast<CURL*>(session_), CURLPAUSE_CONT);
     Drive(false);
     t.saveWatch = nullptr;
-    const bool closed = std::fclose(t.sink) == 0;
+    const bool closed = sink.Close();
     t.sink = nullptr;
     const bool whole =
         t.done && t.result == CURLE_OK && !t.writeFailed && closed && t.received == total && !cancelled_;
@@ -398,7 +407,6 @@ bool DownloadClient::Drive(bool untilHeaders) {
 void DownloadClient::EndTransfer() {
     if (!transfer_) return;
     curl_multi_remove_handle(static_cast<CURLM*>(multi_), static_cast<CURL*>(session_));
-    if (transfer_->sink) std::fclose(transfer_->sink);
     transfer_.reset();
 }
 

@@ -38,6 +38,11 @@ class DownloadClient {
     // 5: the raw response headers of the last reply. 6: cleared before each send.
     std::array<std::string, 7> settings;
 
+    // The largest body SaveToFile takes: a larger Content-Length is refused before anything is written, and
+    // a body that runs past it is cut off and discarded.
+    static constexpr std::int64_t kMaxBodyBytes = std::int64_t{256} << 20;
+    std::int64_t maxBytes = kMaxBodyBytes;
+
     DownloadClient();
     ~DownloadClient();
     DownloadClient(const DownloadClient&) = delete;
@@ -54,9 +59,11 @@ class DownloadClient {
     // absent.
     std::string ResponseHeader(std::string_view name) const;
     // Streams the reply's body into directory + fileName (a separator is appended to directory, written back
-    // to the argument). Needs an existing directory, a successful status and a Content-Length above 0; the
-    // body goes to a temporary file that takes the final name only once every announced byte has arrived,
-    // so an interrupted download never leaves a file that looks whole. True when the file was written.
+    // to the argument). Needs an existing directory, a successful status and a Content-Length above 0 and
+    // within maxBytes; the body goes to a temporary file (fileName + ".part", a stale one removed first,
+    // created exclusively for the user alone) that takes the final name only once every announced byte has
+    // arrived, so an interrupted download never leaves a file that looks whole. True when the file was
+    // written.
     bool SaveToFile(std::string& directory, std::string_view fileName, const Progress& progress = {},
                     std::int64_t user = 0);
     // Ends the request and empties settings 0-6.

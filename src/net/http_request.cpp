@@ -367,7 +367,8 @@ std::string HttpFetch(HttpArgs args) {
     return HttpRequest(args);
 }
 
-std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel) {
+std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel,
+                         std::chrono::milliseconds limit) {
     HttpClient client;
     if (!client.valid()) return {};
     CURL* curl = static_cast<CURL*>(client.handle());
@@ -382,6 +383,7 @@ std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel) 
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kDefaultTimeoutMs);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, kDefaultTimeoutMs / 1000);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limit.count()));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     AbandonWhenSet(curl, cancel);

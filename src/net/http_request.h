@@ -5,6 +5,7 @@
 // kind give empty results: nothing throws.
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -87,9 +88,13 @@ std::string HttpRequest(const HttpArgs& args);
 // HttpRequest without a body text, without the status and always with a fresh client.
 std::string HttpFetch(HttpArgs args);
 
-// A plain GET for pictures: no session cookie, no header block of the program's own, the same reply cap and
-// 15-second phases. Returns the body, empty on any failure or when cancel becomes true.
-std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel = nullptr);
+// A plain GET for pictures and the vendor's pages: no session cookie, no header block of the program's own,
+// the same reply cap and 15-second phases, and limit for the whole read (a server trickling a byte now and
+// then would otherwise hold it for ever). Returns the body, empty on any failure, past the limit or when
+// cancel becomes true.
+inline constexpr std::chrono::milliseconds kPlainGetLimit{60000};
+std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel = nullptr,
+                         std::chrono::milliseconds limit = kPlainGetLimit);
 
 // What a plain POST got back: the HTTP status (0 when no reply arrived, with curl's reason in error) and the
 // body (capped like every reply).

@@ -1,69 +1,154 @@
 #include "support/files.h"
 
-#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <system_error>
 
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#include <process.h>
-#include <sys/stat.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace tandrel {
 namespace {
 
-std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
-    static std::atomic<unsigned> sequence{0};
+// The platform's exclusive creation: a new file or nothing, never through a link. -1 with errno set.
+int CreateNew(const std::filesystem::path& path) {
 #ifdef _WIN32
-    const long pid = _getpid();
+    // CREATE_NEW fails on any existing name; the reparse-point flag keeps a link from being followed.
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+        return -1;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) CloseHandle(handle);
+    return fd;
 #else
-    const long pid = static_cast<long>(getpid());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // The mode given to open is narrowed by the umask; the descriptor says what it is.
+    if (fd >= 0) ::fchmod(fd, 0600);
+    return fd;
 #endif
+}
+
+std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
+    // Unpredictable, so that nobody can plant something under the name beforehand.
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    static constexpr char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string suffix = ".tmp";
+    for (int i = 0; i < 12; ++i)
+        suffix += kDigits[random() % 36];
     auto name = path.filename();
-    name += ".tmp" + std::to_string(pid) + "-" + std::to_string(sequence++);
+    name += suffix;
     return path.parent_path() / name;
 }
 
-bool WriteAndSync(const std::filesystem::path& path, std::string_view bytes) {
-#ifdef _WIN32
-    // The wide-character open takes the UTF-16 name; _commit is the flush to disk.
-    const int fd = _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT,
-                          _S_IREAD | _S_IWRITE);
-    constexpr std::size_t kChunk = 1 << 30;  // _write takes an unsigned int count
-    const auto writeSome = [fd](const char* data, std::size_t n) {
-        return static_cast<long long>(_write(fd, data, static_cast<unsigned>(n < kChunk ? n : kChunk)));
-    };
-    const auto sync = [fd] { return _commit(fd) == 0; };
-    const auto closeFile = [fd] { return _close(fd) == 0; };
-#else
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    const auto writeSome = [fd](const char* data, std::size_t n) {
-        return static_cast<long long>(::write(fd, data, n));
-    };
-    const auto sync = [fd] { return ::fsync(fd) == 0; };
-    const auto closeFile = [fd] { return ::close(fd) == 0; };
-#endif
-    if (fd < 0) return false;
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const auto n = writeSome(bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            closeFile();
-            return false;
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    const bool synced = sync();
-    return closeFile() && synced;
+}  // namespace
+
+ExclusiveFile::ExclusiveFile(const std::filesystem::path& path) {
+    fd_ = CreateNew(path);
+    if (fd_ < 0) error_ = errno ? errno : EIO;
 }
 
-}  // namespace
+ExclusiveFile::~ExclusiveFile() {
+    Close();
+}
+
+bool ExclusiveFile::Write(std::string_view bytes) {
+    if (fd_ < 0) return false;
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const std::size_t rest = bytes.size() - written;
+#ifdef _WIN32
+        constexpr std::size_t kChunk = 1 << 30;  // _write takes an unsigned int count
+        const long long n =
+            _write(fd_, bytes.data() + written, static_cast<unsigned>(rest < kChunk ? rest : kChunk));
+#else
+        const long long n = ::write(fd_, bytes.data() + written, rest);
+        if (n < 0 && errno == EINTR) continue;
+#endif
+        if (n <= 0) return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+bool ExclusiveFile::Sync() {
+#ifdef _WIN32
+    return fd_ >= 0 && _commit(fd_) == 0;
+#else
+    return fd_ >= 0 && ::fsync(fd_) == 0;
+#endif
+}
+
+bool ExclusiveFile::SetMode([[maybe_unused]] unsigned mode) {
+#ifdef _WIN32
+    return fd_ >= 0;
+#else
+    return fd_ >= 0 && ::fchmod(fd_, static_cast<mode_t>(mode)) == 0;
+#endif
+}
+
+bool ExclusiveFile::Close() {
+    if (fd_ < 0) return false;
+#ifdef _WIN32
+    const bool closed = _close(fd_) == 0;
+#else
+    const bool closed = ::close(fd_) == 0;
+#endif
+    fd_ = -1;
+    return closed;
+}
+
+std::FILE* OpenForAppend(const std::filesystem::path& path, int& error) {
+    error = 0;
+#ifdef _WIN32
+    // Shared for reading only: other writers are shut out until the file is closed.
+    HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = EACCES;
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_APPEND | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        error = EIO;
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "ab");
+    if (!file) {
+        error = errno;
+        _close(fd);
+    }
+    return file;
+#else
+    int fd = CreateNew(path);
+    if (fd < 0 && errno == EEXIST) fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    std::FILE* file = ::fdopen(fd, "ab");
+    if (!file) {
+        error = errno;
+        ::close(fd);
+        return nullptr;
+    }
+    ::flock(fd, LOCK_EX);
+    return file;
+#endif
+}
 
 ReadStatus ReadWholeFile(const std::filesystem::path& path, std::string& out, std::uintmax_t maxBytes) {
     out.clear();
@@ -83,18 +168,27 @@ ReadStatus ReadWholeFile(const std::filesystem::path& path, std::string& out, st
 }
 
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    const auto temporary = TemporaryBeside(path);
     std::error_code ec;
-    if (!WriteAndSync(temporary, bytes)) {
-        std::filesystem::remove(temporary, ec);
-        return false;
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const auto temporary = TemporaryBeside(path);
+        ExclusiveFile file(temporary);
+        if (!file.ok()) {
+            if (file.error() == EEXIST) continue;  // taken: another name
+            return false;
+        }
+        const bool written = file.Write(bytes) && file.Sync();
+        if (!file.Close() || !written) {
+            std::filesystem::remove(temporary, ec);
+            return false;
+        }
+        std::filesystem::rename(temporary, path, ec);
+        if (ec) {
+            std::filesystem::remove(temporary, ec);
+            return false;
+        }
+        return true;
     }
-    std::filesystem::rename(temporary, path, ec);
-    if (ec) {
-        std::filesystem::remove(temporary, ec);
-        return false;
-    }
-    return true;
+    return false;
 }
 
 std::filesystem::path PathFromUtf8(std::string_view utf8) {

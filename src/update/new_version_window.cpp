@@ -23,8 +23,13 @@ NewVersionWindow::NewVersionWindow(const std::string& downloadPage, const std::s
     address_ = Place(new QLineEdit(FromGbk(downloadPage), this), "编辑框_新版下载网址", {6, 31, 540, 26});
     auto* download = Place(new QPushButton(QStringLiteral("下载"), this), "按钮_下载", {551, 31, 48, 25});
     connect(download, &QPushButton::clicked, this, [this] {
-        const QString address = address_->text().trimmed();
-        if (!address.isEmpty()) services_.Open(QUrl(address));
+        // The address came over plain HTTP: only a web page goes to the browser; anything else (a file, a
+        // share, a script) stays in the box for the user to judge.
+        const QUrl address(address_->text().trimmed(), QUrl::StrictMode);
+        const QString scheme = address.scheme().toLower();
+        if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+            !address.host().isEmpty())
+            services_.Open(address);
     });
 
     auto* link = Place(new QLabel(this), "超级链接框1", {82, 65, 440, 16});

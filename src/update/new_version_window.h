@@ -1,5 +1,6 @@
 #pragma once
-// Shown when the update could not be installed: the manual download page (field 25) and the support line.
+// Shown when the update could not be installed, or the copy does not update itself: the manual download page
+// (field 25) and the support line. "下载" opens the page only when it is an http or https address.
 
 #include <QDialog>
 #include <string>

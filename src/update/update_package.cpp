@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QString>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -21,7 +22,6 @@ namespace fs = std::filesystem;
 
 // Far above any real package; a "zip bomb" stops here instead of filling the disk.
 constexpr zip_uint64_t kMaxUnpackedBytes = 2ull << 30;
-constexpr std::uintmax_t kMaxPackageBytes = 512u << 20;
 
 struct ZipCloser {
     void operator()(zip_t* z) const { zip_discard(z); }
@@ -78,8 +78,10 @@ bool WriteEntry(zip_t* archive, const Entry& entry, const fs::path& path) {
     std::unique_ptr<zip_file_t, ZipFileCloser> in(zip_fopen_index(archive, entry.index, 0));
     if (!in) return false;
     const fs::path partial = fs::path(path.native() + ".part");
-    std::FILE* out = std::fopen(partial.c_str(), "wb");
-    if (!out) return false;
+    std::error_code ec;
+    fs::remove(partial, ec);  // a leftover, or a planted link: the link goes, not what it names
+    ExclusiveFile out(partial);
+    if (!out.ok()) return false;
     std::vector<char> buffer(64 * 1024);
     zip_uint64_t written = 0;
     bool ok = true;
@@ -89,16 +91,13 @@ bool WriteEntry(zip_t* archive, const Entry& entry, const fs::path& path) {
         if (n <= 0) break;
         written += static_cast<zip_uint64_t>(n);
         if (written > entry.size ||
-            std::fwrite(buffer.data(), 1, static_cast<std::size_t>(n), out) != static_cast<std::size_t>(n)) {
+            !out.Write(std::string_view(buffer.data(), static_cast<std::size_t>(n)))) {
             ok = false;
             break;
         }
     }
-    ok = std::fclose(out) == 0 && ok && written == entry.size;
-    std::error_code ec;
-    if (ok && entry.mode != 0) {
-        fs::permissions(partial, static_cast<fs::perms>(entry.mode & 0755), fs::perm_options::replace, ec);
-    }
+    if (ok && entry.mode != 0) ok = out.SetMode(entry.mode & 0755);
+    ok = out.Close() && ok && written == entry.size;
     if (ok) fs::rename(partial, path, ec);
     if (!ok || ec) {
         fs::remove(partial, ec);
@@ -189,13 +188,56 @@ std::string_view BuiltInUpdateKey() {
 #endif
 }
 
+bool IsPackageTag(std::string_view tag) {
+    if (tag.empty() || tag.size() > 64) return false;
+    for (char c : tag) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                           c == '.' || c == '_' || c == '-';
+        if (!plain) return false;
+    }
+    return true;
+}
+
+std::string FileSha256(const fs::path& path) {
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    std::ifstream in(path, std::ios::binary);
+    if (!context || !in || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return {};
+    std::vector<char> buffer(64 * 1024);
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto n = static_cast<std::size_t>(in.gcount());
+        if (n > 0 && EVP_DigestUpdate(context.get(), buffer.data(), n) != 1) return {};
+    }
+    if (in.bad()) return {};
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return {};
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += kDigits[digest[i] >> 4];
+        hex += kDigits[digest[i] & 15];
+    }
+    return hex;
+}
+
+std::string SignedPackageMessage(std::string_view productCode, std::string_view tag, std::string_view version,
+                                 std::string_view sha256Hex) {
+    std::string message;
+    for (std::string_view line : {productCode, tag, version, sha256Hex})
+        message.append(line).append("\n");
+    return message;
+}
+
 bool VerifyPackageSignature(const fs::path& package, std::string_view signatureBase64,
-                            std::string_view publicKeyBase64) {
+                            std::string_view publicKeyBase64, std::string_view productCode,
+                            std::string_view tag, std::string_view version) {
     const std::string key = Base64Decode(publicKeyBase64);
     const std::string signature = Base64Decode(signatureBase64);
     if (key.size() != 32 || signature.size() != 64) return false;
-    std::string bytes;
-    if (ReadWholeFile(package, bytes, kMaxPackageBytes) != ReadStatus::Ok) return false;
+    const std::string digest = FileSha256(package);
+    if (digest.empty()) return false;
+    const std::string message = SignedPackageMessage(productCode, tag, version, digest);
 
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> pkey(
         EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr,
@@ -205,8 +247,8 @@ bool VerifyPackageSignature(const fs::path& package, std::string_view signatureB
     if (!pkey || !context) return false;
     if (EVP_DigestVerifyInit(context.get(), nullptr, nullptr, nullptr, pkey.get()) != 1) return false;
     return EVP_DigestVerify(context.get(), reinterpret_cast<const unsigned char*>(signature.data()),
-                            signature.size(), reinterpret_cast<const unsigned char*>(bytes.data()),
-                            bytes.size()) == 1;
+                            signature.size(), reinterpret_cast<const unsigned char*>(message.data()),
+                            message.size()) == 1;
 }
 
 bool StartDetachedProgram(const fs::path& program, const fs::path& workingDir) {

@@ -1,7 +1,10 @@
 #pragma once
-// The self-update without its window: a stale updater program is started at once; otherwise the package
-// named by the version record is downloaded beside the program on a worker thread, checked, unpacked and its
-// updater program started. The caller ends the process when the updater has been started.
+// The self-update without its window. Only a portable copy with a public key built in updates itself. An
+// updater left by an earlier run is started at once when it is the one recorded when its package was
+// verified; otherwise the package named by the version record is downloaded beside the program on a worker
+// thread, its signature checked, unpacked into a staging folder of its own beside the program, and the
+// updater program it carried started from there. The caller ends the process when the updater has been
+// started.
 
 #include <atomic>
 #include <cstdint>
@@ -18,13 +21,13 @@
 namespace tandrel {
 
 struct UpdaterOptions {
-    std::filesystem::path
-        programDir;                   // the package is saved here; a stale updater program is looked for here
-    std::filesystem::path unpackDir;  // the process's current directory
+    // The package is saved here, and the staging folder and the record of a verified updater are made here.
+    std::filesystem::path programDir;
     std::string_view localVersion = kVersionText;
+    std::string_view productCode = kProductCode;
     std::string referer;                            // the vendor's web site
-    std::string publicKey{BuiltInUpdateKeyText()};  // Base64 Ed25519 key; empty: packages are not checked
-    // Starts the updater program; null: a detached process in unpackDir.
+    std::string publicKey{BuiltInUpdateKeyText()};  // Base64 Ed25519 key; empty: no self-update
+    // Starts the updater program; null: a detached process working in its staging folder.
     std::function<bool(const std::filesystem::path&)> startProgram;
 
     static std::string BuiltInUpdateKeyText();
@@ -35,15 +38,25 @@ inline constexpr std::string_view kPackageUserAgent =
     " Mozilla/5.0 (Windows NT 6.1; WOW64; rv:23.0) Gecko/20100101 Firefox/23.0";
 inline constexpr std::int64_t kUpdaterProgressUser = 123;
 
+// Whether this copy may replace itself: a public key is built in (without one, nothing could tell the
+// vendor's package from anyone's) and the copy is portable (an installed copy's files belong to the package
+// manager or the installer). Otherwise a newer version only shows the manual download page.
+bool SelfUpdateAllowed(std::string_view publicKey, const std::filesystem::path& programDir);
+
+// Removes what an earlier update left beside the program: its staging folders, the record of its verified
+// updater, and an updater program directly beside the program (version record field 7).
+void RemoveLeftoverUpdater(const std::filesystem::path& programDir);
+
 enum class UpdaterBegin {
     NotNewer,             // nothing to do: the window closes
+    NotAllowed,           // no key, or a tag that is not a name: nothing fetched; the manual download page
     StaleUpdaterStarted,  // an updater program left beside the program was started: end the process
     Downloading,          // the download thread runs; finished will be called
 };
 
 enum class UpdateOutcome {
-    Installed,  // the package was unpacked (or could not be) and the updater program started if present
-    Failed,     // no usable package: no file, a bad signature or an unsafe entry; nothing was unpacked
+    Installed,  // the package was verified and unpacked, and the updater program it carried started
+    Failed,     // no usable package: no file, a bad signature, an unsafe entry or no updater in it
 };
 
 class Updater {
@@ -62,21 +75,25 @@ class Updater {
     void Cancel();
 
     std::filesystem::path packagePath() const;
-    std::filesystem::path updaterPath() const;  // where the unpacked updater program is expected
+    // The updater program started from its staging folder; empty until one was.
+    std::filesystem::path updaterPath() const { return updaterPath_; }
 
-    // Checks, unpacks and removes a downloaded package, then starts its updater program. Failed for a bad
-    // signature or an unsafe entry (the package is removed and nothing unpacked).
+    // Checks, unpacks into a new staging folder and removes a downloaded package, records its updater
+    // program's SHA-256 and starts it. Failed for a bad signature, an unsafe entry or a package without an
+    // updater program (the package and the staging folder are removed, nothing is started).
     UpdateOutcome InstallPackage();
 
   private:
     void Download(Progress progress, Finished finished);
     bool Start(const std::filesystem::path& program);
+    bool StartRecordedUpdater();
 
     VersionRecord record_;
     UpdaterOptions options_;
     std::mutex clientMutex_;  // Cancel never reaches a client that is being destroyed
     DownloadClient* client_ = nullptr;
     std::atomic<bool> cancelled_{false};
+    std::filesystem::path updaterPath_;
     std::thread thread_;
 };
 

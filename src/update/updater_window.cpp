@@ -48,6 +48,9 @@ void UpdaterWindow::Begin() {
                 reject();
             });
             return;
+        case UpdaterBegin::NotAllowed:
+            QTimer::singleShot(0, this, [this] { Finish(UpdateOutcome::Failed); });
+            return;
         case UpdaterBegin::StaleUpdaterStarted:
             result_ = Result::UpdaterStarted;
             QTimer::singleShot(0, this, [this] {

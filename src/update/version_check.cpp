@@ -4,6 +4,8 @@
 
 #include "net/endpoints.h"
 #include "support/text.h"
+#include "update/updater.h"
+#include "update/vendor_hosts.h"
 
 namespace tandrel {
 
@@ -40,10 +42,7 @@ VersionCheckResult RunVersionCheck(const PageReader& read, const VendorAddresses
     if (!result.record.valid()) return result;
     const VersionRecord& record = result.record;
 
-    if (TextToInt(record.Field(kFieldRemoveUpdater)) == 1 && !options.programDir.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(options.programDir / std::string(UpdaterProgramName()), ec);
-    }
+    if (TextToInt(record.Field(kFieldRemoveUpdater)) == 1) RemoveLeftoverUpdater(options.programDir);
     if (AnnouncesNewerVersion(record, options.versionText)) {
         result.outcome = VersionCheckResult::Outcome::NewerVersion;
         if (!options.continueAfterNewerVersion) return result;
@@ -63,9 +62,9 @@ VersionCheckResult RunVersionCheck(const PageReader& read, const VendorAddresses
         result.windowNotice = notice(options.productCode, record.Field(kFieldNoticeKey));
     if (record.Field(kFieldLogoKey) != "0") {
         const std::string logoAddress = notice(options.productCode, record.Field(kFieldLogoKey));
-        if (!logoAddress.empty()) result.logo = read(logoAddress);
+        if (IsOnVendorHost(logoAddress, addresses)) result.logo = read(logoAddress);
     }
-    if (record.Field(kFieldVisitCounter) == "1") {
+    if (record.Field(kFieldVisitCounter) == "1" && IsOnVendorHost(VisitCounterUrl(record), addresses)) {
         read(VisitCounterUrl(record));
         result.visitCounted = true;
     }

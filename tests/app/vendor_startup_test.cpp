@@ -205,6 +205,9 @@ TEST_F(VendorStartupTest, ANewerVersionThatCannotBeFetchedShowsTheManualDownload
     EXPECT_EQ(startup->exitCode(), 1);
     EXPECT_EQ(closedTexts_,
               std::vector<QString>{QString::fromStdString(sim_.baseUrl() + "/app/download.html")});
+    // This build has no key: the package is not even asked for.
+    for (const auto& request : sim_.Requests())
+        EXPECT_EQ(request.target.find("zujian"), std::string::npos) << request.target;
 }
 
 }  // namespace

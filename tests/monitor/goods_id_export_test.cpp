@@ -72,5 +72,25 @@ TEST(GoodsIdExport, NoIdsNoFileAndAFolderThatCannotBeMadeFails) {
     EXPECT_FALSE(std::filesystem::exists(refused));
 }
 
+#ifndef _WIN32
+// A link planted under the next export's name must not carry the ids into another file.
+TEST(GoodsIdExport, NeverAppendsThroughAPlantedLink) {
+    testing::TempDir dir;
+    const auto victim = dir.path() / "victim.txt";
+    std::ofstream(victim) << "precious";
+    std::filesystem::create_directories(dir.path() / PathFromUtf8("商品ID"));
+    const auto path = ExportFilePath(dir.path(), 1, At(14, 5, 9));
+    std::filesystem::create_symlink(victim, path);
+    std::string failure;
+    ExportIdList({"111"}, dir.path(), At(14, 5, 9), &failure);
+    EXPECT_FALSE(failure.empty());
+    EXPECT_EQ(Read(victim), "precious");
+    // A new export is the user's alone.
+    const auto fresh = ExportIdList({"1", "2"}, dir.path(), At(14, 5, 9));
+    EXPECT_EQ(std::filesystem::status(fresh).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+#endif
+
 }  // namespace
 }  // namespace tandrel

@@ -6,7 +6,9 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
+#include "../common/raw_http_server.h"
 #include "../common/temp_dir.h"
 #include "sim/marketplace_sim.h"
 #include "sim/vendor_service.h"
@@ -163,6 +165,62 @@ TEST_F(DownloadClientTest, SendsABodyWholeInBlocks) {
     const auto request = sim_.Requests().back();
     EXPECT_EQ(request.method, "POST");
     EXPECT_EQ(request.body, body);
+}
+
+// A server that announces far more than any package: nothing is written, not even a partial file.
+TEST(DownloadClientLimits, AnOversizedContentLengthIsRefusedBeforeWriting) {
+    testing::TempDir dir;
+    std::atomic<bool> partSeen{false};
+    testing::RawHttpServer server([&](const std::string&, const testing::RawHttpServer::Send& send) {
+        if (!send("HTTP/1.1 200 OK\r\nContent-Length: 1099511627776\r\n\r\n")) return;
+        const std::string block(64 * 1024, 'z');
+        for (int i = 0; i < 200 && send(block); ++i) {
+            if (fs::exists(dir / "pkg.zip.part")) partSeen = true;
+            std::this_thread::sleep_for(5ms);
+        }
+    });
+    DownloadClient client;
+    ASSERT_TRUE(client.OpenRequest("GET", server.baseUrl() + "/pkg.zip"));
+    ASSERT_TRUE(client.SendRequest());
+    std::string directory = dir.path().string();
+    EXPECT_FALSE(client.SaveToFile(directory, "pkg.zip"));
+    EXPECT_FALSE(partSeen);
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+TEST(DownloadClientLimits, WritingStopsPastTheCap) {
+    testing::TempDir dir;
+    testing::RawHttpServer server([&](const std::string&, const testing::RawHttpServer::Send& send) {
+        if (send("HTTP/1.1 200 OK\r\nContent-Length: 300000\r\n\r\n")) send(std::string(300000, 'z'));
+    });
+    DownloadClient client;
+    client.maxBytes = 100000;
+    ASSERT_TRUE(client.OpenRequest("GET", server.baseUrl() + "/pkg.zip"));
+    ASSERT_TRUE(client.SendRequest());
+    std::string directory = dir.path().string();
+    EXPECT_FALSE(client.SaveToFile(directory, "pkg.zip"));
+    EXPECT_TRUE(fs::is_empty(dir.path()));
+}
+
+// A link planted under the partial file's name must not redirect the body into another file; a stale
+// partial file from a killed download is replaced.
+TEST_F(DownloadClientTest, APlantedLinkOrAStalePartialFileIsNeverWrittenThrough) {
+    const std::string body = Body(5000);
+    sim_.vendor().SetPackage(body);
+    const auto victim = dir_ / "victim.txt";
+    std::ofstream(victim) << "precious";
+    fs::create_directories(dir_ / "d");
+    fs::create_symlink(victim, dir_ / "d" / "pkg.zip.part");
+    Fetch((dir_ / "d").string());
+    EXPECT_EQ(ReadFile(victim), "precious");
+
+    fs::remove(dir_ / "d" / "pkg.zip.part");
+    std::ofstream(dir_ / "d" / "pkg.zip.part") << "stale half of an earlier download";
+    EXPECT_TRUE(Fetch((dir_ / "d").string()));
+    EXPECT_EQ(ReadFile(dir_ / "d" / "pkg.zip"), body);
+    EXPECT_FALSE(fs::exists(dir_ / "d" / "pkg.zip.part"));
+    EXPECT_EQ(fs::status(dir_ / "d" / "pkg.zip").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 #include <tuple>
 
+#include "../common/raw_http_server.h"
 #include "sim/marketplace_sim.h"
 #include "support/json_document.h"
 
@@ -195,6 +197,21 @@ TEST_F(HttpRequestTest, PlainGetsSendNoSessionAndFailEmpty) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(HttpGetPlain(sim_.baseUrl() + "/slow", &cancelled).empty());
     EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+}
+
+// A page that trickles a byte now and then never stalls long enough to be given up for slowness; the read
+// as a whole has a limit (60 s unless told).
+TEST(HttpGetPlainLimit, ATricklingPageIsGivenUpAtTheLimit) {
+    testing::RawHttpServer trickle([](const std::string&, const testing::RawHttpServer::Send& send) {
+        if (!send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n")) return;
+        for (int i = 0; i < 100 && send("x"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(
+        HttpGetPlain(trickle.baseUrl() + "/zelapp/banben.php", nullptr, std::chrono::seconds(2)).empty());
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 6.0);
+    EXPECT_EQ(kPlainGetLimit, std::chrono::seconds(60));
 }
 
 TEST_F(HttpRequestTest, ALentClientServesSeveralRequests) {

@@ -95,4 +95,19 @@ class SigningKey {
     EVP_PKEY* key_ = nullptr;
 };
 
+// A release signature as the vendor makes it: over the product code, tag, version and the package's SHA-256.
+inline std::string SignedFor(const SigningKey& key, const std::string& package, const std::string& product,
+                             const std::string& tag, const std::string& version) {
+    unsigned char digest[32];
+    unsigned int length = 0;
+    EVP_Digest(package.data(), package.size(), digest, &length, EVP_sha256(), nullptr);
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char b : digest) {
+        hex += kDigits[b >> 4];
+        hex += kDigits[b & 15];
+    }
+    return key.Sign(product + "\n" + tag + "\n" + version + "\n" + hex + "\n");
+}
+
 }  // namespace tandrel::testing

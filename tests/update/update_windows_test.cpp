@@ -134,11 +134,27 @@ TEST(NewVersionWindow, ShowsTheDownloadPageAndOpensItTrimmed) {
     EXPECT_EQ(Find<QLabel>(&withSupport, "标签_客服QQ")->text(), Q("客服QQ：2"));
 }
 
+// Field 25 comes over plain HTTP: only a web address is handed to the browser, anything else is only shown.
+TEST(NewVersionWindow, OpensOnlyWebAddresses) {
+    Recorder recorder;
+    for (const char* address : {"file:///etc/passwd", "smb://host/share/setup.exe", "javascript:alert(1)",
+                                "C:\\Windows\\system32\\calc.exe", "/usr/bin/xterm"}) {
+        NewVersionWindow window(address, "", {}, recorder.Services());
+        Find<QPushButton>(&window, "按钮_下载")->click();
+        EXPECT_EQ(Find<QLineEdit>(&window, "编辑框_新版下载网址")->text(), Q(address));
+    }
+    EXPECT_TRUE(recorder.opened.empty());
+    NewVersionWindow web("HTTPS://dl.example/x", "", {}, recorder.Services());
+    Find<QPushButton>(&web, "按钮_下载")->click();
+    EXPECT_EQ(recorder.opened.size(), 1u);
+}
+
 class UpdaterWindowTest : public ::testing::Test {
   protected:
-    VersionRecord Record(const std::string& version) {
+    VersionRecord Record(const std::string& version, const std::string& signature = {}) {
         auto fields = sim::VendorService::DefaultFields(version);
         fields[2] = sim_.baseUrl() + "/";
+        fields[19] = signature;
         fields[24] = "http://dl.example/manual.html";
         sim_.vendor().SetVersionFields(sim::VendorService::DefaultFields(version));
         std::string block;
@@ -149,8 +165,7 @@ class UpdaterWindowTest : public ::testing::Test {
     UpdaterOptions Options() {
         UpdaterOptions o;
         o.programDir = dir_ / "program";
-        o.unpackDir = dir_ / "current";
-        o.publicKey.clear();
+        o.publicKey = key_.PublicKey();
         o.startProgram = [this](const std::filesystem::path& p) {
             started_.push_back(p);
             return true;
@@ -160,6 +175,7 @@ class UpdaterWindowTest : public ::testing::Test {
     }
     sim::MarketplaceSim sim_;
     testing::TempDir dir_;
+    testing::SigningKey key_;
     std::vector<std::filesystem::path> started_;
     Recorder recorder_;
 };
@@ -196,15 +212,40 @@ TEST_F(UpdaterWindowTest, AFailedDownloadOpensTheNewVersionWindow) {
 
 TEST_F(UpdaterWindowTest, ASuccessfulDownloadEndsWithTheUpdaterStarted) {
     std::filesystem::create_directories(dir_ / "scratch");
-    sim_.vendor().SetPackage(
-        testing::MakePackage(dir_ / "scratch", {{std::string(UpdaterProgramName()), "x", 0755}}),
-        sim::PackageDelivery::Whole, 1ms);
-    UpdaterWindow window(Record("1.3.2"), Options(), "", {}, recorder_.Services());
+    const std::string package =
+        testing::MakePackage(dir_ / "scratch", {{std::string(UpdaterProgramName()), "x", 0755}});
+    sim_.vendor().SetPackage(package, sim::PackageDelivery::Whole, 1ms);
+    UpdaterWindow window(Record("1.3.2", testing::SignedFor(key_, package, "qevanstor", "1.3.2", "1.3.2")),
+                         Options(), "", {}, recorder_.Services());
     window.Begin();
     window.exec();
     EXPECT_EQ(window.result(), UpdaterWindow::Result::UpdaterStarted);
     EXPECT_EQ(started_.size(), 1u);
     EXPECT_EQ(Find<QProgressBar>(&window, "进度条1")->value(), 100);
+}
+
+// Without a key the window fetches nothing and shows the manual download page at once.
+TEST_F(UpdaterWindowTest, WithoutAKeyOnlyTheManualDownloadPageIsShown) {
+    UpdaterOptions options = Options();
+    options.publicKey.clear();
+    UpdaterWindow window(Record("1.3.2"), options, "", {}, recorder_.Services());
+    bool shown = false;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            box && box->windowTitle() == Q("最新版下载网址")) {
+            shown = true;
+            box->reject();
+        }
+    });
+    closer.start(10);
+    window.Begin();
+    window.exec();
+    EXPECT_TRUE(shown);
+    EXPECT_EQ(window.result(), UpdaterWindow::Result::Failed);
+    for (const auto& r : sim_.Requests())
+        EXPECT_EQ(r.target.find("zujian"), std::string::npos);
+    EXPECT_TRUE(started_.empty());
 }
 
 TEST_F(UpdaterWindowTest, NotNewerClosesAtOnce) {

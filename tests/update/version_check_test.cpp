@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "../common/raw_http_server.h"
 #include "../common/temp_dir.h"
 #include "net/endpoints.h"
 #include "net/http_request.h"
@@ -175,6 +176,35 @@ TEST(FetchNoticeBlock, ReadsThePrimaryThenTheFallback) {
     EXPECT_EQ(asked, std::vector<std::string>{"p"});
     EXPECT_EQ(GbkToUtf8(FetchNoticeBlock(read, "p", "f", "kefu", "2")), "备");
     EXPECT_EQ(FetchNoticeBlock(read, "p", "f", "kefu", "3"), "");
+}
+
+// The logo and the visit counter are addresses the record names; only the vendor's own hosts are asked.
+TEST_F(VersionCheckTest, TheLogoAndTheCounterAreReadOnlyFromTheVendorsHosts) {
+    testing::RawHttpServer elsewhere([](const std::string&, const testing::RawHttpServer::Send& send) {
+        send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nGIF89a");
+    });
+    sim_.vendor().SetNotice("9", elsewhere.baseUrl() + "/router/admin?action=reboot");
+    SetField(3, elsewhere.baseUrl() + "/");
+    auto result = Run();
+    ASSERT_EQ(result.outcome, Outcome::Continue);
+    EXPECT_TRUE(elsewhere.targets().empty());
+    EXPECT_TRUE(result.logo.empty());
+    EXPECT_FALSE(result.visitCounted);
+    // Addresses that only look like the vendor's.
+    for (const std::string& disguised : std::vector<std::string>{
+             sim_.baseUrl() + "@127.0.0.1:" + elsewhere.baseUrl().substr(17) + "/logo.gif",
+             "file:///etc/passwd", "ftp://127.0.0.1/x"}) {
+        sim_.vendor().SetNotice("9", disguised);
+        EXPECT_TRUE(Run().logo.empty()) << disguised;
+    }
+    EXPECT_TRUE(elsewhere.targets().empty());
+    // The vendor's own host still serves both.
+    sim_.vendor().SetLogo("GIF89a-bytes");
+    sim_.vendor().SetNotice("9", "{base}/zelapp/logo.gif");
+    SetField(3, "{base}/");
+    result = Run();
+    EXPECT_EQ(result.logo, "GIF89a-bytes");
+    EXPECT_TRUE(result.visitCounted);
 }
 
 }  // namespace
