@@ -32,9 +32,8 @@ int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const E
     ApplySkin(app);
     EnsureWorkDirs(dataDir);
     const InstanceLock lock(dataDir);
-    if (lock.busy()) {
-        MessageBoxes::Show(nullptr, QMessageBox::Warning,
-                           QString::fromStdString(AlreadyRunningText(dataDir)));
+    if (!lock.held()) {
+        MessageBoxes::Show(nullptr, QMessageBox::Warning, QString::fromStdString(lock.RefusalText()));
         return 1;
     }
     VendorWindowServices services{

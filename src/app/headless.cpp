@@ -67,8 +67,8 @@ int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints
     StdoutLog log(out);
     EnsureWorkDirs(dataDir);
     const InstanceLock lock(dataDir);
-    if (lock.busy()) {
-        err << AlreadyRunningText(dataDir) << '\n';
+    if (!lock.held()) {
+        err << lock.RefusalText() << '\n';
         return 1;
     }
     // The vendor's check comes before anything is polled: without a usable version record nothing runs.

@@ -46,8 +46,13 @@ bool AppendText(const std::filesystem::path& path, std::string_view text, std::s
     std::FILE* file = _wfsopen(path.c_str(), L"ab", _SH_DENYWR);
     if (!file) return fail(errno);
 #else
-    std::FILE* file = std::fopen(path.c_str(), "ab");
-    if (!file) return fail(errno);
+    const int fd = OpenPrivateForAppend(path);
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "ab") : nullptr;
+    if (!file) {
+        const int error = errno;
+        if (fd >= 0) ::close(fd);
+        return fail(error);
+    }
     flock(fileno(file), LOCK_EX);
 #endif
     std::fseek(file, 0, SEEK_END);
@@ -86,10 +91,8 @@ std::filesystem::path ExportIdList(const std::vector<std::string>& ids, const st
     std::string text;
     for (const auto& id : ids)
         text += id + "\r\n";
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    if (ec) {
-        if (failure) *failure = ec.message();
+    if (!MakePrivateFolders(path.parent_path())) {
+        if (failure) *failure = std::generic_category().message(errno ? errno : EIO);
         return path;
     }
     std::string reason;
