@@ -64,9 +64,10 @@ else()
     set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
     set(CPACK_DEBIAN_PACKAGE_SECTION misc)
     # The shared libraries' packages are found by dpkg-shlibdeps; what the program loads or reads at run time
-    # beyond them is named here: a Qt platform plugin for the window, the CA certificates for TLS.
+    # beyond them is named here: a Qt platform plugin for the window, the CA certificates for TLS, and
+    # libsecret, which the keyring library loads to reach the Secret Service.
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, ca-certificates")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, ca-certificates, libsecret-1-0")
     set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-microhei")
 endif()
 

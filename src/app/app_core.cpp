@@ -82,8 +82,9 @@ void AppCore::AttachControls(SettingsControls* settings, MonitorControls* monito
 bool AppCore::Open(StartupShell& shell) {
     EnsureWorkDirs(dataDir_);
     lock_.emplace(dataDir_);
-    if (lock_->busy()) {
-        shell.FolderBusy(AlreadyRunningText(dataDir_));
+    // Running unlocked is what the lock is there to prevent: another run, or a lock that cannot be had.
+    if (!lock_->held()) {
+        shell.FolderBusy(lock_->RefusalText());
         return false;
     }
     // The vendor's check comes before anything is polled: without a usable version record nothing runs.

@@ -13,27 +13,24 @@
 #include "app/store_commands.h"
 #include "net/endpoints.h"
 #include "settings/data_folder.h"
+#include "stores/keyring_keys.h"
 #include "support/arguments.h"
 #include "support/files.h"
+#include "support/plain_text.h"
 #include "support/qt_text.h"
 
 namespace {
 
-std::filesystem::path DefaultDataDir(int& argc, char** argv) {
-    if (const char* env = std::getenv("TANDREL_DATA_DIR"); env && *env) return tandrel::PathFromUtf8(env);
-    // A portable copy uses its own folder, an installed one the user's data location. Asking Qt for either
-    // needs an application object, which this one is only for.
+// A portable copy uses its own folder, an installed one the user's data location (unless one is named).
+// Asking Qt for either needs an application object, which this one is only for.
+tandrel::DataFolderChoice DefaultDataDir(int& argc, char** argv) {
     QCoreApplication probe(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tandrel"));
     const auto programDir = tandrel::PathFromQString(QCoreApplication::applicationDirPath());
     const auto choice = tandrel::ChooseDataFolder(
         programDir, tandrel::IsWritableFolder(programDir),
         tandrel::PathFromQString(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)));
-    if (!choice.portable) {
-        std::error_code ec;
-        std::filesystem::create_directories(choice.path, ec);
-    }
-    return choice.path;
+    return choice;
 }
 
 // The demo's market and its temporary folder, alive as long as the run.
@@ -45,6 +42,9 @@ struct Demo {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Whatever reaches the terminal may carry outside text (notices, names, answers): none of it may act
+    // on the terminal.
+    const tandrel::FilteredStream cleanOut(std::cout), cleanErr(std::cerr);
     // UTF-8 on every platform (on Windows from the UTF-16 command line), so a Chinese --data-dir arrives
     // whole.
     std::vector<std::string> args = tandrel::Utf8Arguments(argc, argv);
@@ -67,9 +67,19 @@ int main(int argc, char** argv) {
         return 2;
     }
     // The demo without --data-dir works in a temporary folder and leaves the usual one alone.
-    std::filesystem::path dataDir = line->dataDir ? tandrel::PathFromUtf8(*line->dataDir)
-                                    : line->demo  ? std::filesystem::path()
-                                                  : DefaultDataDir(argc, argv);
+    const tandrel::DataFolderChoice copy = DefaultDataDir(argc, argv);
+    const char* envDir = std::getenv("TANDREL_DATA_DIR");
+    std::filesystem::path dataDir = line->dataDir       ? tandrel::PathFromUtf8(*line->dataDir)
+                                    : line->demo        ? std::filesystem::path()
+                                    : envDir && *envDir ? tandrel::PathFromUtf8(envDir)
+                                                        : copy.path;
+    if (!line->demo && !copy.portable) {
+        tandrel::MakePrivateFolders(dataDir);
+        // An installed copy keeps its store file's key in the system keyring; a portable one the built-in
+        // key, so that its folder still moves between computers.
+        tandrel::StoreFile::SetDefaultKeySource(std::make_shared<tandrel::KeyringKeys>(
+            [](const std::string& note) { std::cerr << note << '\n'; }));
+    }
 
     std::unique_ptr<Demo> demo;
     if (line->demo) {

@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
 
 #include "support/qt_text.h"
 #include "widgets/fixed_layout.h"
@@ -24,6 +25,9 @@ QLineEdit* SettingsPanel::AddNumberEdit(SettingNumber number, const char* text, 
                                         const QRect& geometry, QWidget* parent) {
     auto* edit = Place(new QLineEdit(QString::fromUtf8(text), parent), name, geometry);
     numberEdits_[static_cast<std::size_t>(number)] = edit;
+    // Digits only (with blanks around them, which are trimmed): a paste cannot carry lines into Config.ini.
+    edit->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral("[ \u3000]*[0-9]{0,9}[ \u3000]*")), edit));
     // textEdited, not textChanged: the loads that rewrite the boxes must not write the file again.
     connect(edit, &QLineEdit::textEdited, this, [this, number](const QString& value) {
         settings_.SaveNumberText(SettingsFile::KeyOf(number), ToGbk(value));

@@ -23,6 +23,7 @@ StatusBarWidget::StatusBarWidget(QWidget* parent) : QStatusBar(parent) {
     for (std::size_t i = 0; i < parts_.size(); ++i) {
         parts_[i] = new QLabel(partsRow);
         parts_[i]->setFixedWidth(kPartWidths[i]);
+        parts_[i]->setTextFormat(Qt::PlainText);  // the vendor's support text is shown, never rendered
         partsLayout->addWidget(parts_[i]);
     }
     partsLayout->addStretch();

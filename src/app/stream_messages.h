@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "support/messages.h"
+#include "support/plain_text.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -12,7 +13,7 @@ class StreamMessages : public MessageSink {
   public:
     explicit StreamMessages(std::ostream& err) : err_(err) {}
     void ShowMessage(const std::string& text, MessageIcon) override {
-        err_ << GbkToUtf8(text) << '\n' << std::flush;
+        err_ << RemoveControls(GbkToUtf8(text), TextBytes::Utf8) << '\n' << std::flush;
     }
 
   private:

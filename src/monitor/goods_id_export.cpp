@@ -80,10 +80,8 @@ std::filesystem::path ExportIdList(const std::vector<std::string>& ids, const st
     std::string text;
     for (const auto& id : ids)
         text += id + "\r\n";
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
-    if (ec) {
-        if (failure) *failure = ec.message();
+    if (!MakePrivateFolders(path.parent_path())) {
+        if (failure) *failure = std::generic_category().message(errno ? errno : EIO);
         return path;
     }
     std::string reason;

@@ -6,6 +6,7 @@
 #include "net/http_request.h"
 #include "support/json_document.h"
 #include "support/local_time.h"
+#include "support/plain_text.h"
 #include "support/text.h"
 
 #ifdef _WIN32
@@ -73,7 +74,7 @@ std::string LookupOpenerNickname(MarketplaceSession& session, std::string_view u
     }
     // Servers may write Chinese as "\uXXXX" and "/" as "\/": the merchant is shown the name, not its escapes.
     UnescapeText(nickname);
-    return nickname;
+    return RemoveControls(nickname, TextBytes::Gbk, LineBreaks::ToSpace);
 }
 
 std::string OrderListUrl(const Endpoints& endpoints, int page) {
@@ -107,7 +108,9 @@ std::string StatusTimestamp() {
 }
 
 void AppendStatusLine(LogSink& log, std::string_view line) {
-    log.AppendText(std::string(line) + "\r\n");
+    // Names and answers from outside are inside the line: nothing in it may act on a terminal or start a
+    // forged line of its own.
+    log.AppendText(RemoveControls(line, TextBytes::Gbk, LineBreaks::ToSpace) + "\r\n");
 }
 
 }  // namespace tandrel

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "notify/robot_message.h"
+#include "support/files.h"
 #include "support/local_time.h"
 #include "support/text.h"
 
@@ -23,11 +24,38 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-std::string Cell(const std::string& utf8, bool text) {
+// Whether a spreadsheet could read the text as a formula: after any blanks (ASCII or the ideographic space),
+// it starts with = + - @ in half or full width, or with a tab or line break.
+bool LooksLikeFormula(std::string_view utf8) {
+    constexpr std::string_view kWideSpace = "\u3000";
+    while (!utf8.empty()) {
+        if (utf8.front() == ' ') {
+            utf8.remove_prefix(1);
+        } else if (utf8.substr(0, kWideSpace.size()) == kWideSpace) {
+            utf8.remove_prefix(kWideSpace.size());
+        } else {
+            break;
+        }
+    }
+    if (utf8.empty()) return false;
+    if (std::string_view("=+-@\t\r\n").find(utf8.front()) != std::string_view::npos) return true;
+    for (const std::string_view wide : {"\uFF1D", "\uFF0B", "\uFF0D", "\uFF20"})
+        if (utf8.substr(0, wide.size()) == wide) return true;
+    return false;
+}
+
+enum class CellKind {
+    Text,    // chosen by someone else: never a formula
+    Number,  // ids: written as they are when they are all digits, else taken as text
+    Ours,    // the program's own (the time, the hours it worked out)
+};
+
+std::string Cell(const std::string& utf8, CellKind kind) {
     std::string value = utf8;
-    // A nickname or store name chosen by someone else must not run as a formula in a spreadsheet.
-    if (text && !value.empty() && std::string_view("=+-@\t\r").find(value.front()) != std::string_view::npos)
-        value.insert(0, 1, '\'');
+    const bool number = kind == CellKind::Number && !value.empty() &&
+                        value.find_first_not_of("0123456789") == std::string::npos;
+    // A nickname, a store name or an id the marketplace sent must not run as a formula in a spreadsheet.
+    if (kind != CellKind::Ours && !number && LooksLikeFormula(value)) value.insert(0, 1, '\'');
     if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
     std::string quoted = "\"";
     for (char c : value) {
@@ -58,10 +86,11 @@ const std::string& HistoryFile::HeaderLine() {
 }
 
 std::string HistoryFile::Row(const ReportedGroup& g) {
-    return Cell(ReportTimeText(g.time), false) + "," + Cell(GbkToUtf8(g.storeId), false) + "," +
-           Cell(GbkToUtf8(g.storeName), true) + "," + Cell(GbkToUtf8(g.goodsId), false) + "," +
-           Cell(GbkToUtf8(g.nickname), true) + "," + Cell(GbkToUtf8(g.groupOrderId), false) + "," +
-           Cell(GbkToUtf8(g.remainingHours), false) + "," + Cell(GbkToUtf8(g.orderSn), false) + "," +
+    const auto text = [](const std::string& gbk) { return Cell(GbkToUtf8(gbk), CellKind::Text); };
+    const auto number = [](const std::string& gbk) { return Cell(GbkToUtf8(gbk), CellKind::Number); };
+    return Cell(ReportTimeText(g.time), CellKind::Ours) + "," + number(g.storeId) + "," + text(g.storeName) +
+           "," + number(g.goodsId) + "," + text(g.nickname) + "," + number(g.groupOrderId) + "," +
+           Cell(GbkToUtf8(g.remainingHours), CellKind::Ours) + "," + number(g.orderSn) + "," +
            (g.old ? "老团" : "新团");
 }
 
@@ -83,13 +112,12 @@ bool HistoryFile::Append(const std::vector<ReportedGroup>& groups) const {
 }
 
 bool HistoryFile::AppendRows(const std::filesystem::path& path, const std::string& rows) const {
-    std::error_code ec;
-    std::filesystem::create_directories(path.parent_path(), ec);
+    MakePrivateFolders(path.parent_path());
 #ifdef _WIN32
     // Other writers are shut out while the file is open; they retry until it is free.
     std::FILE* file = nullptr;
     for (int attempt = 0; attempt < 200 && !file; ++attempt) {
-        file = _wfsopen(path.c_str(), L"a+b", _SH_DENYWR);
+        file = OpenPrivateForAppend(path);
         if (!file) Sleep(10);
     }
     if (!file) return false;
@@ -107,7 +135,7 @@ bool HistoryFile::AppendRows(const std::filesystem::path& path, const std::strin
     const bool ok = std::fwrite(out.data(), 1, out.size(), file) == out.size() && std::fflush(file) == 0;
     return std::fclose(file) == 0 && ok;
 #else
-    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = OpenPrivateForAppend(path, true);
     if (fd < 0) return false;
     // The lock covers the test for an empty file too, so exactly one writer puts the header in.
     if (::flock(fd, LOCK_EX) != 0) {

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "notify/robot_message.h"
+#include "support/plain_text.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -83,8 +84,11 @@ std::string DesktopText(const std::vector<ReportedGroup>& groups) {
     for (std::size_t i = 0; i < groups.size() && i < 5; ++i) {
         const ReportedGroup& g = groups[i];
         if (!text.empty()) text += "\n";
-        text += GbkToUtf8(g.storeName) + " 商品" + GbkToUtf8(g.goodsId) + " " + GbkToUtf8(g.nickname) +
-                " 剩" + GbkToUtf8(g.remainingHours) + "小时";
+        const auto field = [](const std::string& gbk) {
+            return RemoveControls(GbkToUtf8(gbk), TextBytes::Utf8, LineBreaks::ToSpace);
+        };
+        text += field(g.storeName) + " 商品" + field(g.goodsId) + " " + field(g.nickname) + " 剩" +
+                field(g.remainingHours) + "小时";
     }
     if (groups.size() > 5) text += "\n……";
     return text;

@@ -10,6 +10,7 @@
 
 #include "net/http_request.h"
 #include "support/local_time.h"
+#include "support/plain_text.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -28,8 +29,9 @@ std::string HmacSha256Base64(std::string_view key, std::string_view data) {
     return std::string(reinterpret_cast<const char*>(text.data()), static_cast<std::size_t>(length));
 }
 
+// A field from the marketplace as it leaves the program: one line, no controls.
 std::string Utf8(const std::string& gbk) {
-    return GbkToUtf8(gbk);
+    return RemoveControls(GbkToUtf8(gbk), TextBytes::Utf8, LineBreaks::ToSpace);
 }
 
 std::string Dump(const Json& json) {
@@ -176,7 +178,8 @@ std::string ReportTimeText(std::chrono::system_clock::time_point time) {
 
 std::string GroupText(const ReportedGroup& g) {
     // Fields come from the marketplace; a runaway nickname must not push the others out of the message.
-    const auto field = [](const std::string& gbk) { return CutUtf8(Utf8(gbk), 200); };
+    // In a chat group's text it mentions nobody either: a nickname "@all" must not page the whole group.
+    const auto field = [](const std::string& gbk) { return CutUtf8(DefuseMentions(Utf8(gbk)), 200); };
     return std::string(g.old ? "【老团】" : "【新开团】") + ReportTimeText(g.time) + "\n店铺：" +
            field(g.storeName) + "\n商品ID：" + field(g.goodsId) + "\n开团账号：" + field(g.nickname) +
            "\n剩余时间：" + field(g.remainingHours) + "小时\n团ID：" + field(g.groupOrderId);
@@ -241,13 +244,15 @@ std::vector<std::vector<ReportedGroup>> SplitIntoMessages(RobotKind kind, std::v
 
 RobotRequest BuildRobotRequest(RobotKind kind, std::string_view address, std::string_view secret,
                                const std::vector<ReportedGroup>& groups,
-                               std::chrono::system_clock::time_point now) {
+                               std::chrono::system_clock::time_point now, std::string_view note) {
     Json list = Json::array();
     if (kind == RobotKind::Webhook) {
         for (const ReportedGroup& g : groups)
             list.push_back(GroupJson(g));
     }
-    return BuildFromText(kind, address, secret, MessageText(groups), &list, now);
+    const std::string text =
+        note.empty() ? MessageText(groups) : std::string(note) + "\n\n" + MessageText(groups);
+    return BuildFromText(kind, address, secret, text, &list, now);
 }
 
 RobotRequest BuildTextRequest(RobotKind kind, std::string_view address, std::string_view secret,
@@ -258,12 +263,13 @@ RobotRequest BuildTextRequest(RobotKind kind, std::string_view address, std::str
 RobotAnswer ReadRobotAnswer(RobotKind kind, const PlainReply& reply) {
     RobotAnswer answer;
     if (reply.status == 0) {
-        answer.summary = reply.error.empty() ? "no answer" : reply.error;
+        answer.summary = reply.error.empty()
+                             ? "no answer"
+                             : RemoveControls(reply.error, TextBytes::Utf8, LineBreaks::ToSpace);
         return answer;
     }
-    std::string body = CutUtf8(reply.body, 300);
-    std::replace(body.begin(), body.end(), '\n', ' ');
-    std::replace(body.begin(), body.end(), '\r', ' ');
+    // The answer is shown in the log, on stderr and in the dialog: one line, nothing a terminal would act on.
+    const std::string body = RemoveControls(CutUtf8(reply.body, 300), TextBytes::Utf8, LineBreaks::ToSpace);
     answer.summary = "HTTP " + std::to_string(reply.status) + (body.empty() ? "" : " " + body);
     answer.rateLimited = reply.status == 429;
     if (reply.status < 200 || reply.status > 299) return answer;

@@ -52,10 +52,11 @@ struct RobotRequest {
     std::string body;  // UTF-8 JSON
 };
 
-// The request that posts these groups; now gives the timestamp of a signature.
+// The request that posts these groups; now gives the timestamp of a signature. A note (UTF-8, one line)
+// goes first in the text.
 RobotRequest BuildRobotRequest(RobotKind kind, std::string_view address, std::string_view secret,
                                const std::vector<ReportedGroup>& groups,
-                               std::chrono::system_clock::time_point now);
+                               std::chrono::system_clock::time_point now, std::string_view note = {});
 // The same for a text of our own (the settings dialog's test message).
 RobotRequest BuildTextRequest(RobotKind kind, std::string_view address, std::string_view secret,
                               const std::string& utf8Text, std::chrono::system_clock::time_point now);

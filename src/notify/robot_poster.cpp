@@ -1,6 +1,7 @@
 #include "notify/robot_poster.h"
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 #include "net/http_request.h"
@@ -30,6 +31,10 @@ void RobotPoster::Post(ReportedGroup group) {
     {
         std::lock_guard lock(mutex_);
         if (target_.kind == RobotKind::None) return;
+        if (pending_.size() >= kMaxWaiting) {
+            ++unsent_;
+            return;
+        }
         // The first group of a burst opens the window and the rest of the burst joins it; groups waiting for
         // their retry go out with it.
         const Clock::time_point due = Clock::now() + options_.batchWindow;
@@ -46,7 +51,10 @@ void RobotPoster::SetTarget(RobotTarget target) {
         failing_ = false;
         holdUntil_ = {};
         sent_.clear();
-        if (target_.kind == RobotKind::None) pending_.clear();
+        if (target_.kind == RobotKind::None) {
+            pending_.clear();
+            unsent_ = 0;
+        }
     }
     wake_.notify_all();
 }
@@ -109,10 +117,13 @@ void RobotPoster::Run() {
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
         sent_.push_back(now);
         inFlight_ = true;
+        const std::size_t unsent = std::exchange(unsent_, 0);
+        const std::string note = unsent > 0 ? "另有 " + std::to_string(unsent) + " 个新团未发送" : "";
 
         lock.unlock();
-        const RobotRequest request = BuildRobotRequest(target.kind, target.address, target.secret,
-                                                       messages.front(), std::chrono::system_clock::now());
+        const RobotRequest request =
+            BuildRobotRequest(target.kind, target.address, target.secret, messages.front(),
+                              std::chrono::system_clock::now(), note);
         const PlainReply reply =
             HttpPostPlain(request.url, request.contentType, request.body, options_.timeoutSeconds, &cancel_);
         const RobotAnswer answer = ReadRobotAnswer(target.kind, reply);
@@ -120,6 +131,7 @@ void RobotPoster::Run() {
 
         if (observer_) observer_(answer.ok, batch.size());
         if (stopping_) break;
+        if (!answer.ok && !draining_) unsent_ += unsent;  // told with the next message instead
         if (answer.ok) {
             failing_ = false;
             inFlight_ = false;

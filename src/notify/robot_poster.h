@@ -2,7 +2,9 @@
 // Posts reported groups to a robot from a thread of its own, so that a slow, refusing or unreachable robot
 // never holds up monitoring. Groups reported within a short window go out as one message; the robot's rate
 // limit is kept by waiting and batching, never by dropping; the groups of a failed post go out once more
-// with the next batch. A failure burst gives one line, however long it lasts.
+// with the next batch. A failure burst gives one line, however long it lasts. A robot that refuses for hours
+// cannot make the queue grow without end: past kMaxWaiting groups, further ones are only counted, and the
+// next message says how many ("另有 N 个新团未发送"); the history file has them all.
 
 #include <atomic>
 #include <chrono>
@@ -34,6 +36,8 @@ struct RobotPosterOptions {
 
 class RobotPoster {
   public:
+    static constexpr std::size_t kMaxWaiting = 1000;
+
     // Called on the poster's thread with a UTF-8 line: the first failure of a burst.
     using FailureReport = std::function<void(const std::string& line)>;
     // Called on the poster's thread after every post (for tests and counters): ok, groups in the message.
@@ -73,6 +77,7 @@ class RobotPoster {
     std::condition_variable wake_;
     RobotTarget target_;
     std::deque<Item> pending_;
+    std::size_t unsent_ = 0;         // groups turned away while pending_ was full, not yet told
     Clock::time_point due_{};        // when the pending groups go out
     Clock::time_point holdUntil_{};  // the robot said it had too many messages
     std::deque<Clock::time_point> sent_;

@@ -73,6 +73,15 @@ std::pair<std::size_t, std::size_t> FindSection(const std::vector<Line>& lines, 
     return {std::string_view::npos, std::string_view::npos};
 }
 
+// The text without CR, LF and NUL (bytes that never occur inside a GBK character).
+std::string OneLine(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text)
+        if (c != '\r' && c != '\n' && c != '\0') out += c;
+    return out;
+}
+
 }  // namespace
 
 std::string ProfileRead(std::string_view content, std::string_view section, std::string_view key) {
@@ -91,8 +100,12 @@ std::string ProfileRead(std::string_view content, std::string_view section, std:
 
 std::string ProfileWrite(std::string_view content, std::string_view section, std::string_view key,
                          std::string_view value) {
+    // One entry is one line: a line break in any of the three would write lines of its own choosing (a
+    // section of its own, say), and a NUL would end the file for readers.
+    const std::string cleanSection = OneLine(section), cleanKey = OneLine(key);
+    section = cleanSection;
     const auto lines = SplitLines(content);
-    const std::string entry = std::string(key) + "=" + std::string(value);
+    const std::string entry = cleanKey + "=" + OneLine(value);
     const auto [begin, end] = FindSection(lines, section);
 
     std::string out;

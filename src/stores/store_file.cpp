@@ -2,7 +2,15 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
+#include <random>
 #include <system_error>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "support/files.h"
 #include "support/text.h"
@@ -23,6 +31,45 @@ std::string FieldList() {
     for (const auto& name : StoreFile::FieldNames())
         list += (list.empty() ? "\"" : ",\"") + name + "\"";
     return list;
+}
+
+// Creates the empty file, private to the user and not through a link; an empty file already there (what
+// an interrupted creation leaves) is taken as it is.
+bool MakeEmptyPrivateFile(const std::filesystem::path& path) {
+#ifdef _WIN32
+    std::FILE* file = _wfopen(path.c_str(), L"ab");
+    return file && std::fclose(file) == 0;
+#else
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    const bool ok = ::fchmod(fd, 0600) == 0;
+    return ::close(fd) == 0 && ok;
+#endif
+}
+
+std::shared_ptr<StoreKeySource>& DefaultKeySource() {
+    static std::shared_ptr<StoreKeySource> keys;
+    return keys;
+}
+
+// 32 random bytes as 64 hexadecimal digits.
+std::string RandomKey() {
+    std::random_device random;
+    std::string key;
+    for (int i = 0; i < 8; ++i) {
+        char part[9];
+        std::snprintf(part, sizeof part, "%08x", static_cast<unsigned>(random()));
+        key += part;
+    }
+    return key;
+}
+
+void KeepPrivate([[maybe_unused]] const std::filesystem::path& path) {
+#ifndef _WIN32
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077) != 0)
+        ::chmod(path.c_str(), st.st_mode & 0700);
+#endif
 }
 
 }  // namespace
@@ -61,16 +108,22 @@ class StoreFile::Database {
 };
 
 void EnsureWorkDirs(const std::filesystem::path& dataDir) {
-    std::error_code ec;
-    std::filesystem::create_directories(dataDir / "shop", ec);
-    std::filesystem::create_directories(dataDir / std::filesystem::path(u8"商品ID"), ec);
+    MakePrivateFolders(dataDir / "shop");
+    MakePrivateFolders(dataDir / std::filesystem::path(u8"商品ID"));
 }
 
 StoreResult StoreResult::Failed(StoreFileResult code) {
     return {code, Utf8ToGbk(code == kStoreCreateFailed ? "用户文件创建失败" : "用户数据保存失败")};
 }
 
-StoreFile::StoreFile(const std::filesystem::path& dataDir) : path_(dataDir / "shop" / "users.dat") {}
+StoreFile::StoreFile(const std::filesystem::path& dataDir) : StoreFile(dataDir, DefaultKeySource()) {}
+
+StoreFile::StoreFile(const std::filesystem::path& dataDir, std::shared_ptr<StoreKeySource> keys)
+    : path_(dataDir / "shop" / "users.dat"), keys_(std::move(keys)) {}
+
+void StoreFile::SetDefaultKeySource(std::shared_ptr<StoreKeySource> keys) {
+    DefaultKeySource() = std::move(keys);
+}
 
 const std::vector<std::string>& StoreFile::FieldNames() {
     // Built from the field-list literal: split at the full-width comma, the piece's position number removed.
@@ -102,7 +155,12 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
                                    std::filesystem::file_size(path_, ec) == 0);
     if (fresh) {
         if (!createIfMissing) return StoreResult::Failed(kStoreOpenFailed);
-        std::filesystem::create_directories(path_.parent_path(), ec);
+        std::string key = keys_ ? KeyringKey() : std::string();
+        if (keys_ && key.empty()) keys_->Note("系统钥匙串无法使用：新的店铺文件使用内置密钥");
+        if (key.empty()) key = kPassword;
+        MakePrivateFolders(path_.parent_path());
+        // Made private before SQLite opens it: its journal takes the same mode.
+        if (!MakeEmptyPrivateFile(path_)) return StoreResult::Failed(kStoreCreateFailed);
         const std::string create = std::string("CREATE TABLE ") + kTable + " (rec INTEGER PRIMARY KEY, " +
                                    [] {
                                        std::string columns;
@@ -114,25 +172,62 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
         const bool created =
             sqlite3_open_v2(fileName.c_str(), &db.handle(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) == SQLITE_OK &&
-            sqlite3_key(db.get(), kPassword.data(), static_cast<int>(kPassword.size())) == SQLITE_OK &&
+            sqlite3_key(db.get(), key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
             db.Exec(create.c_str());
         if (!created) {
             sqlite3_close_v2(db.handle());
             db.handle() = nullptr;
-            if (!exists || std::filesystem::file_size(path_, ec) == 0) std::filesystem::remove(path_, ec);
+            if (std::filesystem::file_size(path_, ec) == 0) std::filesystem::remove(path_, ec);
             return StoreResult::Failed(kStoreCreateFailed);
         }
         return {};
     }
-    // An existing file is opened without the right to create, so a foreign file is never replaced.
-    Database::Statement probe;
-    const bool opened =
-        sqlite3_open_v2(fileName.c_str(), &db.handle(), SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
-        sqlite3_key(db.get(), kPassword.data(), static_cast<int>(kPassword.size())) == SQLITE_OK &&
-        db.Prepare(std::string("SELECT ") + FieldList() + " FROM " + kTable + " LIMIT 0", probe);
-    if (!opened) return StoreResult::Failed(kStoreOpenFailed);
-    sqlite3_busy_timeout(db.get(), 5000);
+    // An existing file is opened without the right to create, so a foreign file is never replaced. One an
+    // older version left readable to others is made private.
+    KeepPrivate(path_);
+    const auto openWith = [&](std::string_view key) {
+        if (db.get()) sqlite3_close_v2(db.handle());
+        db.handle() = nullptr;
+        Database::Statement probe;
+        const bool opened =
+            sqlite3_open_v2(fileName.c_str(), &db.handle(), SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+            sqlite3_key(db.get(), key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
+            (sqlite3_busy_timeout(db.get(), 5000), true) &&
+            db.Prepare(std::string("SELECT ") + FieldList() + " FROM " + kTable + " LIMIT 0", probe);
+        return opened;
+    };
+    // The built-in key first: a re-key cut off by a kill is rolled back under the key it started from.
+    if (openWith(kPassword)) {
+        if (keys_) {
+            // Failing here leaves the file under the built-in key; the next open tries again.
+            if (const std::string key = KeyringKey(); !key.empty())
+                sqlite3_rekey(db.get(), key.data(), static_cast<int>(key.size()));
+        }
+        return {};
+    }
+    if (!keys_) return StoreResult::Failed(kStoreOpenFailed);
+    std::string key;
+    if (keys_->Read(key) == StoreKeySource::Answer::NoKeyring)
+        return {kStoreOpenFailed,
+                Utf8ToGbk(
+                    "店铺文件用系统钥匙串里的密钥加密，需要系统钥匙串才能打开：请在已登录的桌面会话中运行")};
+    if (key.empty() || !openWith(key)) return StoreResult::Failed(kStoreOpenFailed);
     return {};
+}
+
+std::string StoreFile::KeyringKey() const {
+    std::string key;
+    switch (keys_->Read(key)) {
+        case StoreKeySource::Answer::Key:
+            return key;
+        case StoreKeySource::Answer::NoKeyring:
+            return {};
+        case StoreKeySource::Answer::NoKey:
+            break;
+    }
+    if (!keys_->Write(RandomKey())) return {};
+    // Read back: of two copies making a key at once, both go on with the one the keyring kept.
+    return keys_->Read(key) == StoreKeySource::Answer::Key ? key : std::string();
 }
 
 StoreResult StoreFile::SaveStore(std::string_view name, std::string_view account, std::string_view password,

@@ -6,6 +6,7 @@
 // with its text, and the caller shows it its own way (a message box, the monitoring log, stderr).
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +22,8 @@ enum StoreFileResult : int {
     kStoreNotFound = 0,
     kStoreOk = 1,
     kStoreCreateFailed = -1,  // "用户文件创建失败"
-    kStoreOpenFailed = -2,  // "用户数据保存失败": the file would not open, or a read or write failed
+    kStoreOpenFailed = -2,  // "用户数据保存失败": the file would not open, or a read or write failed, or
+                            // it is under the keyring's key and no keyring answers (said in the error)
 };
 
 // What an operation on the store file came to. error is the text to tell the merchant (GBK), empty when
@@ -37,11 +39,31 @@ struct StoreResult {
 // Creates "shop" and "商品ID" under the data directory; failures are ignored.
 void EnsureWorkDirs(const std::filesystem::path& dataDir);
 
+// Where an installed copy keeps its own key for the store file (the system keyring): a copy of users.dat
+// elsewhere (a backup, a synced folder) is then no list of passwords for whoever knows the built-in key.
+class StoreKeySource {
+  public:
+    enum class Answer { Key, NoKey, NoKeyring };
+    virtual ~StoreKeySource() = default;
+    // The stored key, or NoKey when there is none yet, or NoKeyring when no keyring answers.
+    virtual Answer Read(std::string& key) = 0;
+    // Keeps the key; false when it could not be kept.
+    virtual bool Write(const std::string& key) = 0;
+    // One line for the merchant (UTF-8): the keyring did not answer, a new store file uses the built-in key.
+    virtual void Note(const std::string& line) = 0;
+};
+
 class StoreFile {
   public:
     static constexpr std::string_view kPassword = "Hk3pWq8ZrN5tYc2VbLm9XsD4fGj7KaQe";
 
+    // With the built-in key, or (for an installed copy, see SetDefaultKeySource) the keyring's: a file still
+    // under the built-in key is re-keyed to the keyring's key when it is opened. A kill during the re-key
+    // leaves a file that opens with one key or the other.
     explicit StoreFile(const std::filesystem::path& dataDir);
+    StoreFile(const std::filesystem::path& dataDir, std::shared_ptr<StoreKeySource> keys);
+    // The key source of every StoreFile made without one afterwards (set once at start; null: built-in key).
+    static void SetDefaultKeySource(std::shared_ptr<StoreKeySource> keys);
 
     const std::filesystem::path& path() const { return path_; }
     // The eight field names, in order, as the table declares them.
@@ -62,9 +84,12 @@ class StoreFile {
   private:
     class Database;
     StoreResult Open(Database& db, bool createIfMissing) const;
+    // The keyring's key, made and kept when there is none yet; empty when no keyring answers or keeps it.
+    std::string KeyringKey() const;
     static bool ReadRecords(Database& db, std::vector<StoreRecord>& records);
 
     std::filesystem::path path_;
+    std::shared_ptr<StoreKeySource> keys_;
 };
 
 }  // namespace tandrel

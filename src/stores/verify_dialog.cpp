@@ -33,6 +33,7 @@ VerifyDialog::VerifyDialog(VerifyDialogContext context, QWidget* parent)
         Place(new QPushButton(QStringLiteral("发送验证码"), this), "按钮_发送验证码", {232, 36, 88, 32});
     sentHint_ = Place(new QLabel(this), "标签_发送提示", {332, 42, 62, 24});
     phoneLabel_ = Place(new QLabel(this), "标签_验证码手机号", {8, 73, 384, 16});
+    phoneLabel_->setTextFormat(Qt::PlainText);  // the number comes from the back end's reply
     auto* submit =
         Place(new QPushButton(QStringLiteral("提交"), this), "按钮_提交手机验证码", {85, 95, 80, 36});
     Place(new QLabel(QStringLiteral("（客服账号请联系店主索取短信验证码）"), this), "标签5",

@@ -9,12 +9,17 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <process.h>
+#include <share.h>
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace tandrel {
@@ -190,6 +195,30 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view byt
     }
     return false;
 }
+
+bool MakePrivateFolders(const std::filesystem::path& folder) {
+    std::error_code ec;
+    if (folder.empty() || std::filesystem::is_directory(folder, ec)) return !folder.empty();
+#ifdef _WIN32
+    std::filesystem::create_directories(folder, ec);
+#else
+    const auto parent = folder.parent_path();
+    if (!parent.empty() && parent != folder && !MakePrivateFolders(parent)) return false;
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+#endif
+    return std::filesystem::is_directory(folder, ec);
+}
+
+#ifdef _WIN32
+std::FILE* OpenPrivateForAppend(const std::filesystem::path& path) {
+    return _wfsopen(path.c_str(), L"a+b", _SH_DENYWR);
+}
+#else
+int OpenPrivateForAppend(const std::filesystem::path& path, bool readable) {
+    return ::open(path.c_str(), (readable ? O_RDWR : O_WRONLY) | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                  0600);
+}
+#endif
 
 std::filesystem::path PathFromUtf8(std::string_view utf8) {
     return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));

@@ -3,6 +3,8 @@
 // for as long as it runs, so a second one on the same folder (which would poll every store twice as often and
 // write the same store file) can tell and end. The operating system drops the lock when the process ends,
 // however it ends; the file itself stays and means nothing unlocked. The store commands do not take it.
+// A lock that cannot be had for any reason stops the run: running unlocked is what the lock is there to
+// prevent. The file is private to the user and never opened through a link, which could point anywhere.
 
 #include <filesystem>
 #include <string>
@@ -20,9 +22,10 @@ class InstanceLock {
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     bool held() const { return held_; }
-    // Another process holds it. (When the file cannot be made at all, say in a read-only folder, neither is
-    // true: the run goes on, and the folder's own errors speak for themselves.)
+    // Another process holds it.
     bool busy() const { return busy_; }
+    // Why the lock is not held (UTF-8): another process has it, or the file could not be opened or locked.
+    std::string RefusalText() const;
 
   private:
 #ifdef _WIN32
@@ -30,8 +33,10 @@ class InstanceLock {
 #else
     int fd_ = -1;
 #endif
+    std::filesystem::path dataDir_;
     bool held_ = false;
     bool busy_ = false;
+    std::string failure_;  // the system's reason when neither held nor busy
 };
 
 // The message of a monitoring process that finds the lock held (UTF-8).

@@ -44,8 +44,9 @@ NewVersionWindow::NewVersionWindow(const std::string& downloadPage, const std::s
                 [this](const QString& url) { services_.Open(QUrl(url)); });
     }
 
-    Place(new QLabel(supportText.empty() ? DefaultSupportLine() : FromGbk(supportText), this), "标签_客服QQ",
-          {19, 89, 568, 24});
+    auto* support = Place(new QLabel(supportText.empty() ? DefaultSupportLine() : FromGbk(supportText), this),
+                          "标签_客服QQ", {19, 89, 568, 24});
+    support->setTextFormat(Qt::PlainText);  // the vendor's text is shown, never rendered
 }
 
 QString NewVersionWindow::DefaultSupportLine() {

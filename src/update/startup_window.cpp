@@ -27,6 +27,7 @@ StartupWindow::StartupWindow(const QString& title, QWidget* parent) : QWidget(pa
     notice_->hide();
 
     support_ = Place(new QLabel(this), "标签_提示", {6, 397, 552, 20});
+    support_->setTextFormat(Qt::PlainText);  // the vendor's text is shown, never rendered
 }
 
 void StartupWindow::SetStaysOnTop(bool onTop) {

@@ -54,6 +54,7 @@ QMessageBox::StandardButton MessageBoxes::ShowTitled(QWidget* parent, QMessageBo
         return answer;
     }
     QMessageBox box(icon, title, text, buttons, parent);
+    box.setTextFormat(Qt::PlainText);  // texts may quote a server's answer: shown, never rendered
     box.setDefaultButton(defaultButton);
     const int result = box.exec();
     return static_cast<QMessageBox::StandardButton>(result);

@@ -12,6 +12,7 @@
 #include "../common/sim_stores.h"
 #include "../common/temp_dir.h"
 #include "app/store_commands.h"
+#include "monitor/goods_id_export.h"
 #include "net/http_request.h"
 #include "settings/settings.h"
 #include "sim/marketplace_sim.h"
@@ -171,6 +172,47 @@ TEST_F(HeadlessTest, ASecondMonitorOnTheSameFolderSaysSoAndEnds) {
     EXPECT_NE(listed.str().find("21"), std::string::npos);
 }
 
+// A lock that cannot be had is no licence to run unlocked; and a planted link is never followed.
+TEST_F(HeadlessTest, ALockThatCannotBeTakenStopsTheRun) {
+    AddStore();
+    const auto lockPath = dir_ / InstanceLock::kFileName;
+    std::filesystem::create_directory(dir_ / "elsewhere");
+    std::filesystem::create_symlink(dir_ / "elsewhere" / "target", lockPath);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 1);
+    EXPECT_NE(err.str().find("无法锁定数据文件夹"), std::string::npos) << err.str();
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "elsewhere" / "target"));
+    EXPECT_TRUE(sim_.Requests().empty());
+
+    std::filesystem::remove(lockPath);
+    std::filesystem::create_directory(lockPath);  // cannot be opened as a file
+    std::ostringstream out2, err2;
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out2, err2), 1);
+    EXPECT_NE(err2.str().find("无法锁定数据文件夹"), std::string::npos) << err2.str();
+    EXPECT_TRUE(sim_.Requests().empty());
+}
+
+// Another account on the computer must find nothing to read: the stores, the history, the lock, exports.
+TEST_F(HeadlessTest, AStoreAPassAndAnExportLeaveNothingReadableByOthers) {
+    std::filesystem::remove(dir_ / "Config.ini");  // written by the atomic writer, whose files are private
+    AddStore();
+    std::ostringstream out, err;
+    ASSERT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 0) << err.str();
+    std::string failure;
+    ExportIdList({"g1"}, dir_.path(), std::chrono::system_clock::now(), &failure);
+    ASSERT_EQ(failure, "");
+    std::size_t files = 0;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(dir_.path())) {
+        const auto perms = entry.symlink_status().permissions();
+        EXPECT_EQ(perms & (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
+                  std::filesystem::perms::none)
+            << entry.path();
+        files += entry.is_regular_file();
+    }
+    EXPECT_GE(files, 4u);  // users.dat, tandrel.lock, the history file, the export
+    EXPECT_TRUE(std::filesystem::exists(dir_ / "history"));
+}
+
 TEST_F(HeadlessTest, TheFolderIsFreeAgainAfterARun) {
     AddStore();
     std::ostringstream out, err;
@@ -209,6 +251,24 @@ TEST_F(HeadlessVendorCheckTest, TheProgramMonitorsAfterAnnouncingANewerVersion) 
     EXPECT_EQ(f.status, 0) << f.err;
     EXPECT_EQ(f.out.find("有新版本 1.3.2"), 0u) << f.out;
     EXPECT_NE(f.out.find("有新开团订单"), std::string::npos) << f.out;
+}
+
+// A vendor page and a buyer's nickname with terminal escapes: the console shows their text, never obeys it.
+TEST_F(HeadlessVendorCheckTest, NoEscapeFromOutsideReachesTheTerminal) {
+    sim_.AddUser({.uid = "u", .nickname = "阿\x1b]0;pwned\x07花\x1b[2J"});
+    AddStore();
+    SetField(1, "1.3.2");
+    SetField(25,
+             "http://x/\x1b]0;owned\x07dl\x9b"
+             "2J");
+    const Finished f = RunProgram(sim_.baseUrl(), sim_.baseUrl(), dir_.path().string());
+    EXPECT_EQ(f.status, 0) << f.err;
+    for (const std::string* text : {&f.out, &f.err})
+        for (const char c : *text)
+            EXPECT_TRUE(static_cast<unsigned char>(c) >= 0x20 || c == '\n' || c == '\t')
+                << "control " << static_cast<int>(c) << " in " << *text;
+    EXPECT_NE(f.out.find("开团账号：阿花，"), std::string::npos) << f.out;
+    EXPECT_NE(f.out.find("请到 http://x/"), std::string::npos) << f.out;
 }
 
 TEST_F(HeadlessTest, SigtermStopsTheProcessCleanly) {

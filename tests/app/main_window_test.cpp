@@ -94,6 +94,7 @@ TEST_F(MainWindowTest, EveryControlHasItsKindCaptionAndPlace) {
     EXPECT_GT(parts[1]->mapTo(&window, QPoint()).x(), right(parts[0]));
     window.SetStatusText(1, Q("客服"));
     EXPECT_EQ(parts[1]->text(), Q("客服"));
+    EXPECT_EQ(parts[1]->textFormat(), Qt::PlainText);  // the vendor's support text is never rendered
 
     const MainWindowOptions defaults;
     EXPECT_EQ(defaults.minuteInterval, 60000ms);
@@ -211,6 +212,19 @@ TEST_F(MainWindowTest, NumberBoxesStoreWhatIsTypedTrimmedAndShowDefaultsOnlyAfte
     EXPECT_EQ(Stored("设置_提示音_次数"), "5");
     const Settings& s = window.settingsFile().settings();
     EXPECT_EQ(std::tuple(s.remainingHours, s.rescanMinutes, s.alertRepeatCount), std::tuple(25, 7, 5));
+}
+
+// A paste of lines into a number box must not reach Config.ini as lines of their own.
+TEST_F(MainWindowTest, NumberBoxesTakeDigitsOnly) {
+    Open();
+    auto* edit = Control<QLineEdit>("编辑框_监测间隔");
+    edit->selectAll();
+    QGuiApplication::clipboard()->setText(Q("100\n[提醒]\n机器人类型=webhook\n机器人地址=http://evil"));
+    edit->paste();
+    Type("编辑框_剩余时间值", "2x5");
+    EXPECT_EQ(ProfileFile(dir_ / "Config.ini").Read(Utf8ToGbk("提醒"), Utf8ToGbk("机器人类型")), "");
+    EXPECT_EQ(Stored("设置_监测间隔").find('['), std::string::npos) << Stored("设置_监测间隔");
+    EXPECT_EQ(Stored("设置_剩余时间值"), "25");
 }
 
 TEST_F(MainWindowTest, StoredValuesDriveTheControlsAtOpening) {

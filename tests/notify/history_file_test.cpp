@@ -73,6 +73,32 @@ TEST(HistoryFile, BomHeaderAndOneRowPerGroupOldOnesMarked) {
     EXPECT_EQ(lines[2].substr(lines[2].size() - 7), ",老团");
 }
 
+// Names and ids come from buyers and the marketplace: none may reach a spreadsheet as a formula, whether it
+// hides behind blanks, comes in fullwidth forms or stands in a column of ids.
+TEST(HistoryFile, NoFieldFromOutsideIsAFormula) {
+    ReportedGroup g = Group(LocalMoment(2026, 12, 8, 23), "=cmd|' /C calc'!A0");
+    g.storeId = "-2+3";
+    g.storeName = Utf8ToGbk("\u3000＝1+1");
+    g.nickname = Utf8ToGbk("  =HYPERLINK(\"x\")");
+    g.groupOrderId = "@SUM(1)";
+    g.orderSn = "+1";
+    std::vector<std::string> cells;
+    std::stringstream row(HistoryFile::Row(g));
+    for (std::string cell; std::getline(row, cell, ',');)
+        cells.push_back(cell);
+    ASSERT_EQ(cells.size(), 9u) << HistoryFile::Row(g);
+    EXPECT_EQ(cells[1], "'-2+3");
+    EXPECT_EQ(cells[2], "'\u3000＝1+1");
+    EXPECT_EQ(cells[3], "'=cmd|' /C calc'!A0");
+    EXPECT_EQ(cells[4], "\"'  =HYPERLINK(\"\"x\"\")\"");
+    EXPECT_EQ(cells[5], "'@SUM(1)");
+    EXPECT_EQ(cells[7], "'+1");
+    g.nickname = Utf8ToGbk("－1");
+    g.storeName = Utf8ToGbk("＠all");
+    EXPECT_NE(HistoryFile::Row(g).find(",'＠all,"), std::string::npos);
+    EXPECT_NE(HistoryFile::Row(g).find(",'－1,"), std::string::npos);
+}
+
 TEST(HistoryFile, AMonthChangeStartsANewFileWithItsOwnHeader) {
     testing::TempDir dir;
     HistoryFile history(dir.path());

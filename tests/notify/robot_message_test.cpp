@@ -97,6 +97,21 @@ TEST(RobotMessage, OneLinePerFieldInChinese) {
     EXPECT_EQ(GroupText(Group("1", true)).rfind("【老团】", 0), 0u);
 }
 
+// A buyer picks the nickname: it must not page the whole chat group, nor carry escapes or extra lines.
+TEST(RobotMessage, ANicknameMentionsNobodyAndCarriesNoControls) {
+    ReportedGroup g = Group("777");
+    g.nickname = Utf8ToGbk("@all <at user_id=\"all\">x</at>\x1b]0;t\x07\r\n团ID：1");
+    const std::string text = GroupText(g);
+    EXPECT_EQ(text.find("@all"), std::string::npos) << text;
+    EXPECT_EQ(text.find("<at"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_NE(text.find("\n开团账号：＠all ＜at user_id=\"all\"＞x＜/at＞ 团ID：1\n"), std::string::npos)
+        << text;
+    const auto answer = ReadRobotAnswer(RobotKind::WeCom, PlainReply{400, "bad\x1b[2J\x1b]0;x\x07!", {}});
+    EXPECT_EQ(answer.summary, "HTTP 400 bad!");
+}
+
 TEST(RobotMessage, BigBatchesAreCutToTheServiceLimitWithoutLosingAGroup) {
     std::vector<ReportedGroup> groups;
     for (int i = 0; i < 60; ++i)

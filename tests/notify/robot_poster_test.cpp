@@ -262,6 +262,28 @@ TEST(RobotPoster, ARobotThatSaysTooManyKeepsTheGroupsForLater) {
     EXPECT_EQ(watch.posts[2].second, 2u);
 }
 
+// A robot that keeps refusing must not make the queue grow without end: past the bound, groups are counted.
+TEST(RobotPoster, PastTheBoundGroupsAreCountedIntoOneLine) {
+    RobotSim robot(RobotStyle::PlainOk);
+    Watch watch;
+    RobotPosterOptions o = Fast();
+    o.batchWindow = 30s;  // everything waits, as it would behind a refusing robot
+    o.messagesPerWindow = 100;
+    RobotPoster poster({RobotKind::Webhook, robot.baseUrl() + "/hook", ""}, o, watch.Lines(), watch.Posts());
+    for (int i = 0; i < 1500; ++i)
+        poster.Post(Group(i));
+    poster.Drain(10s);
+    std::size_t groups = 0;
+    std::string texts;
+    for (const auto& r : robot.Requests()) {
+        const Json body = Json::parse(r.body);
+        groups += body["groups"].size();
+        texts += body["text"].get<std::string>();
+    }
+    EXPECT_EQ(groups, 1000u);
+    EXPECT_NE(texts.find("另有 500 个新团未发送"), std::string::npos);
+}
+
 TEST(RobotPoster, AnOrderlyEndSendsWhatIsWaitingAtOnce) {
     RobotSim robot(RobotStyle::FeishuCode);
     Watch watch;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "../common/temp_dir.h"
@@ -48,6 +49,18 @@ TEST(ProfileText, WritesInPlaceAndKeepsEverythingElse) {
     EXPECT_EQ(ProfileWrite("[S]", "S", "k", "v"), "[S]\r\nk=v\r\n");
     EXPECT_EQ(ProfileWrite("x=1", "S", "k", "v"), "x=1\r\n[S]\r\nk=v\r\n");
     EXPECT_EQ(ProfileWrite("[S]\nk=1\n", "S", "k", "2"), "[S]\nk=2\n");  // LF files stay LF
+}
+
+// Pasted into a number box, this once added a section that sent every alert to another address.
+TEST(ProfileText, AWriteIsOneLineWhateverItIsGiven) {
+    const std::string pasted = "100\r\n[" + G("提醒") + "]\n" + G("机器人类型") + "=webhook\r" +
+                               G("机器人地址") + std::string("=http://evil\0x", 14);
+    const std::string written = ProfileWrite("[S]\r\nk=1\r\n", "S", "k", pasted);
+    EXPECT_EQ(ProfileRead(written, G("提醒"), G("机器人类型")), "");
+    EXPECT_EQ(ProfileRead(written, G("提醒"), G("机器人地址")), "");
+    EXPECT_EQ(written.find('\0'), std::string::npos);
+    EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 2) << written;
+    EXPECT_EQ(ProfileWrite("", "S\r\n[T]", "k\n=x", "v"), "[S[T]]\r\nk=x=v\r\n");
 }
 
 TEST(ProfileFile, FirstWriteCreatesTheFileAndGarbageIsNeverLost) {

@@ -1,5 +1,6 @@
 #include "stores/store_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
@@ -44,6 +45,34 @@ std::vector<std::string> Ids(StoreFile& file) {
     for (const auto& r : records)
         ids.push_back(r.shopid);
     return ids;
+}
+
+// A keyring of the test's own making: its answer is whatever the test sets.
+struct FakeKeys : StoreKeySource {
+    Answer answer = Answer::NoKey;
+    std::string key;
+    std::vector<std::string> notes;
+    Answer Read(std::string& out) override {
+        out = answer == Answer::Key ? key : "";
+        return answer;
+    }
+    bool Write(const std::string& value) override {
+        if (answer == Answer::NoKeyring) return false;
+        key = value;
+        answer = Answer::Key;
+        return true;
+    }
+    void Note(const std::string& line) override { notes.push_back(line); }
+};
+
+// Whether the file opens with this key and holds its table.
+bool OpensWith(const std::filesystem::path& path, std::string_view key) {
+    sqlite3* db = nullptr;
+    bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+              sqlite3_key(db, key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
+              sqlite3_exec(db, "SELECT count(*) FROM \"用户数据\"", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
 }
 
 class StoreFileTest : public ::testing::Test {
@@ -230,6 +259,70 @@ TEST(StoreFileFolders, PathsCrossNarrowInterfacesAsUtf8) {
 }
 
 #ifdef STORE_WRITER_PATH
+// Another account must not read the stores: the file and its folder are private, the journal too.
+TEST_F(StoreFileTest, TheFileItsFolderAndItsJournalArePrivate) {
+    ASSERT_TRUE(file.SaveStore("s", "a", "p", "1", "c").ok());
+    namespace fs = std::filesystem;
+    const auto others = fs::perms::group_all | fs::perms::others_all;
+    EXPECT_EQ(fs::status(dir / "shop").permissions() & others, fs::perms::none);
+    EXPECT_EQ(fs::status(file.path()).permissions() & others, fs::perms::none);
+    // A transaction under way: SQLite's journal is there, and as private as the file.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.path().c_str(), &db), SQLITE_OK);
+    sqlite3_key(db, StoreFile::kPassword.data(), static_cast<int>(StoreFile::kPassword.size()));
+    ASSERT_EQ(sqlite3_exec(db, "BEGIN; UPDATE \"用户数据\" SET cookie = 'x';", nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    const fs::path journal = file.path().string() + "-journal";
+    ASSERT_TRUE(fs::exists(journal));
+    EXPECT_EQ(fs::status(journal).permissions() & others, fs::perms::none);
+    sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    // A file an older version left readable is made private when it is opened.
+    fs::permissions(file.path(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+    EXPECT_EQ(Ids(file), std::vector<std::string>{"1"});
+    EXPECT_EQ(fs::status(file.path()).permissions() & others, fs::perms::none);
+}
+
+// A copy of an installed copy's file (a backup, a synced folder) is no list of passwords for whoever knows
+// the built-in key.
+TEST_F(StoreFileTest, WithAKeyringTheFileIsReKeyedToItsKey) {
+    ASSERT_TRUE(file.SaveStore("s", "a", "p", "1", "c").ok());
+    auto keys = std::make_shared<FakeKeys>();
+    StoreFile installed(dir.path(), keys);
+    EXPECT_EQ(Ids(installed), std::vector<std::string>{"1"});
+    ASSERT_EQ(keys->answer, StoreKeySource::Answer::Key);
+    EXPECT_EQ(keys->key.size(), 64u);  // made on first need
+    EXPECT_FALSE(OpensWith(file.path(), StoreFile::kPassword));
+    EXPECT_TRUE(OpensWith(file.path(), keys->key));
+    ASSERT_TRUE(installed.SaveStore("t", "b", "q", "2", "d").ok());
+    EXPECT_EQ(Ids(installed), (std::vector<std::string>{"1", "2"}));
+    EXPECT_TRUE(keys->notes.empty());
+
+    // Without the keyring the file is refused with the reason, and left exactly as it was.
+    const std::string before = Bytes(file.path());
+    keys->answer = StoreKeySource::Answer::NoKeyring;
+    const StoreResult refused = StoreFile(dir.path(), keys).SaveStore("u", "c", "r", "3", "e");
+    EXPECT_EQ(refused.code, kStoreOpenFailed);
+    EXPECT_NE(GbkToUtf8(refused.error).find("钥匙串"), std::string::npos) << GbkToUtf8(refused.error);
+    EXPECT_EQ(Bytes(file.path()), before);
+    // Nor does the built-in key of a portable copy open it.
+    EXPECT_EQ(file.SaveStore("u", "c", "r", "3", "e").code, kStoreOpenFailed);
+    EXPECT_EQ(Bytes(file.path()), before);
+}
+
+TEST_F(StoreFileTest, WithoutAKeyringANewFileUsesTheBuiltInKeyAndSaysSo) {
+    auto keys = std::make_shared<FakeKeys>();
+    keys->answer = StoreKeySource::Answer::NoKeyring;
+    StoreFile installed(dir.path(), keys);
+    ASSERT_TRUE(installed.SaveStore("s", "a", "p", "1", "c").ok());
+    EXPECT_EQ(keys->notes.size(), 1u);
+    EXPECT_TRUE(OpensWith(installed.path(), StoreFile::kPassword));
+    // When the keyring answers later, the file moves to its key.
+    keys->answer = StoreKeySource::Answer::NoKey;
+    EXPECT_EQ(Ids(installed), std::vector<std::string>{"1"});
+    EXPECT_TRUE(OpensWith(installed.path(), keys->key));
+}
+
 // A writer process saves and removes stores and reports each committed step; it is killed at random moments,
 // again and again. Every committed step must be in the file afterwards, and the file must open.
 TEST_F(StoreFileTest, KillingAWriterMidWriteLosesNothingCommitted) {
@@ -288,6 +381,47 @@ TEST_F(StoreFileTest, KillingAWriterMidWriteLosesNothingCommitted) {
         present = onDisk;  // an uncommitted-looking last step may have committed just before the kill
     }
     EXPECT_GT(next, 5);
+}
+
+// The re-key to the keyring's key, killed at random moments: the file always opens with one key or the
+// other and holds every store.
+TEST_F(StoreFileTest, KillingAReKeyLosesNothing) {
+    for (int i = 0; i < 300; ++i)
+        ASSERT_TRUE(
+            file.SaveStore("store", "account", "password", std::to_string(i), std::string(3000, 'c')).ok());
+    const std::string original = Bytes(file.path());
+    const std::string key = std::string(64, 'k');
+    unsigned seed = 11;
+    int rekeyed = 0, interrupted = 0;
+    for (int round = 0; round < 12; ++round) {
+        std::filesystem::remove(file.path().string() + "-journal");
+        ASSERT_TRUE(WriteFileAtomically(file.path(), original));
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            const int devnull = ::open("/dev/null", O_WRONLY);
+            dup2(devnull, STDOUT_FILENO);
+            execl(STORE_WRITER_PATH, STORE_WRITER_PATH, dir.path().c_str(), "rekey", key.c_str(),
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        seed = seed * 1103515245u + 12345u;
+        usleep(static_cast<useconds_t>((seed >> 8) % 200000));
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        (WIFEXITED(status) ? rekeyed : interrupted) += 1;
+        const bool underNew = OpensWith(file.path(), key);
+        const bool underOld = OpensWith(file.path(), StoreFile::kPassword);
+        ASSERT_TRUE(underNew || underOld) << "round " << round;
+        auto keys = std::make_shared<FakeKeys>();
+        keys->answer = StoreKeySource::Answer::Key;
+        keys->key = key;
+        StoreFile reopened(dir.path(), keys);
+        EXPECT_EQ(Ids(reopened).size(), 300u) << "round " << round;
+        EXPECT_TRUE(OpensWith(file.path(), key));
+    }
+    EXPECT_GT(interrupted, 0);
 }
 #endif
 

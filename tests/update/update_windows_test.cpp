@@ -87,6 +87,20 @@ TEST(StartupWindow, ControlsAtTheirPlacesNoticeHiddenUntilShown) {
     EXPECT_TRUE(window.isVisible());
 }
 
+// A crafted support text must not draw a banner or load a local picture: it is shown as the characters it is.
+TEST(VendorWindows, TheVendorsTextsAreShownAsPlainText) {
+    const std::string markup =
+        Utf8ToGbk("<b style=\"color:red\">店铺已掉线 请扫码重新登录</b><img src=\"/etc/x.png\">");
+    StartupWindow startup(Q("TandrelV1.3.1"));
+    startup.SetSupportText(markup);
+    auto* support = Find<QLabel>(&startup, "标签_提示");
+    EXPECT_EQ(support->textFormat(), Qt::PlainText);
+    EXPECT_EQ(support->text(), QString::fromUtf8(GbkToUtf8(markup)));
+    Recorder recorder;
+    NewVersionWindow window("u", markup, {}, recorder.Services());
+    EXPECT_EQ(Find<QLabel>(&window, "标签_客服QQ")->textFormat(), Qt::PlainText);
+}
+
 TEST(NoticeWindow, ShowsLineBreaksAndLocksForTheGivenTime) {
     Recorder recorder;
     NoticeWindow window(Utf8ToGbk("第一/换行第二"), "5", recorder.Services(), nullptr, 20ms);
