@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -19,6 +20,7 @@
 #include "sim/marketplace_sim.h"
 #include "sim/vendor_service.h"
 #include "stores/store_file.h"
+#include "support/qt_text.h"
 #include "support/text.h"
 #include "update/notice_window.h"
 #include "widgets/message_boxes.h"
@@ -117,6 +119,15 @@ TEST_F(VendorStartupTest, WithoutAVendorAddressNothingIsAskedAndTheTutorialIsOur
     const QString html = QString::fromUtf8(page.readAll());
     for (const char* topic : {"添加店铺", "开始监测", "设置"})
         EXPECT_TRUE(html.contains(Q(topic))) << topic;
+    // Written where no other account can plant a page of its own under the name: not the shared temporary
+    // folder, and a folder private to the user.
+    const std::filesystem::path file = PathFromQString(tutorial.toLocalFile());
+    EXPECT_NE(file.parent_path(), PathFromQString(QDir::tempPath()));
+#ifndef _WIN32
+    const auto perms = std::filesystem::status(file.parent_path()).permissions();
+    EXPECT_EQ(perms & (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
+              std::filesystem::perms::none);
+#endif
 }
 
 TEST_F(VendorStartupTest, NoVersionRecordWarnsOpensTheSiteAndEndsTheProcess) {
