@@ -91,8 +91,8 @@ std::string HttpFetch(HttpArgs args);
 // 15-second phases. Returns the body, empty on any failure or when cancel becomes true.
 std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel = nullptr);
 
-// What a plain POST got back: the HTTP status (0 when no reply arrived, with curl's reason in error) and the
-// body (capped like every reply).
+// What a plain POST got back: the HTTP status (0 when no reply arrived, with the reason in error: Chinese,
+// then the library's own words in brackets) and the body (capped like every reply).
 struct PlainReply {
     int status = 0;
     std::string body;

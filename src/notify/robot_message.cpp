@@ -258,13 +258,14 @@ RobotRequest BuildTextRequest(RobotKind kind, std::string_view address, std::str
 RobotAnswer ReadRobotAnswer(RobotKind kind, const PlainReply& reply) {
     RobotAnswer answer;
     if (reply.status == 0) {
-        answer.summary = reply.error.empty() ? "no answer" : reply.error;
+        answer.summary = reply.error.empty() ? "无应答" : reply.error;
         return answer;
     }
     std::string body = CutUtf8(reply.body, 300);
     std::replace(body.begin(), body.end(), '\n', ' ');
     std::replace(body.begin(), body.end(), '\r', ' ');
-    answer.summary = "HTTP " + std::to_string(reply.status) + (body.empty() ? "" : " " + body);
+    answer.summary =
+        "服务器答复 HTTP " + std::to_string(reply.status) + (body.empty() ? "" : "（" + body + "）");
     answer.rateLimited = reply.status == 429;
     if (reply.status < 200 || reply.status > 299) return answer;
     if (kind == RobotKind::Webhook) {
@@ -289,6 +290,7 @@ RobotAnswer ReadRobotAnswer(RobotKind kind, const PlainReply& reply) {
         answer.rateLimited = kind == RobotKind::WeCom ? result == 45009 : result == 130101;
     }
     answer.ok = result == 0;
+    if (!answer.ok) answer.summary = "机器人拒绝" + (body.empty() ? std::string() : "（" + body + "）");
     return answer;
 }
 

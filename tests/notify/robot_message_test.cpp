@@ -133,9 +133,12 @@ TEST(RobotAnswer, ReadsEachServicesWayOfSayingOkOrNo) {
     EXPECT_FALSE(read(RobotKind::WeCom, 500, R"({"errcode":0})").ok);
     EXPECT_TRUE(read(RobotKind::Webhook, 204, "").ok);
     EXPECT_TRUE(read(RobotKind::Webhook, 429, "").rateLimited);
-    auto none = ReadRobotAnswer(RobotKind::WeCom, PlainReply{0, {}, "Connection refused"});
+    auto none = ReadRobotAnswer(RobotKind::WeCom, PlainReply{0, {}, "无法连接服务器（Connection refused）"});
     EXPECT_FALSE(none.ok);
-    EXPECT_EQ(none.summary, "Connection refused");
+    EXPECT_EQ(none.summary, "无法连接服务器（Connection refused）");
+    EXPECT_EQ(ReadRobotAnswer(RobotKind::WeCom, PlainReply{0, {}, {}}).summary, "无应答");
+    EXPECT_EQ(read(RobotKind::WeCom, 500, "oops").summary, "服务器答复 HTTP 500（oops）");
+    EXPECT_EQ(refused.summary.rfind("机器人拒绝（", 0), 0u);
 }
 
 TEST(RobotKindText, KnownNamesOnly) {
