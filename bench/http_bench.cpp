@@ -162,7 +162,7 @@ struct PassFixture : tandrel::LogSink, tandrel::MonitorControls, tandrel::Messag
                                      .session = session,
                                      .settings = [this]() -> const tandrel::Settings& { return settings; },
                                      .wait =
-                                         [realPauses](std::int64_t us) {
+                                         [realPauses](std::int64_t us, const std::function<bool()>&) {
                                              if (realPauses)
                                                  std::this_thread::sleep_for(std::chrono::microseconds(us));
                                          }});

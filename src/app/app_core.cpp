@@ -42,14 +42,14 @@ AppCore::AppCore(AppCoreOptions options)
       err_(options.err ? *options.err : std::cerr),
       posterOptions_(options.posterOptions),
       ownPlayer_(options.soundPlayer ? nullptr : std::make_unique<SdlSoundPlayer>()),
+      player_(options.soundPlayer ? *options.soundPlayer : *ownPlayer_),
       settingsFile_(dataDir_ / "Config.ini", nullptr),
       storeFile_(dataDir_),
       session_(endpoints_),
       storesSession_(endpoints_),
       controls_(settingsFile_),
       alerts_(
-          options.soundPlayer ? *options.soundPlayer : *ownPlayer_,
-          [this] { return settingsFile_.settings(); }, options.alertRepeatPause),
+          player_, [this] { return settingsFile_.settings(); }, options.alertRepeatPause),
       cycle_({.stores = stores_,
               .orders = orders_,
               .log = outputs_,
@@ -97,6 +97,7 @@ bool AppCore::Open(StartupShell& shell) {
 
 void AppCore::Startup() {
     settingsFile_.LoadSettings(false);
+    stores_.SetPausedIds(settingsFile_.PausedStores());
     if (!reminders_)
         reminders_ = std::make_unique<Notifier>(
             dataDir_, dataDir_ / "Config.ini", [this](const std::string& line) { ReminderLine(line); },
@@ -123,6 +124,22 @@ void AppCore::StartMinuteTick(std::chrono::milliseconds interval, QObject* paren
 StoreResult AppCore::LoadStores(const std::function<void()>& pump) {
     BusyScope busy(*this);
     return LoadStoreList(stores_, storeFile_, storesSession_, pump);
+}
+
+bool AppCore::SetStorePaused(const std::string& storeId, bool paused) {
+    std::set<std::string> ids = stores_.pausedIds();
+    if (paused)
+        ids.insert(storeId);
+    else
+        ids.erase(storeId);
+    stores_.SetPausedIds(ids);
+    for (int row = 0; row < stores_.rowCount(); ++row) {
+        if (stores_.Cell(row, StoreTableModel::kStoreId) != storeId) continue;
+        // A resumed store is checked by the next pass, which sets its state then.
+        stores_.SetCell(row, StoreTableModel::kState, paused ? StoreStatePaused() : Utf8ToGbk("等待检查"));
+        stores_.SetStateTip(row, {});
+    }
+    return settingsFile_.SavePausedStores(ids);
 }
 
 void AppCore::StartMonitoring(int maxPasses) {

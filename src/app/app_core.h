@@ -57,7 +57,7 @@ struct AppCoreOptions {
     std::ostream* err = nullptr;         // the reminders' failure lines besides the log; null: std::cerr
     SoundPlayer* soundPlayer = nullptr;  // null: an SdlSoundPlayer of its own; must outlive the core
     std::chrono::milliseconds alertRepeatPause{1000};
-    std::function<void(std::int64_t microseconds)> wait = {};  // null: WaitPumping
+    PauseWait wait = {};  // null: WaitPumping
     std::function<void(const std::string& text)> reportFailure =
         {};  // beside the log line (GBK); may be null
     RobotPosterOptions posterOptions = {};
@@ -86,6 +86,9 @@ class AppCore {
     // Rebuilds the store list from the file, checking every store's session; pump runs between stores. A
     // result with an error text is for the caller to show, also when the list loaded (a cookie not kept).
     StoreResult LoadStores(const std::function<void()>& pump = {});
+    // Pauses or resumes one store (kept in Config.ini): a paused store is neither checked nor polled. False:
+    // the choice could not be written (it still holds for this run).
+    bool SetStorePaused(const std::string& storeId, bool paused);
     // Monitors until a stop is asked for (or after maxPasses > 0 passes). With no store it only says so.
     void StartMonitoring(int maxPasses = 0);
     // Safe from any thread and from a signal handler.
@@ -112,6 +115,7 @@ class AppCore {
     StoreTableModel& stores() { return stores_; }
     OrderTableModel& orders() { return orders_; }
     Alerts& alerts() { return alerts_; }
+    SoundPlayer& soundPlayer() { return player_; }
     MonitorCycle& cycle() { return cycle_; }
     // Set up by Startup().
     Notifier& reminders() { return *reminders_; }
@@ -155,6 +159,7 @@ class AppCore {
     std::ostream& err_;
     RobotPosterOptions posterOptions_;
     std::unique_ptr<SdlSoundPlayer> ownPlayer_;
+    SoundPlayer& player_;
     Outputs outputs_;
     std::optional<InstanceLock> lock_;
     SettingsFile settingsFile_;

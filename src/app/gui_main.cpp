@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QTranslator>
 
 #include "app/main_window.h"
 #include "app/vendor_startup.h"
@@ -23,11 +25,34 @@ bool ApplySkin(QApplication& app) {
     return true;
 }
 
+void StartWhenLoaded(MainWindow& window) {
+    // Queued, so the load's handler has returned before the cycle (which runs until stopped) begins.
+    QObject::connect(
+        &window, &MainWindow::storeListLoaded, &window,
+        [&window](int result) {
+            if (result == kStoreOk) window.StartMonitoring();  // the button's own start
+        },
+        Qt::QueuedConnection);
+}
+
+bool InstallQtChinese(QApplication& app) {
+    // Owned by the application: it must live as long as any window may ask for a text.
+    auto* translator = new QTranslator(&app);
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(translator)) {
+        delete translator;
+        return false;
+    }
+    return true;
+}
+
 int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const Endpoints& endpoints,
            bool startMonitoring) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     ApplySkin(app);
+    InstallQtChinese(app);
     auto core = std::make_unique<AppCore>(AppCoreOptions{.dataDir = dataDir, .endpoints = endpoints});
     VendorStartup vendor(endpoints, PathFromQString(QCoreApplication::applicationDirPath()),
                          VendorWindowServices{});
@@ -36,15 +61,7 @@ int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const E
     options.announcedVersion = vendor.announcedVersion();
     MainWindow window(std::move(core), options);
     vendor.Attach(window);
-    if (startMonitoring) {
-        // Queued, so the load's handler has returned before the cycle (which runs until stopped) begins.
-        QObject::connect(
-            &window, &MainWindow::storeListLoaded, &window,
-            [&window](int result) {
-                if (result == kStoreOk) window.StartMonitoring();  // the button's own start
-            },
-            Qt::QueuedConnection);
-    }
+    if (startMonitoring) StartWhenLoaded(window);
     window.show();
     return QApplication::exec();
 }

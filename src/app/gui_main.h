@@ -9,11 +9,21 @@ class QApplication;
 
 namespace tandrel {
 
+class MainWindow;
+
 // Creates the QApplication (none may exist yet), shows the main window and runs the event loop until the
 // window is closed. With startMonitoring (the demo), monitoring starts once the store list has loaded.
 // Returns the exit status.
 int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const Endpoints& endpoints,
            bool startMonitoring = false);
+
+// The demo's start: once the store list has loaded, the window's own start runs (the one the button and the
+// tray use), so the button and the tray menu show that monitoring runs.
+void StartWhenLoaded(MainWindow& window);
+
+// Qt's own Chinese texts (确定/取消 in boxes, 复制/全选 in edit menus), from the system's Qt translations.
+// False when they are not installed: those texts stay English.
+bool InstallQtChinese(QApplication& app);
 
 // The program's style sheet and icon, for every window of the process. False when the style sheet cannot be
 // read: the system look stays.

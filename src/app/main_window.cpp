@@ -24,6 +24,7 @@
 #include "app/status_bar_widget.h"
 #include "app/tutorial.h"
 #include "net/http_request.h"
+#include "notify/history_window.h"
 #include "notify/notify_settings_dialog.h"
 #include "stores/login_window.h"
 #include "support/qt_text.h"
@@ -63,6 +64,7 @@ MainWindow::MainWindow(std::unique_ptr<AppCore> core, MainWindowOptions options,
     core_->AttachControls(settingsPanel_, settingsPanel_);
     WireControls();
     core_->Startup();
+    logOnlyNews_ = core_->settingsFile().LogShowsOnlyNews();
     WireReminders();
     BuildTimers();
 }
@@ -224,8 +226,12 @@ void MainWindow::BuildControls() {
     setStatusBar(statusBar_);
     setFixedSize(kClientWidth, kControlsHeight + kStatusBarHeight);
 
-    connect(newSound, &QPushButton::clicked, this, [this] { core_->alerts().TestPlay(0); });
-    connect(oldSound, &QPushButton::clicked, this, [this] { core_->alerts().TestPlay(1); });
+    connect(newSound, &QPushButton::clicked, this, [this] {
+        if (SayWhenSilent(true)) core_->alerts().TestPlay(0);
+    });
+    connect(oldSound, &QPushButton::clicked, this, [this] {
+        if (SayWhenSilent(true)) core_->alerts().TestPlay(1);
+    });
     connect(startButton, &QPushButton::clicked, this, &MainWindow::StartMonitoring);
     connect(stopButton, &QPushButton::clicked, this, [this] { core_->StopMonitoring(); });
     connect(tutorialButton, &QPushButton::clicked, this, [this] { OpenUrl(tutorialUrl()); });
@@ -244,6 +250,25 @@ void MainWindow::WireControls() {
     storeListViewport_->installEventFilter(this);
 
     connect(orderList_, &OrderListWidget::pictureAddressChanged, this, &MainWindow::ShowGoodsPicture);
+
+    // A store can be paused (neither checked nor polled) and resumed from its own right-click menu.
+    storeList_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(storeList_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        const QModelIndex at = storeList_->indexAt(pos);
+        if (!at.isValid()) return;
+        const std::string storeId = core_->stores().Cell(at.row(), StoreTableModel::kStoreId);
+        const bool paused = core_->stores().IsPaused(storeId);
+        QMenu menu(this);
+        menu.setObjectName(QStringLiteral("菜单_店铺"));
+        QAction* toggle =
+            menu.addAction(paused ? QStringLiteral("恢复监测此店铺") : QStringLiteral("暂停监测此店铺"));
+        connect(toggle, &QAction::triggered, this, [this, storeId, paused] {
+            if (!core_->SetStorePaused(storeId, !paused))
+                ShowWarning(QStringLiteral("设置保存失败：") +
+                            PathToQString(core_->dataDir() / "Config.ini"));
+        });
+        menu.exec(storeList_->viewport()->mapToGlobal(pos));
+    });
 
     auto* logins = new LoginWindowHost({.storeFile = core_->storeFile(),
                                         .session = core_->storesSession(),
@@ -288,7 +313,21 @@ int MainWindow::ReloadStoreList() {
     return result.code;
 }
 
+bool MainWindow::SayWhenSilent(bool withBox) {
+    const std::string why = core_->soundPlayer().Unavailable();
+    if (why.empty()) return true;
+    const QString text = QStringLiteral("提示音无法播放：") + QString::fromStdString(why);
+    SetStatusText(0, text);
+    statusBar_->setToolTip(text);
+    for (const char* name : {"按钮_新团声音", "按钮_老团声音"})
+        if (auto* button = findChild<QPushButton*>(QString::fromUtf8(name))) button->setToolTip(text);
+    if (withBox) ShowWarning(text);
+    return false;
+}
+
 void MainWindow::StartMonitoring() {
+    // Alerts that will not be heard are said at the start, not discovered at the first group.
+    if (core_->settingsFile().settings().alertSoundEnabled) SayWhenSilent(false);
     // Requests of the cycle wait with the window live; a stop or a close abandons them.
     const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, [this] { return closePending_; });
     tray_->SetMonitoring(true);
@@ -309,6 +348,12 @@ void MainWindow::WireReminders() {
             Qt::QueuedConnection);
     connect(tray_.get(), &TrayWindow::stopRequested, this, [this] { core_->StopMonitoring(); });
     connect(tray_.get(), &TrayWindow::settingsRequested, this, &MainWindow::OpenReminderSettings);
+    connect(tray_.get(), &TrayWindow::historyRequested, this, &MainWindow::OpenHistory);
+    // The dialogs are also in plain sight, at the status bar's right end.
+    connect(statusBar_->AddButton(QStringLiteral("提醒设置"), "按钮_提醒设置"), &QPushButton::clicked, this,
+            &MainWindow::OpenReminderSettings);
+    connect(statusBar_->AddButton(QStringLiteral("历史记录"), "按钮_历史记录"), &QPushButton::clicked, this,
+            &MainWindow::OpenHistory);
     connect(tray_.get(), &TrayWindow::quitRequested, this, &QWidget::close);
 
     // The log's own right-click menu gains the dialog; no control of the window moves for it.
@@ -316,6 +361,10 @@ void MainWindow::WireReminders() {
     connect(log_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         std::unique_ptr<QMenu> menu(log_->createStandardContextMenu());
         menu->addSeparator();
+        QAction* onlyNews = menu->addAction(QStringLiteral("只显示新团和提示"));
+        onlyNews->setCheckable(true);
+        onlyNews->setChecked(logOnlyNews_);
+        connect(onlyNews, &QAction::toggled, this, &MainWindow::SetLogShowsOnlyNews);
         connect(menu->addAction(QStringLiteral("提醒设置…")), &QAction::triggered, this,
                 &MainWindow::OpenReminderSettings);
         menu->exec(log_->mapToGlobal(pos));
@@ -334,6 +383,18 @@ void MainWindow::OpenReminderSettings() {
         core_->dataDir() / "Config.ini", [this] { core_->reminders().Reload(); }, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
+}
+
+void MainWindow::OpenHistory() {
+    if (auto* open = findChild<HistoryWindow*>()) {
+        open->Reload();
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* window = new HistoryWindow(core_->dataDir(), this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
 }
 
 void MainWindow::ShowDesktopBatch(const QString& title, const QString& text) {
@@ -403,10 +464,7 @@ void MainWindow::ShowGoodsPicture(const QString& address) {
 }
 
 void MainWindow::OpenUrl(const QUrl& url) {
-    if (options_.openUrl)
-        options_.openUrl(url);
-    else
-        QDesktopServices::openUrl(url);
+    OpenExternally(this, url, options_.openUrl);
 }
 
 void MainWindow::ShowWarning(const QString& text) {
@@ -417,17 +475,40 @@ void MainWindow::SetStatusText(int part, const QString& text) {
     statusBar_->SetText(part, text);
 }
 
+namespace {
+
+// The line a store without news gives on every page of every pass: about six a second at a short interval.
+bool IsIdleLine(const QString& line) {
+    return line.endsWith(QStringLiteral("无开团订单，持续监测中..."));
+}
+
+}  // namespace
+
 void MainWindow::AppendText(const std::string& text) {
     // The log's texts arrive as whole lines, each with its line break; every one becomes one line of the box.
     QString line = FromGbk(text);
     line.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     if (line.endsWith(u'\n')) line.chop(1);
+    logLines_.push_back(line);
+    if (logLines_.size() > static_cast<std::size_t>(kLogLineLimit)) logLines_.pop_front();
+    if (logOnlyNews_ && IsIdleLine(line)) return;
     log_->appendPlainText(line);
     log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
 }
 
 void MainWindow::Clear() {
+    logLines_.clear();
     log_->clear();
+}
+
+void MainWindow::SetLogShowsOnlyNews(bool on) {
+    if (on != core_->settingsFile().LogShowsOnlyNews()) core_->settingsFile().SaveLogShowsOnlyNews(on);
+    logOnlyNews_ = on;
+    QStringList shown;
+    for (const QString& line : logLines_)
+        if (!on || !IsIdleLine(line)) shown.push_back(line);
+    log_->setPlainText(shown.join(u'\n'));
+    log_->verticalScrollBar()->setValue(log_->verticalScrollBar()->maximum());
 }
 
 void MainWindow::ShowMessage(const std::string& text, MessageIcon icon) {

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QUrl>
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -87,6 +88,12 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     TrayWindow& tray() { return *tray_; }
     // The dialog "提醒设置" (from the log's right-click menu, Ctrl+, or the tray menu).
     void OpenReminderSettings();
+    // The history window (this month's groups), from the status bar and the tray menu.
+    void OpenHistory();
+    // The log's view: every line, or only new groups and notices (the idle lines hidden). Kept in Config.ini;
+    // every line is still written into the log either way.
+    void SetLogShowsOnlyNews(bool on);
+    bool logShowsOnlyNews() const { return logOnlyNews_; }
 
   signals:
     // The initialisation step has begun (once, 1 ms after the window opens), before the store list loads.
@@ -119,6 +126,8 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     void ShowGoodsPicture(const QString& address);
     void OpenUrl(const QUrl& url);
     void ShowWarning(const QString& text);
+    // Whether the alert sounds can be heard; if not, the status bar (and with withBox a warning) says why.
+    bool SayWhenSilent(bool withBox);
     void OnIdle();
     void WireReminders();
     void ShowDesktopBatch(const QString& title, const QString& text);
@@ -126,6 +135,8 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     MainWindowOptions options_;
     std::unique_ptr<AppCore> core_;
     bool closePending_ = false;
+    bool logOnlyNews_ = false;
+    std::deque<QString> logLines_;  // every line, for when the view changes
 
     // Controls (owned by their parent widgets).
     SettingsPanel* settingsPanel_ = nullptr;

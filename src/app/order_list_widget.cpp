@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QMenu>
 #include <algorithm>
 #include <chrono>
@@ -38,11 +39,65 @@ OrderListWidget::OrderListWidget(OrderTableModel& orders, OrderListServices serv
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &OrderListWidget::OnCurrentRowChanged);
     horizontalHeader()->setSectionsClickable(true);
-    connect(horizontalHeader(), &QHeaderView::sectionClicked, this,
-            [this](int column) { SortOrderList(orders_, column); });
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, &OrderListWidget::SortBy);
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, &OrderListWidget::OnContextMenu);
-    connect(&orders_, &OrderTableModel::rowAdded, this, [this](int row) { scrollTo(orders_.index(row, 0)); });
+    connect(&orders_, &OrderTableModel::rowAdded, this, &OrderListWidget::OnRowAdded);
+    connect(menu_, &QMenu::aboutToHide, this, [this] {
+        // After the chosen action has run.
+        QMetaObject::invokeMethod(this, &OrderListWidget::CatchUp, Qt::QueuedConnection);
+    });
+
+    unseenLabel_ = new QLabel(this);
+    unseenLabel_->setObjectName(QStringLiteral("标签_新订单"));
+    unseenLabel_->setAutoFillBackground(true);
+    unseenLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    unseenLabel_->hide();
+}
+
+void OrderListWidget::OnRowAdded(int row) {
+    // The list holds still under the pointer and while its menu is open, so that a click or a menu action
+    // hits the row the merchant aimed at; it says how many rows came meanwhile.
+    if (underMouse() || menu_->isVisible()) {
+        ++unseenRows_;
+        unseenLabel_->setText(QStringLiteral(" 有%1个新订单（移开鼠标后显示） ").arg(unseenRows_));
+        unseenLabel_->adjustSize();
+        unseenLabel_->move(width() - unseenLabel_->width() - 4, height() - unseenLabel_->height() - 4);
+        unseenLabel_->show();
+        unseenLabel_->raise();
+        return;
+    }
+    scrollTo(orders_.index(row, 0));
+}
+
+void OrderListWidget::CatchUp() {
+    if (unseenRows_ == 0 || underMouse() || menu_->isVisible()) return;
+    unseenRows_ = 0;
+    unseenLabel_->hide();
+    if (orders_.rowCount() > 0) scrollTo(orders_.index(orders_.rowCount() - 1, 0));
+}
+
+void OrderListWidget::leaveEvent(QEvent* event) {
+    QTableView::leaveEvent(event);
+    CatchUp();
+}
+
+void OrderListWidget::SortBy(int column) {
+    // The selected order stays selected wherever the sort moves it, and its picture with it.
+    const QModelIndex current = currentIndex();
+    const bool had = current.isValid() && current.row() < orders_.rowCount();
+    const OrderTableModel::Row selected =
+        had ? orders_.rows()[static_cast<std::size_t>(current.row())] : OrderTableModel::Row{};
+    if (!SortOrderList(orders_, column)) return;
+    horizontalHeader()->setSortIndicatorShown(true);
+    horizontalHeader()->setSortIndicator(column, Qt::AscendingOrder);
+    if (!had) return;
+    const auto& rows = orders_.rows();
+    const auto found = std::find(rows.begin(), rows.end(), selected);
+    if (found == rows.end()) return emit pictureAddressChanged(QString());
+    const int row = static_cast<int>(found - rows.begin());
+    selectionModel()->setCurrentIndex(orders_.index(row, 0),
+                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 void OrderListWidget::OnContextMenu(const QPoint& pos) {
@@ -86,15 +141,14 @@ void OrderListWidget::ExportGoodsIdsOf(bool selectedOnly) {
                                QString::fromStdString(failure));
         return;
     }
-    MessageBoxes::Show(window(), QMessageBox::Information, QStringLiteral("已导出"));
+    MessageBoxes::Show(window(), QMessageBox::Information,
+                       QStringLiteral("已导出") + QString::number(rows.size()) +
+                           QStringLiteral("个商品ID到：\n") + PathToQString(file));
     OpenUrl(QUrl::fromLocalFile(PathToQString(services_.dataDir / std::filesystem::path(u8"商品ID"))));
 }
 
 void OrderListWidget::OpenUrl(const QUrl& url) {
-    if (services_.openUrl)
-        services_.openUrl(url);
-    else
-        QDesktopServices::openUrl(url);
+    OpenExternally(window(), url, services_.openUrl);
 }
 
 }  // namespace tandrel

@@ -12,6 +12,7 @@
 #include "monitor/order_table_model.h"
 #include "net/endpoints.h"
 
+class QLabel;
 class QMenu;
 
 namespace tandrel {
@@ -31,12 +32,20 @@ class OrderListWidget final : public QTableView {
     // Goods id (GBK) of the row last made current or right-clicked.
     const std::string& selectedGoodsId() const { return selectedGoodsId_; }
     QMenu* menu() const { return menu_; }
+    // Rows that arrived while the list held still (the pointer over it, or its menu open).
+    int unseenRows() const { return unseenRows_; }
 
   signals:
     // A row became current: its goods picture address (UTF-8), empty when it has none.
     void pictureAddressChanged(const QString& address);
 
+  protected:
+    void leaveEvent(QEvent* event) override;
+
   private:
+    void OnRowAdded(int row);
+    void CatchUp();
+    void SortBy(int column);
     void OnContextMenu(const QPoint& pos);
     void OnCurrentRowChanged(const QModelIndex& current);
     void OpenGoodsPage();
@@ -47,6 +56,8 @@ class OrderListWidget final : public QTableView {
     OrderListServices services_;
     std::string selectedGoodsId_;
     QMenu* menu_ = nullptr;
+    QLabel* unseenLabel_ = nullptr;
+    int unseenRows_ = 0;
 };
 
 }  // namespace tandrel

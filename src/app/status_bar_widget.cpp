@@ -2,6 +2,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 
 namespace tandrel {
 namespace {
@@ -28,6 +29,38 @@ StatusBarWidget::StatusBarWidget(QWidget* parent) : QStatusBar(parent) {
     }
     partsLayout->addStretch();
     addWidget(partsRow, 1);
+}
+
+QPushButton* StatusBarWidget::AddButton(const QString& caption, const char* name) {
+    auto* button = new QPushButton(caption, this);
+    button->setObjectName(QString::fromUtf8(name));
+    button->setFlat(true);
+    button->setFixedHeight(kHeight - 4);
+    button->setCursor(Qt::PointingHandCursor);
+    // Over the right end of the second part (the support line rarely reaches it): the two parts keep their
+    // widths, which fill the bar.
+    button->setAutoFillBackground(true);
+    buttons_.push_back(button);
+    PlaceButtons();
+    button->show();
+    return button;
+}
+
+void StatusBarWidget::resizeEvent(QResizeEvent* event) {
+    QStatusBar::resizeEvent(event);
+    PlaceButtons();
+}
+
+void StatusBarWidget::PlaceButtons() {
+    int right = width() - 2;
+    for (auto it = buttons_.rbegin(); it != buttons_.rend(); ++it) {
+        QPushButton* button = *it;
+        button->adjustSize();
+        right -= button->width();
+        button->move(right, (height() - button->height()) / 2);
+        button->raise();
+        right -= 4;
+    }
 }
 
 void StatusBarWidget::SetText(int part, const QString& text) {

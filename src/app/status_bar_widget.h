@@ -4,8 +4,10 @@
 #include <QStatusBar>
 #include <QString>
 #include <array>
+#include <vector>
 
 class QLabel;
+class QPushButton;
 
 namespace tandrel {
 
@@ -16,9 +18,17 @@ class StatusBarWidget final : public QStatusBar {
     explicit StatusBarWidget(QWidget* parent);
     // Section 0 (320 pixels) or 1 (800 pixels); other numbers do nothing.
     void SetText(int part, const QString& text);
+    // Flat buttons at the bar's right end (the settings dialogs, the history), in the order added.
+    QPushButton* AddButton(const QString& caption, const char* name);
+
+  protected:
+    void resizeEvent(QResizeEvent* event) override;
 
   private:
+    void PlaceButtons();
+
     std::array<QLabel*, 2> parts_{};
+    std::vector<QPushButton*> buttons_;
 };
 
 }  // namespace tandrel

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "net/http_request.h"
+#include "stores/store_list.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -96,8 +97,8 @@ void MonitorCycle::PauseInterval() {
     int n = TextToInt(d_.controls.MonitorIntervalText());
     if (n < 1) n = 100;
     // One wait for the whole pause: it handles events all along, and waking every millisecond would cost a
-    // busy processor for nothing. The stop flag is read after the pause, as before.
-    d_.wait(std::int64_t{n} * 1000);
+    // busy processor for nothing. A stop ends it at once, however long the interval was set.
+    d_.wait(std::int64_t{n} * 1000, [this] { return stopRequested_.load() != 0; });
 }
 
 void MonitorCycle::MonitorPass() {
@@ -109,8 +110,11 @@ void MonitorCycle::MonitorPass() {
         return;
     }
     for (int row = 0; row < n; ++row) {
-        // Rows removed during the pass read as empty cells and fail their session check.
-        if (d_.stores.Cell(row, StoreTableModel::kState) != Gbk("已掉线，请登录店铺")) PollStore(row, doc);
+        // Rows removed during the pass read as empty cells and fail their session check. A paused store is
+        // not asked for anything; the pause after it stays, so a list of paused stores does not spin.
+        if (d_.stores.Cell(row, StoreTableModel::kState) != Gbk("已掉线，请登录店铺") &&
+            !d_.stores.IsPaused(d_.stores.Cell(row, StoreTableModel::kStoreId)))
+            PollStore(row, doc);
         if (stopRequested_.load()) return;
         PauseInterval();
     }
@@ -124,9 +128,10 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
     const std::string account = d_.stores.Cell(row, StoreTableModel::kAccount);
     const std::string password = d_.stores.Cell(row, StoreTableModel::kPassword);
 
-    std::string fresh;
-    const bool online = CheckStoreSession(d_.session, account, password, &fresh);
-    if (!online || stopRequested_.load()) return;
+    std::string fresh, failure;
+    const bool online = CheckStoreSession(d_.session, account, password, &fresh, &failure);
+    if (stopRequested_.load()) return;
+    if (!online) return StoreFailed(row, failure);
     if (!fresh.empty()) {
         // A store logged in again keeps its new session, so the next pass does not log in once more.
         cookie = fresh;
@@ -152,10 +157,19 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
     do {
         ++page;
         std::string headers = block;
-        const std::string body =
-            HttpRequest({.url = OrderListUrl(e, page), .cookie = &cookie, .headerBlock = &headers});
+        int status = 0;
+        const std::string body = HttpRequest(
+            {.url = OrderListUrl(e, page), .cookie = &cookie, .headerBlock = &headers, .status = &status});
         if (stopRequested_.load()) return;
         doc.Parse(Utf8ToGbk(UpToNul(body)));
+        // A reply without a total is no order list: an error page, a refusal or nothing at all. Reading it as
+        // "no orders" would report a failure as a quiet store.
+        if (status < 200 || status > 299 || doc.GetText("total") == kNull) {
+            std::string why = status == 0 ? Gbk("无应答") : "HTTP " + std::to_string(status);
+            if (status >= 200 && status <= 299) why = Gbk("回复不是订单数据");
+            return StoreFailed(row, Gbk("订单列表读取失败：") + why);
+        }
+        if (page == 1) StoreReadWell(row);
         const int total = std::max(0, TextToInt(doc.GetText("total")));
         pages = total / kPageSize + 1;
         std::vector<std::string> names;
@@ -166,6 +180,36 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
             PauseInterval();
         }
     } while (!stopRequested_.load() && page < pages);
+}
+
+void MonitorCycle::StoreFailed(int row, const std::string& reason) {
+    StoreHealth& health = health_[storeId_];
+    // The row may have moved or gone while the request waited: only the same store's row is marked.
+    if (d_.stores.Cell(row, StoreTableModel::kStoreId) == storeId_) {
+        d_.stores.SetCell(row, StoreTableModel::kState, StoreStateFailing());
+        d_.stores.SetStateTip(row, reason + "\n" +
+                                       (health.lastGood.empty() ? Gbk("尚无成功读取")
+                                                                : Gbk("上次成功读取：") + health.lastGood));
+    }
+    if (health.failing) return;
+    health.failing = true;
+    const std::string line =
+        Gbk(" 店铺ID：") + storeId_ + "(" + storeName_ + ") " + Gbk("检查失败，重试中：") + reason;
+    Log(line);
+    if (d_.reportFailure) d_.reportFailure(line.substr(1));
+}
+
+void MonitorCycle::StoreReadWell(int row) {
+    StoreHealth& health = health_[storeId_];
+    health.lastGood = d_.timestamp();
+    if (d_.stores.Cell(row, StoreTableModel::kStoreId) == storeId_) {
+        if (d_.stores.Cell(row, StoreTableModel::kState) != StoreStateOnline())
+            d_.stores.SetCell(row, StoreTableModel::kState, StoreStateOnline());
+        d_.stores.SetStateTip(row, Gbk("上次成功读取：") + health.lastGood);
+    }
+    if (!health.failing) return;
+    health.failing = false;
+    Log(Gbk(" 店铺ID：") + storeId_ + "(" + storeName_ + ") " + Gbk("已恢复正常"));
 }
 
 void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -51,6 +52,8 @@ class SeenOrders {
     std::unordered_set<std::string> index_;
 };
 
+using PauseWait = std::function<void(std::int64_t microseconds, const std::function<bool()>& stopped)>;
+
 struct MonitorDependencies {
     StoreTableModel& stores;
     OrderTableModel& orders;
@@ -60,7 +63,8 @@ struct MonitorDependencies {
     MarketplaceSession& session;
     StoreFile* storeFile = nullptr;  // where a re-login's cookie is kept; null: not kept
     std::function<const Settings&()> settings;
-    std::function<void(std::int64_t microseconds)> wait;
+    // The pause between requests; it returns early once stopped answers true (a stop was asked for).
+    PauseWait wait;
     std::function<std::string()> timestamp = [] { return StatusTimestamp(); };
     // A failure during a pass (GBK) is a line in the log, never a message box; this hears it as well (stderr
     // headless). May be null.
@@ -97,6 +101,10 @@ class MonitorCycle {
     void PeriodicRescan();
     void PauseInterval();
     void Log(const std::string& text);
+    // A store's check or order list failed (reason GBK) or read well: the store list shows it, and the log
+    // has one line when a store starts failing and one when it recovers.
+    void StoreFailed(int row, const std::string& reason);
+    void StoreReadWell(int row);
 
     MonitorDependencies d_;
     std::atomic<int> stopRequested_{0};
@@ -107,6 +115,11 @@ class MonitorCycle {
     std::vector<GroupListener> listeners_;
     int passesDone_ = 0;
     std::string storeId_, storeName_;  // of the store being polled, for the lines and rows
+    struct StoreHealth {
+        bool failing = false;
+        std::string lastGood;  // the timestamp of its last good read, empty before the first
+    };
+    std::unordered_map<std::string, StoreHealth> health_;  // by store id
 };
 
 }  // namespace tandrel

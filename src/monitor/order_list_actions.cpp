@@ -69,8 +69,8 @@ std::string SubtractMagnitudes(const std::string& a, const std::string& b) {  //
     return difference == "0" ? std::string() : difference;
 }
 
-// The sign of x - y truncated toward zero: 0 unless they are at least 1 apart.
-int TruncatedDifferenceSign(const Decimal& x, const Decimal& y) {
+// The sign of x - y truncated toward zero: 0 unless they are at least 1 apart. exact: the plain sign.
+int TruncatedDifferenceSign(const Decimal& x, const Decimal& y, bool exact = false) {
     const std::size_t scale = std::max(x.fraction, y.fraction);
     const auto scaled = [scale](const Decimal& d) {
         return d.digits.empty() ? std::string() : d.digits + std::string(scale - d.fraction, '0');
@@ -88,6 +88,7 @@ int TruncatedDifferenceSign(const Decimal& x, const Decimal& y) {
         sign = (c > 0) != x.negative ? 1 : -1;
     }
     magnitude.erase(0, std::min(magnitude.find_first_not_of('0'), magnitude.size()));
+    if (exact) return magnitude.empty() ? 0 : sign;
     return magnitude.size() > scale ? sign : 0;  // at least 10^scale, that is at least 1
 }
 
@@ -106,11 +107,11 @@ int TextCellCompare(std::string_view a, std::string_view b) {
     return a.size() > b.size() ? 1 : -1;
 }
 
-void SortOrderList(OrderTableModel& orders, int column) {
+bool SortOrderList(OrderTableModel& orders, int column) {
     const bool numeric = column == OrderTableModel::kNumber || column == OrderTableModel::kGoodsId ||
                          column == OrderTableModel::kGroupOrderId || column == OrderTableModel::kRemaining;
     const bool text = column == OrderTableModel::kStoreName || column == OrderTableModel::kNickname;
-    if (!numeric && !text) return;
+    if (!numeric && !text) return false;
     std::vector<OrderTableModel::Row> rows = orders.rows();
     const auto c = static_cast<std::size_t>(column);
     // Neighbours are exchanged only on a positive comparison, pass after pass until one exchanges nothing;
@@ -119,9 +120,12 @@ void SortOrderList(OrderTableModel& orders, int column) {
     if (numeric)
         for (const auto& row : rows)
             keys.push_back(LeadingNumber(row[c]));
+    // The remaining time has a decimal place that matters: 0.9 hours comes before 1.2. The other numeric
+    // columns hold whole numbers, where the truncated comparison is the same.
+    const bool exact = column == OrderTableModel::kRemaining;
     const auto after = [&](std::size_t j) {
         if (!numeric) return TextCellCompare(rows[j][c], rows[j + 1][c]) > 0;
-        return TruncatedDifferenceSign(keys[j], keys[j + 1]) > 0;
+        return TruncatedDifferenceSign(keys[j], keys[j + 1], exact) > 0;
     };
     for (std::size_t pass = 1; pass <= rows.size(); ++pass) {
         bool exchanged = false;
@@ -134,6 +138,7 @@ void SortOrderList(OrderTableModel& orders, int column) {
         if (!exchanged) break;
     }
     orders.SetRows(std::move(rows));
+    return true;
 }
 
 std::filesystem::path ExportGoodsIds(const OrderTableModel& orders, const std::vector<int>& rows,

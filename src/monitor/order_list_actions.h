@@ -20,8 +20,8 @@ int NumericCellCompare(std::string_view a, std::string_view b);
 int TextCellCompare(std::string_view a, std::string_view b);
 
 // Ascending by the column, exchanging neighbours only when the comparison is positive, so rows that compare
-// equal keep their order. The hidden column does nothing.
-void SortOrderList(OrderTableModel& orders, int column);
+// equal keep their order. The hidden column does nothing and gives false.
+bool SortOrderList(OrderTableModel& orders, int column);
 
 // Writes the goods ids of the rows (one per line) to the export file, making its folder when missing; no
 // rows, no file. The path written to; failure receives why nothing was written (UTF-8, empty on success).

@@ -8,6 +8,10 @@
 #include <cstdio>
 #include <string>
 
+#if defined(__linux__)
+#include <dlfcn.h>
+#endif
+
 #include "assets/assets.h"
 
 namespace tandrel {
@@ -33,7 +37,32 @@ Mix_Chunk* LoadSound(const char* path, std::string* error) {
     return chunk;
 }
 
+#if defined(__linux__)
+extern "C" void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA prints its own "ALSA lib …" lines on stderr when there is no device, eight of them on a machine
+// without sound. The library SDL loads is the one found here, so its handler can be set to say nothing; the
+// one line of our own says what matters.
+void SilenceAlsa() {
+    void* alsa = dlopen("libasound.so.2", RTLD_LAZY | RTLD_NOLOAD);
+    if (!alsa) alsa = dlopen("libasound.so.2", RTLD_LAZY);
+    if (!alsa) return;
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) set(&QuietAlsa);
+    // Kept loaded: SDL uses it, and a handler in an unloaded library would be worse than the noise.
+}
+#else
+void SilenceAlsa() {}
+#endif
+
 }  // namespace
+
+std::string SdlSoundPlayer::Unavailable() {
+    std::lock_guard lock(mutex_);
+    if (state_ == State::Closed) state_ = OpenLocked() ? State::Open : State::Failed;
+    return state_ == State::Failed ? failure_ : std::string();
+}
 
 SdlSoundPlayer::~SdlSoundPlayer() {
     std::lock_guard lock(mutex_);
@@ -58,11 +87,14 @@ bool SdlSoundPlayer::OpenLocked() {
     // SDL would otherwise turn SIGINT and SIGTERM into quit events that nobody reads.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     SDL_SetHint(SDL_HINT_APP_NAME, "Tandrel");
+    SilenceAlsa();
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        failure_ = std::string("没有可用的声音设备（") + SDL_GetError() + "）";
         std::fprintf(stderr, "Tandrel: no sound device, alerts are silent (%s)\n", SDL_GetError());
         return false;
     }
     if (Mix_OpenAudio(MIX_DEFAULT_FREQUENCY, MIX_DEFAULT_FORMAT, 2, 1024) != 0) {
+        failure_ = std::string("没有可用的声音设备（") + Mix_GetError() + "）";
         std::fprintf(stderr, "Tandrel: no sound device, alerts are silent (%s)\n", Mix_GetError());
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;

@@ -20,6 +20,44 @@ constexpr int kPollStepMs = 10;
 
 thread_local HttpWaitScope* innermostScope = nullptr;
 
+// The merchant reads Chinese; the library's own words follow for whoever helps them.
+std::string FailureInChinese(CURLcode code, const std::string& detail) {
+    const char* what = "网络错误";
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            what = "无法解析服务器地址";
+            break;
+        case CURLE_COULDNT_CONNECT:
+            what = "无法连接服务器";
+            break;
+        case CURLE_OPERATION_TIMEDOUT:
+            what = "连接超时";
+            break;
+        case CURLE_SSL_CONNECT_ERROR:
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CERTPROBLEM:
+        case CURLE_SSL_CACERT_BADFILE:
+            what = "安全连接失败";
+            break;
+        case CURLE_UNSUPPORTED_PROTOCOL:
+        case CURLE_URL_MALFORMAT:
+            what = "地址无效";
+            break;
+        case CURLE_GOT_NOTHING:
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+            what = "连接中断";
+            break;
+        case CURLE_ABORTED_BY_CALLBACK:
+            what = "已取消";
+            break;
+        default:
+            break;
+    }
+    return std::string(what) + "（" + detail + "）";
+}
+
 void GlobalInit() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -426,7 +464,7 @@ PlainReply HttpPostPlain(std::string_view url, std::string_view contentType, std
     AbandonWhenSet(curl, cancel);
     const CURLcode code = curl_easy_perform(curl);
     if (code != CURLE_OK) {
-        result.error = errorText[0] ? errorText : curl_easy_strerror(code);
+        result.error = FailureInChinese(code, errorText[0] ? errorText : curl_easy_strerror(code));
         return result;
     }
     long status = 0;

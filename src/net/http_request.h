@@ -96,8 +96,8 @@ inline constexpr std::chrono::milliseconds kPlainGetLimit{60000};
 std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel = nullptr,
                          std::chrono::milliseconds limit = kPlainGetLimit);
 
-// What a plain POST got back: the HTTP status (0 when no reply arrived, with curl's reason in error) and the
-// body (capped like every reply).
+// What a plain POST got back: the HTTP status (0 when no reply arrived, with the reason in error: Chinese,
+// then the library's own words in brackets) and the body (capped like every reply).
 struct PlainReply {
     int status = 0;
     std::string body;

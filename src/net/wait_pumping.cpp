@@ -6,16 +6,34 @@
 #include <QEventLoop>
 #include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 namespace tandrel {
 
-void WaitPumping(std::int64_t microseconds) {
+void WaitPumping(std::int64_t microseconds, const std::function<bool()>& stopped) {
     if (microseconds <= 0) return;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::microseconds(microseconds);
+    using std::chrono::steady_clock;
+    const auto start = steady_clock::now();
+    // A pause read from a text may be absurdly long: the deadline saturates instead of overflowing.
+    const auto longest =
+        std::chrono::duration_cast<std::chrono::microseconds>(steady_clock::time_point::max() - start)
+            .count();
+    const auto deadline = start + std::chrono::microseconds(std::min(microseconds, longest));
+    const auto isStopped = [&] { return stopped && stopped(); };
+    const auto left = [&] {
+        return std::chrono::duration_cast<std::chrono::microseconds>(deadline - steady_clock::now()).count();
+    };
+    // The longest stretch without asking whether to stop.
+    const std::int64_t slice =
+        stopped ? std::int64_t{kWaitStopCheckMs} * 1000 : INT32_MAX * std::int64_t{1000};
     if (QCoreApplication::instance() == nullptr || QThread::currentThread()->eventDispatcher() == nullptr) {
-        std::this_thread::sleep_until(deadline);
+        while (!isStopped()) {
+            const std::int64_t rest = left();
+            if (rest <= 0) return;
+            std::this_thread::sleep_for(std::chrono::microseconds(std::min(rest, slice)));
+        }
         return;
     }
     // A nested loop woken by a precise timer: events are dispatched as they come, and nothing spins.
@@ -25,16 +43,17 @@ void WaitPumping(std::int64_t microseconds) {
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return;
-        if (left.count() < 1000) {
+        if (isStopped()) return;
+        const std::int64_t rest = left();
+        if (rest <= 0) return;
+        if (rest < 1000) {
             // Below the timer's resolution: handle what is pending, then sleep out the rest.
             QCoreApplication::processEvents(QEventLoop::AllEvents);
+            if (isStopped()) return;
             std::this_thread::sleep_until(deadline);
             return;
         }
-        timer.start(static_cast<int>(left.count() / 1000));
+        timer.start(static_cast<int>(std::min(rest, slice) / 1000));
         loop.exec();
     }
 }

@@ -1,6 +1,8 @@
 #include "notify/history_file.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <map>
 
 #include "notify/robot_message.h"
@@ -109,6 +111,88 @@ bool HistoryFile::Append(const std::vector<ReportedGroup>& groups) const {
     for (const auto& [path, rows] : rowsByFile)
         ok = AppendRows(path, rows) && ok;
     return ok;
+}
+
+std::vector<std::string> HistoryFile::SplitRow(std::string_view line) {
+    std::vector<std::string> cells(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                cells.back() += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                cells.back() += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            cells.emplace_back();
+        } else if (c != '\r') {
+            cells.back() += c;
+        }
+    }
+    return cells;
+}
+
+namespace {
+
+// The month file's lines after the header (a quoted cell may hold a line break), each split into cells.
+template <typename OnRow>
+void ReadRows(const std::filesystem::path& path, std::size_t maxBytes, OnRow onRow) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return;
+    std::error_code ec;
+    const std::uintmax_t size = std::filesystem::file_size(path, ec);
+    if (ec) return;
+    std::string text;
+    text.resize(static_cast<std::size_t>(std::min<std::uintmax_t>(size, maxBytes)));
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.starts_with(kBom)) text.erase(0, kBom.size());
+    std::size_t start = 0;
+    bool header = true;
+    while (start < text.size()) {
+        // A line ends at a line break outside quotes.
+        std::size_t end = start;
+        bool quoted = false;
+        while (end < text.size() && (quoted || text[end] != '\n')) {
+            if (text[end] == '"') quoted = !quoted;
+            ++end;
+        }
+        const std::string_view line(text.data() + start, end - start);
+        start = end + 1;
+        if (header) {
+            header = false;
+            continue;
+        }
+        if (!line.empty() && line != "\r") onRow(HistoryFile::SplitRow(line));
+    }
+}
+
+}  // namespace
+
+std::unordered_set<std::string> HistoryFile::OrderNumbersOf(
+    std::chrono::system_clock::time_point month) const {
+    std::unordered_set<std::string> numbers;
+    ReadRows(PathFor(month), kMaxReadBytes, [&](const std::vector<std::string>& cells) {
+        if (cells.size() >= 9 && !cells[7].empty()) numbers.insert(Utf8ToGbk(cells[7]));
+    });
+    return numbers;
+}
+
+std::vector<std::vector<std::string>> HistoryFile::RowsOf(std::chrono::system_clock::time_point month,
+                                                          std::size_t limit) const {
+    std::vector<std::vector<std::string>> rows;
+    ReadRows(PathFor(month), kMaxReadBytes, [&](std::vector<std::string> cells) {
+        if (cells.size() >= 9) rows.push_back(std::move(cells));
+    });
+    std::reverse(rows.begin(), rows.end());
+    if (rows.size() > limit) rows.resize(limit);
+    return rows;
 }
 
 bool HistoryFile::AppendRows(const std::filesystem::path& path, const std::string& rows) const {

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "monitor/reported_group.h"
@@ -27,6 +28,19 @@ class HistoryFile {
     // Appends the groups, each to its month's file; false when a file could not be written (the rest is
     // still tried).
     bool Append(const std::vector<ReportedGroup>& groups) const;
+
+    // The order numbers (GBK) of the groups the month's file holds: the memory of what has been reported, so
+    // that a stop and start or a restart does not report the same group again. A file that cannot be read
+    // gives an empty set; at most kMaxReadBytes are read.
+    std::unordered_set<std::string> OrderNumbersOf(std::chrono::system_clock::time_point month) const;
+    static constexpr std::size_t kMaxReadBytes = 64u << 20;
+
+    // The rows of the month's file (UTF-8 cells), newest first, at most limit of them; the header is not a
+    // row. For the history window.
+    std::vector<std::vector<std::string>> RowsOf(std::chrono::system_clock::time_point month,
+                                                 std::size_t limit = 100000) const;
+    // One CSV line split into its cells (quotes undone).
+    static std::vector<std::string> SplitRow(std::string_view line);
 
   private:
     bool AppendRows(const std::filesystem::path& path, const std::string& rows) const;

@@ -42,7 +42,21 @@ void Notifier::Reload() {
         {settings_.robotKind, GbkToUtf8(settings_.robotAddress), GbkToUtf8(settings_.robotSecret)});
 }
 
+bool Notifier::AlreadyReported(const ReportedGroup& group) {
+    const std::filesystem::path file = history_.PathFor(group.time);
+    const std::u8string month = file.filename().u8string();
+    if (std::string(month.begin(), month.end()) != memoryMonth_) {
+        // A new month (or the first group of the run): the month's file is what went out before.
+        reported_ = history_.OrderNumbersOf(group.time);
+        memoryMonth_.assign(month.begin(), month.end());
+    }
+    return !reported_.insert(group.orderSn).second;
+}
+
 void Notifier::OnGroupReported(const ReportedGroup& group) {
+    // A group goes to the robots and the history once: a stop and start, or a restart, finds the same open
+    // groups again as new. A rescan's old groups are meant to be told again, as old.
+    if (AlreadyReported(group) && !group.old) return;
     if (settings_.history && !history_.Append({group}) && lines_) {
         const std::u8string path = history_.PathFor(group.time).u8string();
         lines_("历史记录写入失败：" + std::string(path.begin(), path.end()));

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "monitor/reported_group.h"
@@ -45,6 +46,9 @@ class Notifier : public QObject {
 
   private:
     void FlushDesktop();
+    // Whether the group went out before (this run, or an earlier one of the month, as the history file
+    // says); remembers it if not.
+    bool AlreadyReported(const ReportedGroup& group);
 
     std::filesystem::path configPath_;
     HistoryFile history_;
@@ -54,6 +58,8 @@ class Notifier : public QObject {
     std::unique_ptr<RobotPoster> poster_;
     QTimer desktopTimer_;
     std::vector<ReportedGroup> desktopPending_;
+    std::unordered_set<std::string> reported_;  // order numbers of the month in memoryMonth_
+    std::string memoryMonth_;                   // the history file the memory was read from
 };
 
 // The desktop notification's title and text for a batch (UTF-8).

@@ -264,13 +264,14 @@ RobotAnswer ReadRobotAnswer(RobotKind kind, const PlainReply& reply) {
     RobotAnswer answer;
     if (reply.status == 0) {
         answer.summary = reply.error.empty()
-                             ? "no answer"
+                             ? "无应答"
                              : RemoveControls(reply.error, TextBytes::Utf8, LineBreaks::ToSpace);
         return answer;
     }
     // The answer is shown in the log, on stderr and in the dialog: one line, nothing a terminal would act on.
     const std::string body = RemoveControls(CutUtf8(reply.body, 300), TextBytes::Utf8, LineBreaks::ToSpace);
-    answer.summary = "HTTP " + std::to_string(reply.status) + (body.empty() ? "" : " " + body);
+    answer.summary =
+        "服务器答复 HTTP " + std::to_string(reply.status) + (body.empty() ? "" : "（" + body + "）");
     answer.rateLimited = reply.status == 429;
     if (reply.status < 200 || reply.status > 299) return answer;
     if (kind == RobotKind::Webhook) {
@@ -295,6 +296,7 @@ RobotAnswer ReadRobotAnswer(RobotKind kind, const PlainReply& reply) {
         answer.rateLimited = kind == RobotKind::WeCom ? result == 45009 : result == 130101;
     }
     answer.ok = result == 0;
+    if (!answer.ok) answer.summary = "机器人拒绝" + (body.empty() ? std::string() : "（" + body + "）");
     return answer;
 }
 

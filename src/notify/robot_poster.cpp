@@ -37,9 +37,10 @@ void RobotPoster::Post(ReportedGroup group) {
         }
         // The first group of a burst opens the window and the rest of the burst joins it; groups waiting for
         // their retry go out with it.
+        // While the robot fails, new groups wait for the retry instead of hurrying it.
         const Clock::time_point due = Clock::now() + options_.batchWindow;
-        due_ = pending_.empty() ? due : std::min(due_, due);
-        pending_.push_back({std::move(group), false});
+        due_ = pending_.empty() ? due : failedPosts_ > 0 ? std::max(due_, due) : std::min(due_, due);
+        pending_.push_back({std::move(group), 0});
     }
     wake_.notify_all();
 }
@@ -49,6 +50,7 @@ void RobotPoster::SetTarget(RobotTarget target) {
         std::lock_guard lock(mutex_);
         target_ = std::move(target);
         failing_ = false;
+        failedPosts_ = 0;
         holdUntil_ = {};
         sent_.clear();
         if (target_.kind == RobotKind::None) {
@@ -133,30 +135,63 @@ void RobotPoster::Run() {
         if (stopping_) break;
         if (!answer.ok && !draining_) unsent_ += unsent;  // told with the next message instead
         if (answer.ok) {
+            std::string line;
+            std::size_t late = 0;
+            for (const Item& item : batch)
+                late += item.failures > 0 ? 1 : 0;
+            // The merchant was told these were late: now they are told they went.
+            if (late > 0) line = "机器人消息已补发：" + std::to_string(late) + "个团已送达";
+            if (dropped_ > 0)
+                line += (line.empty() ? "机器人消息积压过多：" : "，") + std::to_string(dropped_) +
+                        "个团未能发送";
             failing_ = false;
+            failedPosts_ = 0;
+            dropped_ = 0;
+            if (!line.empty() && report_) {
+                lock.unlock();
+                report_(line);
+                lock.lock();
+            }
             inFlight_ = false;
             continue;
         }
         // A refusal for too many messages is the robot's limit, not a failed try: the groups wait a window.
-        std::size_t kept = 0;
+        // Any other failure keeps them for a retry after a wait that grows with every failed post in a row.
         std::vector<Item> again;
         for (Item& item : batch) {
-            if (!draining_ && (answer.rateLimited || !item.retried)) {
-                item.retried = item.retried || !answer.rateLimited;
-                again.push_back(std::move(item));
-                ++kept;
-            }
+            if (draining_) continue;
+            if (!answer.rateLimited) ++item.failures;
+            again.push_back(std::move(item));
         }
-        if (answer.rateLimited) holdUntil_ = Clock::now() + options_.rateWindow;
-        if (pending_.empty() && !again.empty()) due_ = Clock::now() + options_.retryDelay;
+        const std::size_t kept = again.size();
+        if (answer.rateLimited) {
+            holdUntil_ = Clock::now() + options_.rateWindow;
+        } else {
+            ++failedPosts_;
+            auto wait = options_.retryDelay;
+            for (int i = 1; i < failedPosts_ && wait < options_.maxRetryDelay; ++i)
+                wait *= 2;
+            due_ = Clock::now() + std::min(wait, options_.maxRetryDelay);
+        }
         pending_.insert(pending_.begin(), std::make_move_iterator(again.begin()),
                         std::make_move_iterator(again.end()));
-        if (!failing_ && target_.kind == target.kind && target_.address == target.address) {
+        while (pending_.size() > kMaxKept) {
+            pending_.pop_front();
+            ++dropped_;
+        }
+        std::string line;
+        if (draining_) {
+            // The end of the run: nothing is kept any more, and the merchant hears what did not go.
+            line = "机器人消息发送失败：" + answer.summary + "；" + std::to_string(batch.size()) +
+                   "个团未能发送";
+        } else if (!failing_ && target_.kind == target.kind && target_.address == target.address) {
             failing_ = true;
-            std::string line = "机器人消息发送失败（" + answer.summary + "）";
-            if (kept > 0) line += "，" + std::to_string(kept) + "个团随下一批重发";
+            line = "机器人消息发送失败：" + answer.summary;
+            if (kept > 0) line += "；" + std::to_string(kept) + "个团已保留，稍后重发";
+        }
+        if (!line.empty() && report_) {
             lock.unlock();
-            if (report_) report_(line);
+            report_(line);
             lock.lock();
         }
         inFlight_ = false;  // only now: a drain waits for the report of its last post too

@@ -1,10 +1,11 @@
 #pragma once
 // Posts reported groups to a robot from a thread of its own, so that a slow, refusing or unreachable robot
 // never holds up monitoring. Groups reported within a short window go out as one message; the robot's rate
-// limit is kept by waiting and batching, never by dropping; the groups of a failed post go out once more
-// with the next batch. A failure burst gives one line, however long it lasts. A robot that refuses for hours
-// cannot make the queue grow without end: past kMaxWaiting groups, further ones are only counted, and the
-// next message says how many ("另有 N 个新团未发送"); the history file has them all.
+// limit is kept by waiting and batching, never by dropping; the groups of a failed post are kept (up to
+// kMaxKept) and tried again after growing waits until they go. A failure burst gives one line, however long
+// it lasts, and one more line when the kept groups have gone. A robot that refuses for hours cannot make the
+// queue grow without end either: past kMaxWaiting groups, further ones are only counted, and the next message
+// says how many ("另有 N 个新团未发送"); the history file has them all.
 
 #include <atomic>
 #include <chrono>
@@ -30,7 +31,8 @@ struct RobotPosterOptions {
     std::chrono::milliseconds batchWindow{3000};  // from the first group of a burst to the post
     int messagesPerWindow = 0;                    // 0: the kind's own limit per minute
     std::chrono::milliseconds rateWindow{60000};
-    std::chrono::milliseconds retryDelay{30000};  // a failed batch waits this long when nothing else comes
+    std::chrono::milliseconds retryDelay{30000};  // the first wait after a failed post; doubled each time
+    std::chrono::milliseconds maxRetryDelay{600000};
     int timeoutSeconds = 15;
 };
 
@@ -47,6 +49,9 @@ class RobotPoster {
                 PostObserver observer = {});
     // Abandons a post in flight and joins the thread; groups not yet sent are dropped (the history has them).
     ~RobotPoster();
+    // Groups kept for a robot that keeps failing; beyond it the oldest give way (the history has them).
+    static constexpr std::size_t kMaxKept = 1000;
+
     RobotPoster(const RobotPoster&) = delete;
     RobotPoster& operator=(const RobotPoster&) = delete;
 
@@ -61,7 +66,7 @@ class RobotPoster {
   private:
     struct Item {
         ReportedGroup group;
-        bool retried = false;  // this is its second attempt
+        int failures = 0;  // failed posts it was in
     };
     using Clock = std::chrono::steady_clock;
 
@@ -82,6 +87,8 @@ class RobotPoster {
     Clock::time_point holdUntil_{};  // the robot said it had too many messages
     std::deque<Clock::time_point> sent_;
     bool failing_ = false;
+    int failedPosts_ = 0;      // in a row; sets the next wait
+    std::size_t dropped_ = 0;  // groups given up during this failure burst
     bool draining_ = false;
     bool inFlight_ = false;
     bool stopping_ = false;

@@ -114,4 +114,45 @@ void SettingsFile::HideUpdatePanel() {
     file_.Write(Section(), UpdatePanelKey(), std::to_string(kPanelClosedMarker));
 }
 
+const std::string& SettingsFile::ViewSection() {
+    static const std::string section = Utf8ToGbk("界面");
+    return section;
+}
+
+std::set<std::string> SettingsFile::PausedStores() const {
+    static const std::string key = Utf8ToGbk("暂停店铺");
+    std::set<std::string> ids;
+    const std::string text = file_.Read(ViewSection(), key);
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(',', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) ids.insert(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return ids;
+}
+
+bool SettingsFile::SavePausedStores(const std::set<std::string>& storeIds) const {
+    static const std::string key = Utf8ToGbk("暂停店铺");
+    std::string text;
+    for (const std::string& id : storeIds) {
+        // A store id is digits; anything that would break the list or the line is not kept.
+        if (id.empty() || id.find_first_of(",\r\n") != std::string::npos) continue;
+        if (!text.empty()) text += ',';
+        text += id;
+    }
+    return file_.Write(ViewSection(), key, text);
+}
+
+bool SettingsFile::LogShowsOnlyNews() const {
+    static const std::string key = Utf8ToGbk("日志只显示新团");
+    return file_.Read(ViewSection(), key) == "1";
+}
+
+bool SettingsFile::SaveLogShowsOnlyNews(bool on) const {
+    static const std::string key = Utf8ToGbk("日志只显示新团");
+    return file_.Write(ViewSection(), key, on ? "1" : "0");
+}
+
 }  // namespace tandrel

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,14 @@ class SettingsFile {
     void SaveFlag(std::string_view key, bool ticked);
     void SaveNumberText(std::string_view key, std::string_view text);
     void HideUpdatePanel();
+
+    // Choices of the merchant outside section "设置" (section "界面"): the stores paused from the store
+    // list's menu (by store id), and whether the log shows only new groups and notices. False: not written.
+    static const std::string& ViewSection();
+    std::set<std::string> PausedStores() const;
+    bool SavePausedStores(const std::set<std::string>& storeIds) const;
+    bool LogShowsOnlyNews() const;
+    bool SaveLogShowsOnlyNews(bool on) const;
     // The window attaches its controls once they exist; null detaches them.
     void SetControls(SettingsControls* controls) { controls_ = controls; }
 

@@ -172,8 +172,9 @@ std::string FetchCaptcha(const Endpoints& endpoints, const std::function<void()>
 }
 
 bool CheckStoreSession(MarketplaceSession& session, std::string_view account, std::string_view password,
-                       std::string* newCookie) {
+                       std::string* newCookie, std::string* failure) {
     if (newCookie) newCookie->clear();
+    if (failure) failure->clear();
     const Endpoints& e = session.endpoints();
     const auto fetch = [&](std::string_view path) {
         std::string block = SessionBlock(e);
@@ -192,7 +193,15 @@ bool CheckStoreSession(MarketplaceSession& session, std::string_view account, st
     if (doc.GetText("mall_id") != kNull) return true;
 
     LoginResult login = MerchantLogin(e, account, password);
-    if (login.code != kLoginOk) return false;
+    if (login.code != kLoginOk) {
+        if (failure) {
+            std::string why = login.message == kNull ? std::string() : login.message;
+            if (why.empty())
+                why = Utf8ToGbk(login.code == kLoginNeedsVerification ? "需要短信验证" : "无应答");
+            *failure = Utf8ToGbk("登录已失效，重新登录失败：") + why;
+        }
+        return false;
+    }
     if (newCookie) *newCookie = login.loginCookies;
     return true;
 }

@@ -52,8 +52,9 @@ int RequestSmsCode(MarketplaceSession& session, std::string_view account, std::s
 std::string FetchCaptcha(const Endpoints& endpoints, const std::function<void()>& pump = {});
 
 // Whether the store's session (in currentCookie) is alive; a dead one is logged in again with the account and
-// password, and then newCookie receives the login's cookies (empty otherwise).
+// password, and then newCookie receives the login's cookies (empty otherwise). When it answers false, failure
+// (if given) receives why, in GBK, to show the merchant.
 bool CheckStoreSession(MarketplaceSession& session, std::string_view account, std::string_view password,
-                       std::string* newCookie = nullptr);
+                       std::string* newCookie = nullptr, std::string* failure = nullptr);
 
 }  // namespace tandrel

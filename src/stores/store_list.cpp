@@ -14,6 +14,16 @@ const std::string& StoreStateOffline() {
     return text;
 }
 
+const std::string& StoreStateFailing() {
+    static const std::string text = Utf8ToGbk("检查失败，重试中");
+    return text;
+}
+
+const std::string& StoreStatePaused() {
+    static const std::string text = Utf8ToGbk("已暂停");
+    return text;
+}
+
 StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& session,
                           const std::function<void()>& pump) {
     // The file is read at once and not held open during the network checks.
@@ -30,8 +40,10 @@ StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSes
         list.SetCell(row, StoreTableModel::kName, record.username);
         if (pump) pump();
         session.currentCookie() = record.cookie;
-        std::string fresh;
-        if (CheckStoreSession(session, record.shopname, record.shoppass, &fresh)) {
+        std::string fresh, failure;
+        if (list.IsPaused(record.shopid)) {
+            list.SetCell(row, StoreTableModel::kState, StoreStatePaused());
+        } else if (CheckStoreSession(session, record.shopname, record.shoppass, &fresh, &failure)) {
             if (!fresh.empty()) {
                 // The session is in the list either way; the file keeps it when it can.
                 if (StoreResult kept = file.UpdateCookie(record.shopid, fresh); result.error.empty())
@@ -41,6 +53,7 @@ StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSes
             list.SetCell(row, StoreTableModel::kState, StoreStateOnline());
         } else {
             list.SetCell(row, StoreTableModel::kState, StoreStateOffline());
+            list.SetStateTip(row, failure);
         }
         list.SetCell(row, StoreTableModel::kPassword, record.shoppass);
         list.SetCell(row, StoreTableModel::kCookie, record.cookie);

@@ -11,12 +11,17 @@ namespace tandrel {
 // Rebuilds the store list from the file, checking each store's session on the way (a dead session is logged
 // in again; a new cookie is written to the file and the hidden cell). pump is called between stores so a
 // window can show the rows as they fill. The result's code is the file read's (1, -1, -2); its error text is
-// also set when the list loaded but a new cookie could not be kept. The caller shows it.
+// also set when the list loaded but a new cookie could not be kept. The caller shows it. A paused store (the
+// list's pausedIds) is listed as paused without a check.
 StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& session,
                           const std::function<void()>& pump = {});
 
 // The login-state texts (GBK).
 const std::string& StoreStateOnline();
 const std::string& StoreStateOffline();
+// Checked during monitoring and failed; still checked every pass (the tooltip says why).
+const std::string& StoreStateFailing();
+// Paused by the merchant: neither checked nor polled.
+const std::string& StoreStatePaused();
 
 }  // namespace tandrel

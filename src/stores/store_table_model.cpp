@@ -17,6 +17,10 @@ QVariant StoreTableModel::data(const QModelIndex& index, int role) const {
     if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
     // The password never reaches a view, even one that shows hidden columns.
     if (index.column() == kPassword) return {};
+    if (role == Qt::ToolTipRole && index.column() == kState) {
+        const std::string& tip = stateTips_[static_cast<std::size_t>(index.row())];
+        if (!tip.empty()) return FromGbk(tip);
+    }
     return FromGbk(rows_[static_cast<std::size_t>(index.row())][static_cast<std::size_t>(index.column())]);
 }
 
@@ -36,6 +40,7 @@ void StoreTableModel::Clear() {
     if (rows_.empty()) return;
     beginResetModel();
     rows_.clear();
+    stateTips_.clear();
     endResetModel();
 }
 
@@ -43,6 +48,7 @@ int StoreTableModel::AppendRow() {
     const int row = rowCount();
     beginInsertRows({}, row, row);
     rows_.emplace_back();
+    stateTips_.emplace_back();
     endInsertRows();
     return row;
 }
@@ -51,6 +57,18 @@ void StoreTableModel::SetCell(int row, int column, std::string text) {
     if (row < 0 || row >= rowCount() || column < 0 || column >= kColumnCount) return;
     rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)] = std::move(text);
     emit dataChanged(index(row, column), index(row, column));
+}
+
+void StoreTableModel::SetStateTip(int row, std::string text) {
+    if (row < 0 || row >= rowCount()) return;
+    stateTips_[static_cast<std::size_t>(row)] = std::move(text);
+    emit dataChanged(index(row, kState), index(row, kState), {Qt::ToolTipRole});
+}
+
+const std::string& StoreTableModel::StateTip(int row) const {
+    static const std::string empty;
+    if (row < 0 || row >= rowCount()) return empty;
+    return stateTips_[static_cast<std::size_t>(row)];
 }
 
 const std::string& StoreTableModel::Cell(int row, int column) const {

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <array>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,16 @@ class StoreTableModel : public QAbstractTableModel {
     void SetCell(int row, int column, std::string text);
     const std::string& Cell(int row, int column) const;  // empty for a row or column that does not exist
 
+    // The tooltip of a row's login state (GBK): why its last check failed, when it last read well.
+    void SetStateTip(int row, std::string text);
+    const std::string& StateTip(int row) const;
+
+    // Stores the merchant paused (by store id): they are listed but neither checked nor polled. The set
+    // outlives Clear(), so a reload keeps it.
+    void SetPausedIds(std::set<std::string> ids) { pausedIds_ = std::move(ids); }
+    const std::set<std::string>& pausedIds() const { return pausedIds_; }
+    bool IsPaused(const std::string& storeId) const { return pausedIds_.count(storeId) > 0; }
+
     // Selection tracking: the store id and account of the row last made current (-1: none).
     void TrackCurrentRow(int row);
     const std::string& selectedStoreId() const { return selectedStoreId_; }
@@ -36,6 +47,8 @@ class StoreTableModel : public QAbstractTableModel {
 
   private:
     std::vector<std::array<std::string, kColumnCount>> rows_;
+    std::vector<std::string> stateTips_;  // one per row
+    std::set<std::string> pausedIds_;
     std::string selectedStoreId_;
     std::string selectedAccount_;
 };

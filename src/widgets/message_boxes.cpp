@@ -1,5 +1,9 @@
 #include "widgets/message_boxes.h"
 
+#include <QDesktopServices>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <deque>
 
 #include "support/qt_text.h"
@@ -53,11 +57,37 @@ QMessageBox::StandardButton MessageBoxes::ShowTitled(QWidget* parent, QMessageBo
         answers.recorded.push_back({icon, text, buttons, answer, title, parent});
         return answer;
     }
-    QMessageBox box(icon, title, text, buttons, parent);
-    box.setTextFormat(Qt::PlainText);  // texts may quote a server's answer: shown, never rendered
-    box.setDefaultButton(defaultButton);
-    const int result = box.exec();
+    const std::unique_ptr<QMessageBox> box = Build(parent, icon, title, text, buttons, defaultButton);
+    const int result = box->exec();
     return static_cast<QMessageBox::StandardButton>(result);
+}
+
+std::unique_ptr<QMessageBox> MessageBoxes::Build(QWidget* parent, QMessageBox::Icon icon,
+                                                 const QString& title, const QString& text,
+                                                 QMessageBox::StandardButtons buttons,
+                                                 QMessageBox::StandardButton defaultButton) {
+    auto box = std::make_unique<QMessageBox>(icon, title, text, buttons, parent);
+    if (defaultButton == QMessageBox::NoButton) defaultButton = FirstOf(buttons);
+    box->setDefaultButton(defaultButton);
+    box->setTextFormat(Qt::PlainText);  // texts may quote a server's answer: shown, never rendered
+    // A message box sizes itself by its text only; the caption's buttons and icon take about 120 pixels
+    // besides the title. A spacer across the grid's last row keeps that width.
+    if (auto* grid = qobject_cast<QGridLayout*>(box->layout())) {
+        const int wanted = QFontMetrics(box->font()).horizontalAdvance(title) + 120;
+        grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(),
+                      0, 1, grid->columnCount());
+    }
+    return box;
+}
+
+void OpenExternally(QWidget* owner, const QUrl& url, const std::function<void(const QUrl&)>& injected) {
+    if (injected) return injected(url);
+    if (QDesktopServices::openUrl(url)) return;
+    const QString where = url.isLocalFile() ? url.toLocalFile() : url.toString();
+    MessageBoxes::Show(owner, QMessageBox::Warning,
+                       (url.isLocalFile() ? QStringLiteral("无法打开文件夹，请手动打开：\n")
+                                          : QStringLiteral("无法打开浏览器，请手动打开此地址：\n")) +
+                           where);
 }
 
 void MessageBoxes::Show(QWidget* parent, MessageIcon icon, const std::string& gbkText) {

@@ -5,6 +5,9 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,6 +40,11 @@ class MessageBoxes {
         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
+    // The box Show makes, not yet shown: wide enough for its whole title (a narrow box cuts it off).
+    static std::unique_ptr<QMessageBox> Build(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                              const QString& text, QMessageBox::StandardButtons buttons,
+                                              QMessageBox::StandardButton defaultButton);
+
     // A "提示" box for a text of the program's own (GBK), its icon as the operations report it.
     static void Show(QWidget* parent, MessageIcon icon, const std::string& gbkText);
 
@@ -48,5 +56,9 @@ class MessageBoxes {
     static const std::vector<Shown>& Recorded();
     static void ClearRecorded();
 };
+
+// Opens an address or a folder in the desktop's program for it (through injected, when given: tests). When
+// the desktop has nothing to open it with, a warning box owned by owner says so, with the address.
+void OpenExternally(QWidget* owner, const QUrl& url, const std::function<void(const QUrl&)>& injected);
 
 }  // namespace tandrel

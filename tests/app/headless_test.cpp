@@ -285,6 +285,26 @@ TEST_F(HeadlessTest, SigtermStopsTheProcessCleanly) {
     EXPECT_EQ(out.substr(out.size() - std::string(" 已停止\n").size()), " 已停止\n");
 }
 
+TEST_F(HeadlessTest, ASignalDuringALongPauseEndsTheRunAtOnce) {
+    AddStore();
+    SettingsFile(dir_ / "Config.ini", nullptr)
+        .SaveNumberText(SettingsFile::KeyOf(SettingNumber::MonitorInterval), "60000");
+    HeadlessProgram program(TANDREL_EXECUTABLE, {.dataDir = dir_.path(), .merchantUrl = sim_.baseUrl()});
+    ASSERT_TRUE(program.started());
+    // The first order's line is followed by a pause of a minute.
+    ASSERT_TRUE(program.WaitForOutput("有新开团订单"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto signalled = std::chrono::steady_clock::now();
+    program.Signal(SIGTERM);
+    const Finished f = program.Finish();
+    const auto took =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - signalled);
+    ASSERT_TRUE(f.exited);
+    EXPECT_EQ(f.status, 0);
+    EXPECT_LT(took.count(), 500);
+    EXPECT_EQ(f.out.substr(f.out.size() - std::string(" 已停止\n").size()), " 已停止\n");
+}
+
 TEST_F(HeadlessTest, ASignalDuringAStalledRequestEndsTheRunAtOnce) {
     AddStore();
     sim_.SetStallSeconds(30);

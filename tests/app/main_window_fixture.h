@@ -54,6 +54,8 @@ class FakePlayer : public SoundPlayer {
         std::lock_guard lock(mutex_);
         return plays_;
     }
+    std::string Unavailable() override { return unavailable; }
+    std::string unavailable;  // set by a test: no device
 
   private:
     std::mutex mutex_;

@@ -1,6 +1,12 @@
 #include "app/main_window.h"
 
+#include <QAction>
+#include <QGridLayout>
+#include <QTableWidget>
+
 #include "main_window_fixture.h"
+#include "notify/history_file.h"
+#include "notify/history_window.h"
 
 namespace tandrel {
 namespace {
@@ -380,6 +386,69 @@ TEST_F(MainWindowSimTest, ClosingDuringMonitoringWaitsForTheCycleToUnwind) {
     EXPECT_EQ(LogText().substr(LogText().rfind('\n') + 1).substr(21), " 已停止");
 }
 
+TEST_F(MainWindowSimTest, StopCloseAndQuitEndALongPauseAtOnce) {
+    // At a 60 s interval the cycle sits in a pause nearly all the time: each way out must cut it short.
+    const std::vector<std::pair<const char*, std::function<void(MainWindow&)>>> ways = {
+        {"stop", [this](MainWindow&) { Control<QPushButton>("按钮_停止监测")->click(); }},
+        {"close", [](MainWindow& w) { w.close(); }},
+        {"tray quit", [](MainWindow& w) { emit w.tray().quitRequested(); }},
+        {"tray stop", [](MainWindow& w) { emit w.tray().stopRequested(); }},
+    };
+    for (const auto& [name, way] : ways) {
+        SCOPED_TRACE(name);
+        MainWindow& window = OpenLoaded();
+        window.show();
+        Type("编辑框_监测间隔", "60000");
+        std::chrono::steady_clock::time_point asked;
+        QTimer::singleShot(300ms, &window, [&] {
+            asked = std::chrono::steady_clock::now();
+            way(window);
+        });
+        // A guard against hanging for a minute should the pause not end.
+        QTimer::singleShot(5s, &window, [&] { window.cycle().RequestStop(); });
+        window.StartMonitoring();
+        const auto took =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
+        EXPECT_LT(took.count(), 500);
+        EXPECT_EQ(LogText().substr(LogText().rfind('\n') + 1).substr(21), " 已停止");
+        window_.reset();
+    }
+}
+
+TEST_F(MainWindowSimTest, TheDemoStartIsTheWindowsStartAndTheTrayMenuFollowsIt) {
+    auto options = Options();
+    options.initInterval = 1ms;
+    MainWindow& window = Open(options);
+    Type("编辑框_监测间隔", "1");
+    StartWhenLoaded(window);
+    QAction* trayStart = nullptr;
+    QAction* trayStop = nullptr;
+    for (QAction* action : window.tray().menu()->actions()) {
+        if (action->text() == Q("开始监测")) trayStart = action;
+        if (action->text() == Q("停止监测")) trayStop = action;
+    }
+    ASSERT_TRUE(trayStart && trayStop);
+    bool startOffWhileRunning = false, stopOnWhileRunning = false, buttonOffWhileRunning = false;
+    bool seenRunning = false;
+    // The cycle runs inside the queued start; the look is taken from within it.
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, &window, [&] {
+        if (!window.cycle().running() || seenRunning) return;
+        seenRunning = true;
+        startOffWhileRunning = !trayStart->isEnabled();
+        stopOnWhileRunning = trayStop->isEnabled();
+        buttonOffWhileRunning = !Control<QPushButton>("按钮_开始监测")->isEnabled();
+        window.cycle().RequestStop();
+    });
+    probe.start(20);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seenRunning && !window.cycle().running(); }, 10000));
+    probe.stop();
+    EXPECT_TRUE(startOffWhileRunning);
+    EXPECT_TRUE(stopOnWhileRunning);
+    EXPECT_TRUE(buttonOffWhileRunning);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return trayStart->isEnabled() && !trayStop->isEnabled(); }, 5000));
+}
+
 // --- Other buttons, the order list, the log ---------------------------------------------------------------
 
 TEST_F(MainWindowTest, SoundButtonsTestPlayTheirSoundAndTheTutorialOpensInTheBrowser) {
@@ -420,5 +489,122 @@ TEST_F(MainWindowTest, SkinAndIconComeFromTheResources) {
     EXPECT_FALSE(app.windowIcon().isNull());
     app.setStyleSheet({});
 }
+TEST_F(MainWindowTest, TheLogCanShowOnlyNewGroupsAndNoticesAndKeepsThatChoice) {
+    MainWindow& window = Open();
+    auto* log = Control<QPlainTextEdit>("编辑框_显示");
+    AppendStatusLine(window.log(), Utf8ToGbk("[T] 店铺ID：1(A)  无开团订单，持续监测中..."));
+    AppendStatusLine(window.log(),
+                     Utf8ToGbk("[T] 店铺ID：1(A) 商品：g 有新开团订单，开团账号：n，剩余时间：3小时"));
+    window.SetLogShowsOnlyNews(true);
+    AppendStatusLine(window.log(), Utf8ToGbk("[T] 店铺ID：1(A)  无开团订单，持续监测中..."));
+    AppendStatusLine(window.log(), Utf8ToGbk("[T] 已停止"));
+    EXPECT_EQ(log->toPlainText(),
+              Q("[T] 店铺ID：1(A) 商品：g 有新开团订单，开团账号：n，剩余时间：3小时\n[T] 已停止"));
+    window_.reset();
+    MainWindow& again = Open();
+    EXPECT_TRUE(again.logShowsOnlyNews());
+    again.SetLogShowsOnlyNews(false);
+    AppendStatusLine(again.log(), Utf8ToGbk("[T] 店铺ID：1(A)  无开团订单，持续监测中..."));
+    EXPECT_EQ(Control<QPlainTextEdit>("编辑框_显示")->blockCount(), 1);
+    EXPECT_EQ(
+        GbkToUtf8(ProfileFile(dir_ / "Config.ini").Read(Utf8ToGbk("界面"), Utf8ToGbk("日志只显示新团"))),
+        "0");
+}
+
+TEST_F(MainWindowTest, SilentAlertsSayWhyInTheWindowAndOnTheSoundButtons) {
+    player_.unavailable = "没有可用的声音设备（no device）";
+    MainWindow& window = Open();
+    Control<QPushButton>("按钮_新团声音")->click();
+    ASSERT_EQ(RecordedTexts().size(), 1u);
+    EXPECT_EQ(RecordedTexts()[0], Q("提示音无法播放：没有可用的声音设备（no device）"));
+    EXPECT_TRUE(player_.Plays().empty());
+    EXPECT_EQ(Control<QPushButton>("按钮_老团声音")->toolTip(), RecordedTexts()[0]);
+    bool shown = false;
+    for (QLabel* label : window.statusBar()->findChildren<QLabel*>())
+        shown = shown || label->text() == RecordedTexts()[0];
+    EXPECT_TRUE(shown);
+}
+
+TEST_F(MainWindowTest, TheHistoryWindowListsThisMonthNewestFirstAndSearches) {
+    std::vector<ReportedGroup> groups;
+    for (int i = 0; i < 3; ++i) {
+        ReportedGroup g;
+        g.time = std::chrono::system_clock::now() + std::chrono::seconds(i);
+        g.storeId = "1";
+        g.storeName = Utf8ToGbk(i == 1 ? "乙店" : "甲店");
+        g.goodsId = "g" + std::to_string(i);
+        g.orderSn = "sn" + std::to_string(i);
+        groups.push_back(g);
+    }
+    ASSERT_TRUE(HistoryFile(dir_.path()).Append(groups));
+    MainWindow& window = Open();
+    Control<QPushButton>("按钮_历史记录")->click();
+    auto* history = window.findChild<HistoryWindow*>();
+    ASSERT_NE(history, nullptr);
+    QTableWidget* table = history->table();
+    ASSERT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->item(0, 7)->text(), Q("sn2"));
+    EXPECT_EQ(table->horizontalHeaderItem(2)->text(), Q("店铺名称"));
+    history->Filter(Q("乙店"));
+    int visible = 0;
+    for (int r = 0; r < table->rowCount(); ++r)
+        visible += table->isRowHidden(r) ? 0 : 1;
+    EXPECT_EQ(visible, 1);
+    EXPECT_FALSE(table->isRowHidden(1));
+    // The tray's menu has it too.
+    bool inTray = false;
+    for (QAction* action : window.tray().menu()->actions())
+        inTray = inTray || action->text() == Q("历史记录");
+    EXPECT_TRUE(inTray);
+    EXPECT_NE(window.findChild<QPushButton*>(Q("按钮_提醒设置")), nullptr);
+}
+
+TEST_F(MainWindowSimTest, AStoreIsPausedFromItsMenuAndStaysPaused) {
+    MainWindow& window = OpenLoaded();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* list = Control<QTableView>("超级列表框_店铺列表");
+    const std::string storeId = window.stores().Cell(0, StoreTableModel::kStoreId);
+    QTimer::singleShot(0, &window, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr);
+        ASSERT_EQ(menu->actions().size(), 1);
+        EXPECT_EQ(menu->actions()[0]->text(), Q("暂停监测此店铺"));
+        menu->actions()[0]->trigger();
+        menu->close();
+    });
+    const QPoint at = list->visualRect(window.stores().index(0, 1)).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, list->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(list->viewport(), &event);
+    EXPECT_EQ(GbkToUtf8(window.stores().Cell(0, StoreTableModel::kState)), "已暂停");
+    EXPECT_EQ(window.settingsFile().PausedStores(), std::set<std::string>{storeId});
+    window_.reset();
+    // A new run lists it paused without checking it.
+    sim_.ClearRequests();
+    MainWindow& again = OpenLoaded();
+    EXPECT_EQ(GbkToUtf8(again.stores().Cell(0, StoreTableModel::kState)), "已暂停");
+}
+
+// Last: the translator stays installed for the rest of the process.
+TEST_F(MainWindowTest, QtsOwnTextsAreChineseAndBoxesAreWideEnoughForTheirTitles) {
+    ASSERT_TRUE(InstallQtChinese(*qApp));
+    const QString title = Q("收到机器人的测试消息回复");
+    auto box = MessageBoxes::Build(nullptr, QMessageBox::Information, title, Q("好"),
+                                   QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::NoButton);
+    EXPECT_EQ(box->button(QMessageBox::Ok)->text(), Q("确定"));
+    EXPECT_EQ(box->button(QMessageBox::Cancel)->text(), Q("取消"));
+    box->show();
+    EXPECT_GE(box->width(), QFontMetrics(box->font()).horizontalAdvance(title) + 100);
+    MainWindow& window = Open();
+    (void)window;
+    std::unique_ptr<QMenu> menu(Control<QPlainTextEdit>("编辑框_显示")->createStandardContextMenu());
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        texts.push_back(action->text());
+    EXPECT_TRUE(texts.join(u' ').contains(Q("复制"))) << texts.join(u' ').toStdString();
+    EXPECT_TRUE(texts.join(u' ').contains(Q("全选")));
+    EXPECT_FALSE(texts.join(u' ').contains(Q("Copy")));
+}
+
 }  // namespace
 }  // namespace tandrel

@@ -12,6 +12,7 @@ TEST_F(MainWindowTest, OrderListFollowsNewRowsAndOffersItsMenuOnlyForACurrentRow
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
     auto* list = Control<QTableView>("超级列表框_订单数据1");
+    list->setAttribute(Qt::WA_UnderMouse, false);  // wherever the platform put the pointer
     auto* menu = Control<QMenu>("监测菜单");
     const auto rightClick = [&](QPoint pos) {
         QContextMenuEvent event(QContextMenuEvent::Mouse, pos, list->viewport()->mapToGlobal(pos));
@@ -81,7 +82,12 @@ TEST_F(MainWindowTest, OrderListSortsCopiesOpensAndExports) {
                                    QItemSelectionModel::Select | QItemSelectionModel::Rows);
     action("导出选中商品ID")->trigger();
     action("导出全部商品ID")->trigger();
-    EXPECT_EQ(RecordedTexts(), (std::vector<QString>{Q("已导出"), Q("已导出")}));
+    ASSERT_EQ(RecordedTexts().size(), 2u);
+    // Each says where the file went.
+    EXPECT_TRUE(RecordedTexts()[0].startsWith(Q("已导出2个商品ID到：\n")))
+        << RecordedTexts()[0].toStdString();
+    EXPECT_TRUE(RecordedTexts()[1].startsWith(Q("已导出3个商品ID到：\n")));
+    EXPECT_TRUE(RecordedTexts()[1].contains(Q("商品ID：3个")));
     EXPECT_TRUE(openedUrls_.back().isLocalFile());
     std::vector<std::string> files;
     for (const auto& entry :
@@ -92,6 +98,73 @@ TEST_F(MainWindowTest, OrderListSortsCopiesOpensAndExports) {
     }
     std::sort(files.begin(), files.end());
     EXPECT_EQ(files, (std::vector<std::string>{"g2\r\ng3.8\r\ng5.5\r\n", "g3.8\r\ng5.5\r\n"}));
+}
+
+TEST_F(MainWindowTest, RemainingTimeSortsByValueWithAnArrowAndThePictureFollowsTheSelection) {
+    MainWindow& window = Open();
+    auto* list = Control<OrderListWidget>("超级列表框_订单数据1");
+    window.orders().AddOrderRow("s", "gA", "n", "o", "1.2", "http://127.0.0.1:1/a.png");
+    window.orders().AddOrderRow("s", "gB", "n", "o", "0.9", "http://127.0.0.1:1/b.png");
+    window.orders().AddOrderRow("s", "gC", "n", "o", "-0.5", "http://127.0.0.1:1/c.png");
+    list->setCurrentIndex(window.orders().index(0, 0));
+    QSignalSpy pictures(list, &OrderListWidget::pictureAddressChanged);
+    list->horizontalHeader()->sectionClicked(OrderTableModel::kRemaining);
+    // Less than 1 apart, still in order of value.
+    EXPECT_EQ(window.orders().Cell(0, OrderTableModel::kGoodsId), "gC");
+    EXPECT_EQ(window.orders().Cell(1, OrderTableModel::kGoodsId), "gB");
+    EXPECT_EQ(window.orders().Cell(2, OrderTableModel::kGoodsId), "gA");
+    EXPECT_TRUE(list->horizontalHeader()->isSortIndicatorShown());
+    EXPECT_EQ(list->horizontalHeader()->sortIndicatorSection(), OrderTableModel::kRemaining);
+    // The selected order (gA) moved to the end; the selection and its picture went with it.
+    EXPECT_EQ(list->currentIndex().row(), 2);
+    EXPECT_EQ(window.selectedGoodsId(), "gA");
+    ASSERT_FALSE(pictures.isEmpty());
+    EXPECT_EQ(pictures.last().at(0).toString(), Q("http://127.0.0.1:1/a.png"));
+}
+
+TEST_F(MainWindowTest, TheOrderListHoldsStillUnderThePointerAndSaysHowManyRowsCame) {
+    MainWindow& window = Open();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* list = Control<OrderListWidget>("超级列表框_订单数据1");
+    list->setAttribute(Qt::WA_UnderMouse, false);  // wherever the platform put the pointer
+    for (int i = 0; i < 40; ++i)
+        window.orders().AddOrderRow("s", "g" + std::to_string(i), "n", "o", "3", "");
+    list->verticalScrollBar()->setValue(0);
+    list->setAttribute(Qt::WA_UnderMouse, true);  // the pointer rests on the list
+    const QModelIndex aimed = list->indexAt({20, 30});
+    for (int i = 40; i < 43; ++i)
+        window.orders().AddOrderRow("s", "g" + std::to_string(i), "n", "o", "3", "");
+    EXPECT_EQ(list->verticalScrollBar()->value(), 0);
+    EXPECT_EQ(list->indexAt({20, 30}), aimed);  // the same row under the same spot
+    auto* label = Control<QLabel>("标签_新订单");
+    EXPECT_TRUE(label->isVisible());
+    EXPECT_TRUE(label->text().contains(Q("有3个新订单"))) << label->text().toStdString();
+    EXPECT_EQ(list->unseenRows(), 3);
+
+    list->setAttribute(Qt::WA_UnderMouse, false);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(list, &leave);
+    EXPECT_FALSE(label->isVisible());
+    EXPECT_EQ(list->unseenRows(), 0);
+    EXPECT_TRUE(list->viewport()->rect().contains(list->visualRect(window.orders().index(42, 0)).center()));
+}
+
+TEST_F(MainWindowTest, APageOrFolderThatCannotBeOpenedIsSaidWithItsAddress) {
+    // No browser and no file manager: nothing on the search path opens anything.
+    testing::TempDir emptyPath;
+    const std::string oldPath = getenv("PATH") ? getenv("PATH") : "";
+    setenv("PATH", emptyPath.path().c_str(), 1);
+    setenv("BROWSER", "", 1);
+    auto options = Options();
+    options.openUrl = nullptr;
+    MainWindow& window = Open(options);
+    Control<QPushButton>("按钮_使用教程")->click();
+    setenv("PATH", oldPath.c_str(), 1);
+    ASSERT_EQ(MessageBoxes::Recorded().size(), 1u);
+    EXPECT_EQ(MessageBoxes::Recorded()[0].icon, QMessageBox::Warning);
+    EXPECT_EQ(MessageBoxes::Recorded()[0].text,
+              Q("无法打开浏览器，请手动打开此地址：\n") + window.tutorialUrl().toString());
 }
 
 }  // namespace

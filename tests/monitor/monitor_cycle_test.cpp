@@ -92,7 +92,7 @@ class CycleTest : public ::testing::TestWithParam<std::uint64_t>,
                                     .storeFile = &file_,
                                     .settings = [this]() -> const Settings& { return settings_; },
                                     .wait =
-                                        [this](std::int64_t us) {
+                                        [this](std::int64_t us, const std::function<bool()>&) {
                                             EXPECT_EQ(us % 1000, 0);
                                             waitedMs_ += us / 1000;
                                             ++waits_;
@@ -199,14 +199,33 @@ TEST_P(CycleTest, PagesFollowEachPagesTotal) {
     EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=2"), 0);
 }
 
-TEST_P(CycleTest, DeadStoresAreSkippedWithoutALine) {
+TEST_P(CycleTest, DeadStoresAreSkippedAndAFailedCheckIsShownOnce) {
     AddRow("a2", "p2", "12", "Two", StoreStateOffline(), "x=1");
     sim_.AddStore({.account = "a3", .password = "right", .mallId = "13", .mallName = "T", .mobile = "3"});
     AddRow("a3", "wrong", "13", "Three", StoreStateOnline(), "SESSION_TOKEN=dead");
+    Cycle().StartMonitoring(2);
+    ASSERT_EQ(lines_.size(), 4u);
+    EXPECT_EQ(lines_[0], "[T] 店铺ID：11(一号店)  无开团订单，持续监测中...");
+    // The store whose session died and whose password changed: one line, not one per pass.
+    EXPECT_EQ(lines_[1].rfind("[T] 店铺ID：13(Three) 检查失败，重试中：登录已失效，重新登录失败：", 0), 0u)
+        << lines_[1];
+    EXPECT_EQ(lines_[2], "[T] 店铺ID：11(一号店)  无开团订单，持续监测中...");
+    EXPECT_EQ(lines_[3], "[T] 已停止");
+    EXPECT_EQ(U(stores_.Cell(2, StoreTableModel::kState)), "检查失败，重试中");
+    EXPECT_EQ(U(stores_.StateTip(2)).rfind("登录已失效，重新登录失败：", 0), 0u);
+    EXPECT_EQ(U(stores_.Cell(1, StoreTableModel::kState)), "已掉线，请登录店铺");
+    EXPECT_EQ(Requests("/chats/ungroupOrders"), 2);
+}
+
+TEST_P(CycleTest, APausedStoreIsNotPolled) {
+    sim_.AddStore({.account = "a2", .password = "p2", .mallId = "12", .mallName = "Two", .mobile = "2"});
+    AddRow("a2", "p2", "12", "Two", StoreStateOnline(), sim_.IssueSession("12"));
+    stores_.SetPausedIds({"12"});
     Cycle().StartMonitoring(1);
     EXPECT_EQ(lines_,
               (std::vector<std::string>{"[T] 店铺ID：11(一号店)  无开团订单，持续监测中...", "[T] 已停止"}));
     EXPECT_EQ(Requests("/chats/ungroupOrders"), 1);
+    EXPECT_EQ(sim_.Requests().size(), 2u);  // store 11's session check and order list, nothing for 12
 }
 
 TEST_P(CycleTest, AReloginKeepsTheNewSessionEverywhere) {
@@ -301,10 +320,37 @@ TEST_P(CycleTest, BadIntervalTextsGiveAHundredMillisecondsInOneWait) {
     EXPECT_EQ(waitedMs_, 6);
 }
 
-TEST_P(CycleTest, AFailedListRequestLogsNothingForTheStore) {
-    sim_.SetFault("/chats/ungroupOrders", sim::Fault::HtmlErrorPage);
-    Cycle().StartMonitoring(1);
-    EXPECT_EQ(lines_, std::vector<std::string>{"[T] 已停止"});
+TEST_P(CycleTest, AFailingOrderListIsShownOnceStillPolledAndItsRecoveryToo) {
+    sim_.SetFault("/chats/ungroupOrders", sim::Fault::Status500, 2);
+    std::string stateWhileFailing, tipWhileFailing;
+    onWait_ = [&](int n) {
+        if (n != 2) return;  // after the second failing pass
+        stateWhileFailing = U(stores_.Cell(0, StoreTableModel::kState));
+        tipWhileFailing = U(stores_.StateTip(0));
+    };
+    Cycle().StartMonitoring(3);
+    const std::string store = "[T] 店铺ID：11(一号店)";
+    EXPECT_EQ(lines_, (std::vector<std::string>{store + " 检查失败，重试中：订单列表读取失败：HTTP 500",
+                                                store + " 已恢复正常", store + "  无开团订单，持续监测中...",
+                                                "[T] 已停止"}));
+    EXPECT_EQ(stateWhileFailing, "检查失败，重试中");
+    EXPECT_EQ(tipWhileFailing, "订单列表读取失败：HTTP 500\n尚无成功读取");
+    EXPECT_EQ(Requests("/chats/ungroupOrders"), 3);
+    EXPECT_EQ(U(stores_.Cell(0, StoreTableModel::kState)), "正常");
+    EXPECT_EQ(U(stores_.StateTip(0)), "上次成功读取：[T]");
+}
+
+TEST_P(CycleTest, AReplyThatIsNoOrderListIsAFailureToo) {
+    for (const sim::Fault fault : {sim::Fault::HtmlErrorPage, sim::Fault::CloseWithoutReply}) {
+        lines_.clear();
+        sim_.ClearFaults();
+        sim_.SetFault("/chats/ungroupOrders", fault);
+        cycle_.reset();
+        Cycle().StartMonitoring(1);
+        ASSERT_EQ(lines_.size(), 2u);
+        EXPECT_EQ(lines_[0], std::string("[T] 店铺ID：11(一号店) 检查失败，重试中：订单列表读取失败：") +
+                                 (fault == sim::Fault::HtmlErrorPage ? "回复不是订单数据" : "无应答"));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, CycleTest, ::testing::ValuesIn(testing::SimSeeds()), testing::SeedName);

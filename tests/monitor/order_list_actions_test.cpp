@@ -59,12 +59,22 @@ TEST(CellCompare, NumbersCloserThanOneAreEqual) {
 
 TEST(SortOrderList, SortsAscendingKeepingEqualRowsInOrder) {
     M orders;
-    for (const char* hours : {"5.5", "2", "3.8", "3.2"})
+    for (const char* hours : {"5.5", "2", "3.8", "3.2", "0.9", "2"})
         orders.AddOrderRow(G("店"), "g", "n", "id", hours, "t");
+    // The remaining time sorts by its exact value: less than an hour apart still counts.
     SortOrderList(orders, M::kRemaining);
     EXPECT_EQ(Column(orders, M::kRemaining),
-              (std::vector<std::string>{"2小时", "3.8小时", "3.2小时", "5.5小时"}));
-    EXPECT_EQ(Column(orders, M::kNumber), (std::vector<std::string>{"2", "3", "4", "1"}));  // numbers travel
+              (std::vector<std::string>{"0.9小时", "2小时", "2小时", "3.2小时", "3.8小时", "5.5小时"}));
+    EXPECT_EQ(
+        Column(orders, M::kNumber),
+        (std::vector<std::string>{"5", "2", "6", "4", "3", "1"}));  // numbers travel, equal rows keep order
+
+    // Whole-number columns compare as before: values closer than 1 keep their order.
+    M ids;
+    for (const char* id : {"7.5", "7.1", "3"})
+        ids.AddOrderRow(G("店"), id, "n", "i", "1", "t");
+    SortOrderList(ids, M::kGoodsId);
+    EXPECT_EQ(Column(ids, M::kGoodsId), (std::vector<std::string>{"3", "7.5", "7.1"}));
 
     M names;
     names.AddOrderRow(G("乙"), "1", "n", "i", "1", "t");

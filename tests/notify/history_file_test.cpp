@@ -165,5 +165,34 @@ TEST(HistoryFile, TwoProcessesAppendingAtOnceNeverInterleave) {
     EXPECT_EQ(sns.size(), 600u);
 }
 
+TEST(HistoryFileRead, RowsAndOrderNumbersComeBackAsWrittenNewestFirst) {
+    testing::TempDir dir;
+    HistoryFile history(dir.path());
+    const auto when = LocalMoment(2024, 3, 5, 10);
+    std::vector<ReportedGroup> groups;
+    for (int i = 0; i < 3; ++i) {
+        ReportedGroup g;
+        g.time = when + std::chrono::minutes(i);
+        g.storeId = "7";
+        // Names with the CSV's own characters and a formula's first character.
+        g.storeName = Utf8ToGbk(i == 1 ? "店,\"甲\"\r\n乙" : "店");
+        g.nickname = i == 2 ? "=1+1" : "n";
+        g.orderSn = "sn" + std::to_string(i);
+        g.old = i == 2;
+        groups.push_back(g);
+    }
+    ASSERT_TRUE(history.Append(groups));
+    const auto rows = history.RowsOf(when);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0][7], "sn2");
+    EXPECT_EQ(rows[0][4], "'=1+1");
+    EXPECT_EQ(rows[0][8], "老团");
+    EXPECT_EQ(rows[1][2], "店,\"甲\"\r\n乙");
+    EXPECT_EQ(rows[2][7], "sn0");
+    EXPECT_EQ(history.RowsOf(when, 1).size(), 1u);
+    EXPECT_EQ(history.OrderNumbersOf(when), (std::unordered_set<std::string>{"sn0", "sn1", "sn2"}));
+    EXPECT_TRUE(history.OrderNumbersOf(LocalMoment(2024, 4, 5, 10)).empty());  // another month, no file
+}
+
 }  // namespace
 }  // namespace tandrel

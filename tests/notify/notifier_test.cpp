@@ -106,5 +106,43 @@ TEST(Notifier, AnUnreachableRobotGivesOneLineOnTheCallersThread) {
     EXPECT_FALSE(std::filesystem::exists(dir / "history"));
 }
 
+TEST(Notifier, AGroupGoesOutOnceAcrossStopsAndRestartsButARescanTellsItAgainAsOld) {
+    testing::TempDir dir;
+    sim::RobotSim robot(sim::RobotStyle::ErrCode);
+    WriteConfig(dir / "Config.ini", "[提醒]\r\n机器人类型=wecom\r\n机器人地址=" + robot.baseUrl() +
+                                        "/send?key=k\r\n桌面通知=0\r\n");
+    const auto historyRows = [&] {
+        const auto rows = HistoryFile(dir.path()).RowsOf(std::chrono::system_clock::now());
+        std::vector<std::string> kinds;
+        for (const auto& row : rows)
+            kinds.push_back(row[7] + "/" + row[8]);
+        return kinds;
+    };
+    {
+        Notifier notifier(dir.path(), dir / "Config.ini", nullptr, Fast());
+        notifier.OnGroupReported(Group(1));
+        notifier.OnGroupReported(Group(1));  // a stop and start within the run finds it again
+        notifier.Shutdown();
+    }
+    ASSERT_TRUE(robot.WaitForRequests(1, 5s));
+    {
+        // A restart: only the history file remembers.
+        Notifier notifier(dir.path(), dir / "Config.ini", nullptr, Fast());
+        notifier.OnGroupReported(Group(1));
+        notifier.OnGroupReported(Group(2));
+        ReportedGroup old = Group(1);
+        old.old = true;
+        notifier.OnGroupReported(old);
+        notifier.Shutdown();
+    }
+    EXPECT_EQ(historyRows(), (std::vector<std::string>{"sn1/老团", "sn2/新团", "sn1/新团"}));
+    int groups = 0;
+    for (const auto& r : robot.Requests())
+        for (std::size_t at = r.body.find("商品ID"); at != std::string::npos;
+             at = r.body.find("商品ID", at + 1))
+            ++groups;
+    EXPECT_EQ(groups, 3);  // sn1 new, then sn2 and sn1 as old
+}
+
 }  // namespace
 }  // namespace tandrel

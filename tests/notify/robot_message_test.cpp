@@ -109,7 +109,7 @@ TEST(RobotMessage, ANicknameMentionsNobodyAndCarriesNoControls) {
     EXPECT_NE(text.find("\n开团账号：＠all ＜at user_id=\"all\"＞x＜/at＞ 团ID：1\n"), std::string::npos)
         << text;
     const auto answer = ReadRobotAnswer(RobotKind::WeCom, PlainReply{400, "bad\x1b[2J\x1b]0;x\x07!", {}});
-    EXPECT_EQ(answer.summary, "HTTP 400 bad!");
+    EXPECT_EQ(answer.summary, "服务器答复 HTTP 400（bad!）");
 }
 
 TEST(RobotMessage, BigBatchesAreCutToTheServiceLimitWithoutLosingAGroup) {
@@ -148,9 +148,12 @@ TEST(RobotAnswer, ReadsEachServicesWayOfSayingOkOrNo) {
     EXPECT_FALSE(read(RobotKind::WeCom, 500, R"({"errcode":0})").ok);
     EXPECT_TRUE(read(RobotKind::Webhook, 204, "").ok);
     EXPECT_TRUE(read(RobotKind::Webhook, 429, "").rateLimited);
-    auto none = ReadRobotAnswer(RobotKind::WeCom, PlainReply{0, {}, "Connection refused"});
+    auto none = ReadRobotAnswer(RobotKind::WeCom, PlainReply{0, {}, "无法连接服务器（Connection refused）"});
     EXPECT_FALSE(none.ok);
-    EXPECT_EQ(none.summary, "Connection refused");
+    EXPECT_EQ(none.summary, "无法连接服务器（Connection refused）");
+    EXPECT_EQ(ReadRobotAnswer(RobotKind::WeCom, PlainReply{0, {}, {}}).summary, "无应答");
+    EXPECT_EQ(read(RobotKind::WeCom, 500, "oops").summary, "服务器答复 HTTP 500（oops）");
+    EXPECT_EQ(refused.summary.rfind("机器人拒绝（", 0), 0u);
 }
 
 TEST(RobotKindText, KnownNamesOnly) {

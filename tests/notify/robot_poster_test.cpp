@@ -175,7 +175,7 @@ TEST(RobotPoster, TheRateLimitIsKeptByBatchingNeverByDropping) {
     EXPECT_EQ(watch.LineCount(), 0u);  // no refusal: the limit was never hit
 }
 
-TEST(RobotPoster, ARefusedPostIsLoggedOnceAndRetriedOnceWithTheNextBatch) {
+TEST(RobotPoster, AFailingRobotKeepsTheGroupsAndRetriesThemWithGrowingWaitsUntilTheyGo) {
     RobotSim robot(RobotStyle::ErrCode);
     robot.SetFault(RobotFault::RefuseInBody);
     Watch watch;
@@ -183,23 +183,57 @@ TEST(RobotPoster, ARefusedPostIsLoggedOnceAndRetriedOnceWithTheNextBatch) {
                        watch.Posts());
     poster.Post(Group(1));
     ASSERT_TRUE(watch.WaitPosts(1, 5s));
-    poster.Post(Group(2));  // the next batch carries group 1 again; it fails as well
+    poster.Post(Group(2));  // waits for the retry rather than hurrying it; fails with group 1
     ASSERT_TRUE(watch.WaitPosts(2, 5s));
+    poster.Post(Group(3));
+    ASSERT_TRUE(watch.WaitPosts(3, 5s));  // the third failure in a row
     robot.SetFault(RobotFault::None);
-    poster.Post(Group(3));  // group 1 has had its retry; group 2 gets its own
-    ASSERT_TRUE(watch.WaitPosts(3, 5s));
+    ASSERT_TRUE(watch.WaitPosts(4, 10s));  // the kept groups go once the robot answers again
 
     const auto requests = robot.Requests();
-    ASSERT_EQ(requests.size(), 3u);
+    ASSERT_EQ(requests.size(), 4u);
     const auto goods = [&](int i) { return std::string(Json::parse(requests[i].body)["text"]["content"]); };
     EXPECT_EQ(CountGoods(goods(0)), 1);
     EXPECT_EQ(CountGoods(goods(1)), 2);
-    EXPECT_NE(goods(1).find("商品ID：1\n"), std::string::npos);
-    EXPECT_EQ(CountGoods(goods(2)), 2);
-    EXPECT_EQ(goods(2).find("商品ID：1\n"), std::string::npos);
-    EXPECT_NE(goods(2).find("商品ID：2\n"), std::string::npos);
-    ASSERT_EQ(watch.LineCount(), 1u);  // one line for the whole failure burst
+    EXPECT_EQ(CountGoods(goods(2)), 3);
+    EXPECT_EQ(CountGoods(goods(3)), 3);  // nothing was dropped after its second try
+    EXPECT_TRUE(watch.posts[3].first);
+    // Each wait is twice the one before: 300 ms, 600 ms, 1200 ms.
+    EXPECT_GE(requests[1].at - requests[0].at, 290ms);
+    EXPECT_GE(requests[2].at - requests[1].at, 590ms);
+    EXPECT_GE(requests[3].at - requests[2].at, 1190ms);
+    std::lock_guard lock(watch.mutex);
+    ASSERT_EQ(watch.lines.size(), 2u);  // one line for the failure burst, one when the groups went
+    EXPECT_EQ(watch.lines[0].rfind("机器人消息发送失败：机器人拒绝（", 0), 0u) << watch.lines[0];
     EXPECT_NE(watch.lines[0].find("invalid webhook url"), std::string::npos);
+    EXPECT_NE(watch.lines[0].find("1个团已保留，稍后重发"), std::string::npos) << watch.lines[0];
+    EXPECT_EQ(watch.lines[1], "机器人消息已补发：3个团已送达");
+}
+
+TEST(RobotPoster, TheKeptGroupsAreBounded) {
+    Watch watch;
+    RobotPosterOptions o = Fast();
+    o.retryDelay = 1h;  // nothing goes out during the test once the first post failed
+    o.messagesPerWindow = 100000;
+    RobotPoster poster({RobotKind::WeCom, sim::MarketplaceSim::RefusedBaseUrl() + "/send", ""}, o,
+                       watch.Lines(), watch.Posts());
+    poster.Post(Group(0));
+    ASSERT_TRUE(watch.WaitPosts(1, 5s));
+    for (int i = 1; i < static_cast<int>(RobotPoster::kMaxKept) + 50; ++i)
+        poster.Post(Group(i));
+    RobotSim robot(RobotStyle::ErrCode);
+    poster.SetTarget({RobotKind::WeCom, robot.baseUrl() + "/send", ""});
+    poster.Drain(5s);
+    int total = 0;
+    std::string texts;
+    for (const auto& r : robot.Requests()) {
+        const std::string content = Json::parse(r.body)["text"]["content"];
+        total += CountGoods(content);
+        texts += content;
+    }
+    EXPECT_EQ(total, static_cast<int>(RobotPoster::kMaxKept));
+    // What did not fit is not kept but counted, and the merchant is told in the message.
+    EXPECT_NE(texts.find("另有 50 个新团未发送"), std::string::npos);
 }
 
 TEST(RobotPoster, AFailedBatchIsRetriedOnItsOwnWhenNothingElseComes) {
@@ -213,7 +247,9 @@ TEST(RobotPoster, AFailedBatchIsRetriedOnItsOwnWhenNothingElseComes) {
     robot.SetFault(RobotFault::None);
     ASSERT_TRUE(watch.WaitPosts(2, 5s));
     EXPECT_TRUE(watch.posts[1].first);
-    EXPECT_EQ(watch.LineCount(), 1u);
+    ASSERT_EQ(watch.LineCount(), 2u);
+    EXPECT_NE(watch.lines[0].find("服务器答复 HTTP 500"), std::string::npos) << watch.lines[0];
+    EXPECT_EQ(watch.lines[1], "机器人消息已补发：1个团已送达");
 }
 
 TEST(RobotPoster, UnreachableOrSlowRobotsNeverHoldUpTheCaller) {
