@@ -11,26 +11,31 @@ Notifier::Notifier(std::filesystem::path dataDir, std::filesystem::path configPa
                    RobotPosterOptions posterOptions, QObject* parent)
     : QObject(parent),
       configPath_(std::move(configPath)),
-      history_(std::move(dataDir)),
       lines_(std::move(lines)),
       posterOptions_(posterOptions) {
     desktopTimer_.setSingleShot(true);
     desktopTimer_.setInterval(static_cast<int>(posterOptions_.batchWindow.count()));
     connect(&desktopTimer_, &QTimer::timeout, this, &Notifier::FlushDesktop);
-    poster_ = std::make_unique<RobotPoster>(RobotTarget{}, posterOptions_, [this](const std::string& line) {
-        // From the poster's thread to ours: the log belongs to this thread.
+    // From the workers' threads to ours: the log belongs to this thread.
+    const auto toThisThread = [this](const std::string& line) {
         QMetaObject::invokeMethod(
             this,
             [this, line] {
                 if (lines_) lines_(line);
             },
             Qt::QueuedConnection);
+    };
+    poster_ = std::make_unique<RobotPoster>(RobotTarget{}, posterOptions_, toThisThread);
+    history_ = std::make_unique<HistoryWriter>(std::move(dataDir), [toThisThread](const std::string& path) {
+        toThisThread("历史记录写入失败：" + path);
     });
     Reload();
 }
 
 Notifier::~Notifier() {
-    poster_.reset();  // joins the poster before the members its reports use go away
+    // Joins the workers before the members their reports use go away; the history writes what waits.
+    history_.reset();
+    poster_.reset();
 }
 
 void Notifier::Reload() {
@@ -42,10 +47,7 @@ void Notifier::Reload() {
 }
 
 void Notifier::OnGroupReported(const ReportedGroup& group) {
-    if (settings_.history && !history_.Append({group}) && lines_) {
-        const std::u8string path = history_.PathFor(group.time).u8string();
-        lines_("历史记录写入失败：" + std::string(path.begin(), path.end()));
-    }
+    if (settings_.history) history_->Add(group);
     poster_->Post(group);
     if (settings_.desktopNotification) {
         desktopPending_.push_back(group);
@@ -54,8 +56,9 @@ void Notifier::OnGroupReported(const ReportedGroup& group) {
 }
 
 void Notifier::Shutdown(std::chrono::milliseconds timeout) {
+    history_->Flush();
     poster_->Drain(timeout);
-    // A failure of that last post is still on its way to this thread; no event loop may turn after us.
+    // A failure of those last writes is still on its way to this thread; no event loop may turn after us.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
