@@ -18,6 +18,7 @@
 #include <iostream>
 #include <utility>
 
+#include "app/monitor_settings_dialog.h"
 #include "app/order_list_widget.h"
 #include "app/report_view.h"
 #include "app/settings_panel.h"
@@ -309,6 +310,7 @@ void MainWindow::WireReminders() {
             Qt::QueuedConnection);
     connect(tray_.get(), &TrayWindow::stopRequested, this, [this] { core_->StopMonitoring(); });
     connect(tray_.get(), &TrayWindow::settingsRequested, this, &MainWindow::OpenReminderSettings);
+    connect(tray_.get(), &TrayWindow::monitorSettingsRequested, this, &MainWindow::OpenMonitorSettings);
     connect(tray_.get(), &TrayWindow::quitRequested, this, &QWidget::close);
 
     // The log's own right-click menu gains the dialog; no control of the window moves for it.
@@ -318,6 +320,8 @@ void MainWindow::WireReminders() {
         menu->addSeparator();
         connect(menu->addAction(QStringLiteral("提醒设置…")), &QAction::triggered, this,
                 &MainWindow::OpenReminderSettings);
+        connect(menu->addAction(QStringLiteral("监测设置…")), &QAction::triggered, this,
+                &MainWindow::OpenMonitorSettings);
         menu->exec(log_->mapToGlobal(pos));
     });
     auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+,")), this);
@@ -332,6 +336,17 @@ void MainWindow::OpenReminderSettings() {
     }
     auto* dialog = new NotifySettingsDialog(
         core_->dataDir() / "Config.ini", [this] { core_->reminders().Reload(); }, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
+}
+
+void MainWindow::OpenMonitorSettings() {
+    if (auto* open = findChild<MonitorSettingsDialog*>()) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* dialog = new MonitorSettingsDialog(core_->dataDir() / "Config.ini", this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
 }
