@@ -4,8 +4,9 @@
 
 namespace tandrel {
 
-HistoryWriter::HistoryWriter(std::filesystem::path dataDir, FailureReport report)
-    : file_(std::move(dataDir)), report_(std::move(report)) {
+HistoryWriter::HistoryWriter(std::filesystem::path dataDir, FailureReport report,
+                             std::chrono::milliseconds batchWindow)
+    : file_(std::move(dataDir)), report_(std::move(report)), batchWindow_(batchWindow) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -19,18 +20,24 @@ HistoryWriter::~HistoryWriter() {
 }
 
 void HistoryWriter::Add(ReportedGroup group) {
+    bool first = false;
     {
         std::lock_guard lock(mutex_);
+        first = pending_.empty();
         pending_.push_back(std::move(group));
         ++added_;
     }
-    wake_.notify_one();
+    // Only the first group of a batch wakes the writer; the rest join it.
+    if (first) wake_.notify_one();
 }
 
 void HistoryWriter::Flush() {
     std::unique_lock lock(mutex_);
     const std::size_t target = added_;
+    ++flushing_;
+    wake_.notify_one();
     written_.wait(lock, [&] { return done_ >= target; });
+    --flushing_;
 }
 
 std::size_t HistoryWriter::batches() const {
@@ -43,6 +50,8 @@ void HistoryWriter::Run() {
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || !pending_.empty(); });
         if (pending_.empty()) break;  // stopping, and nothing waits
+        // The rest of a burst joins the batch; an end or a flush does not wait for it.
+        wake_.wait_for(lock, batchWindow_, [this] { return stopping_ || flushing_ > 0; });
         std::vector<ReportedGroup> batch;
         batch.swap(pending_);
         lock.unlock();
