@@ -144,11 +144,24 @@ bool FastSchedule::PassDone() const {
     return std::all_of(stores_.begin(), stores_.end(), [](const auto& s) { return s->donePass && !s->busy; });
 }
 
+FastSchedule::Clock::duration FastSchedule::Spacing() const {
+    // Two per interval, evenly spaced (a little over half an interval apart), so that no second holds more
+    // than twice as many requests as it holds intervals, even when the replies come in bunches.
+    return Interval() / 2 + std::chrono::milliseconds(1);
+}
+
+FastSchedule::Clock::time_point FastSchedule::NextSlot() const {
+    Clock::time_point next{};
+    if (!sends_.empty()) next = sends_.back() + Spacing();
+    if (sends_.size() >= 2) next = std::max(next, sends_[sends_.size() - 2] + Interval());
+    return next;
+}
+
 bool FastSchedule::TotalSlotFree(Clock::time_point now) {
     const Clock::duration interval = Interval();
     while (!sends_.empty() && now - sends_.front() >= interval)
         sends_.pop_front();
-    return sends_.size() < 2;
+    return now >= NextSlot();
 }
 
 int FastSchedule::StoresInFlight() const {
@@ -195,7 +208,7 @@ void FastSchedule::Dispatch(Clock::time_point now) {
 void FastSchedule::WaitForWork(Clock::time_point now) {
     // Until the next request may go out, the next reply, or the longest step, whichever comes first.
     Clock::time_point until = now + kLongestWait;
-    if (!sends_.empty() && sends_.size() >= 2) until = std::min(until, sends_.front() + Interval());
+    if (!sends_.empty()) until = std::min(until, std::max(now, NextSlot()));
     for (const auto& s : stores_)
         if (!s->donePass && !s->busy) until = std::min(until, std::max(now, s->nextAllowed));
     if (!lookups_.empty()) until = std::min(until, std::max(now, lookups_.front().notBefore));

@@ -6,9 +6,9 @@
 //
 // Limits kept: a store's order-list and session requests at least one interval apart (longer while the back
 // end says it is busy, doubling up to 30 s); all requests together, look-ups included, at most two per
-// interval; at most "同时监测店铺数" stores with a request in flight. The session is checked when monitoring
-// starts, after a reply that shows it gone, and every ten minutes. The log gets a new group's line, at most
-// one routine line per store a minute, and a line when a store's state changes.
+// interval, evenly spaced; at most "同时监测店铺数" stores with a request in flight. The session is checked
+// when monitoring starts, after a reply that shows it gone, and every ten minutes. The log gets a new group's
+// line, at most one routine line per store a minute, and a line when a store's state changes.
 
 #include <chrono>
 #include <deque>
@@ -56,6 +56,8 @@ class FastSchedule {
     void WaitForWork(Clock::time_point now);
     Clock::duration Interval() const;
     Clock::duration Gap(const Store& store) const;
+    Clock::duration Spacing() const;
+    Clock::time_point NextSlot() const;  // when the next request may go out, as far as the total goes
     bool TotalSlotFree(Clock::time_point now);
     int StoresInFlight() const;
     void Sent(Clock::time_point now);
