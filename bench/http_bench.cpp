@@ -2,6 +2,7 @@
 // back to back with a bare libcurl handle in the same run.
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "monitor/monitor_cycle.h"
 #include "net/http_request.h"
+#include "notify/notifier.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
 #include "support/text.h"
@@ -153,7 +155,7 @@ struct PassFixture : tandrel::LogSink, tandrel::MonitorControls, tandrel::Messag
     void SetStartEnabled(bool) override {}
     void ShowMessage(const std::string&, tandrel::MessageIcon) override {}
 
-    void RunPass(bool realPauses) {
+    void RunPass(bool realPauses, tandrel::Notifier* reminders = nullptr) {
         tandrel::MonitorCycle cycle({.stores = stores,
                                      .orders = orders,
                                      .log = *this,
@@ -166,6 +168,9 @@ struct PassFixture : tandrel::LogSink, tandrel::MonitorControls, tandrel::Messag
                                              if (realPauses)
                                                  std::this_thread::sleep_for(std::chrono::microseconds(us));
                                          }});
+        if (reminders)
+            cycle.AddListener(
+                [reminders](const tandrel::ReportedGroup& g) { reminders->OnGroupReported(g); });
         cycle.StartMonitoring(1);
     }
     void RunBare() {
@@ -200,6 +205,58 @@ void BM_PassBare(benchmark::State& state) {
     for (auto _ : state)
         f.RunBare();
 }
+
+// The same pass with every reported group going to the reminders (no robot, no desktop), the history on or
+// off: the rows are written by the history's own thread, so the pass must not notice them.
+class Reminders {
+  public:
+    explicit Reminders(bool history) {
+        static int argc = 1;
+        static char name[] = "tandrel_bench";
+        static char* argv[] = {name, nullptr};
+        if (!QCoreApplication::instance()) new QCoreApplication(argc, argv);
+        dir_ = std::filesystem::temp_directory_path() / ("tandrel-bench-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir_);
+        std::ofstream(dir_ / "Config.ini", std::ios::binary) << tandrel::Utf8ToGbk(
+            std::string("[提醒]\r\n桌面通知=0\r\n历史记录=") + (history ? "1" : "0") + "\r\n");
+        notifier_ = std::make_unique<tandrel::Notifier>(dir_, dir_ / "Config.ini", nullptr);
+    }
+    ~Reminders() {
+        notifier_->Shutdown(std::chrono::milliseconds(0));
+        notifier_.reset();
+        std::error_code ec;
+        std::filesystem::remove_all(dir_, ec);
+    }
+    tandrel::Notifier* get() { return notifier_.get(); }
+
+  private:
+    std::filesystem::path dir_;
+    std::unique_ptr<tandrel::Notifier> notifier_;
+};
+
+void BM_PassHistory(benchmark::State& state, bool history) {
+    PassFixture f;
+    Reminders reminders(history);
+    for (auto _ : state)
+        f.RunPass(false, reminders.get());
+}
+
+BENCHMARK_CAPTURE(BM_PassHistory, on, true)
+    ->Name("pass_20x40_history_on/tandrel")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_PassHistory, off, false)
+    ->Name("pass_20x40_history_on/history off (baseline)")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_PassHistory, on, true)
+    ->Name("pass_20x40_history_on_vs_curl/tandrel")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_PassBare)
+    ->Name("pass_20x40_history_on_vs_curl/bare libcurl (baseline)")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK(BM_PassNoPauses)->Name("pass_20x40/tandrel")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PassBare)

@@ -59,7 +59,9 @@ AppCore::AppCore(AppCoreOptions options)
               .storeFile = &storeFile_,
               .settings = [this]() -> const Settings& { return settingsFile_.settings(); },
               .wait = options.wait ? std::move(options.wait) : &WaitPumping,
-              .reportFailure = std::move(options.reportFailure)}) {
+              .reportFailure = std::move(options.reportFailure),
+              // Config.ini's section "监测", read at every start: the dialog's change counts from the next.
+              .schedule = [this] { return LoadScheduleSettings(ProfileFile(dataDir_ / "Config.ini")); }}) {
     AttachOutputs(options.log, options.messages);
     cycle_.AddListener([this](const ReportedGroup& group) { Publish(group); });
 }

@@ -4,6 +4,7 @@
 #include <ostream>
 
 #include "assets/assets.h"
+#include "monitor/schedule_settings.h"
 #include "settings/settings.h"
 #include "sim/marketplace_sim.h"
 #include "sim/vendor_service.h"
@@ -41,6 +42,10 @@ DemoMarket::DemoMarket() : sim_(std::make_unique<sim::MarketplaceSim>()), random
         sim_->AddUser({.uid = "9" + std::to_string(1000 + i), .nickname = kNicknames[i]});
     for (int i = 0; i < 4; ++i)
         Step();
+    // As the real back end does, a store's session is answered only so often; past that, "too many requests".
+    sim_->SetRateLimit(25, std::chrono::seconds(1));
+    // Nobody reads the demo's requests back; kept, they would grow its memory for hours.
+    sim_->SetRecordLimit(0);
     // The vendor's service answers too (the running version, notices, support text); its logo is a banner
     // of its own, so the start-up window visibly shows the one the service named.
     InitAssets();
@@ -79,6 +84,8 @@ bool DemoMarket::SeedStores(const std::filesystem::path& dataDir, std::ostream& 
     if (settings.file().Snapshot().empty()) {
         settings.SaveFlag(SettingsFile::KeyOf(SettingFlag::AlertSound), true);
         settings.HideUpdatePanel();
+        // The demo shows the fast schedule: a new group appears within a second.
+        SaveScheduleSettings(settings.file(), {.kind = ScheduleKind::Fast});
     }
     StoreFile file(dataDir);
     for (const auto& s : kStores) {

@@ -18,6 +18,7 @@
 #include <iostream>
 #include <utility>
 
+#include "app/monitor_settings_dialog.h"
 #include "app/order_list_widget.h"
 #include "app/report_view.h"
 #include "app/settings_panel.h"
@@ -348,6 +349,7 @@ void MainWindow::WireReminders() {
             Qt::QueuedConnection);
     connect(tray_.get(), &TrayWindow::stopRequested, this, [this] { core_->StopMonitoring(); });
     connect(tray_.get(), &TrayWindow::settingsRequested, this, &MainWindow::OpenReminderSettings);
+    connect(tray_.get(), &TrayWindow::monitorSettingsRequested, this, &MainWindow::OpenMonitorSettings);
     connect(tray_.get(), &TrayWindow::historyRequested, this, &MainWindow::OpenHistory);
     // The dialogs are also in plain sight, at the status bar's right end.
     connect(statusBar_->AddButton(QStringLiteral("提醒设置"), "按钮_提醒设置"), &QPushButton::clicked, this,
@@ -367,6 +369,8 @@ void MainWindow::WireReminders() {
         connect(onlyNews, &QAction::toggled, this, &MainWindow::SetLogShowsOnlyNews);
         connect(menu->addAction(QStringLiteral("提醒设置…")), &QAction::triggered, this,
                 &MainWindow::OpenReminderSettings);
+        connect(menu->addAction(QStringLiteral("监测设置…")), &QAction::triggered, this,
+                &MainWindow::OpenMonitorSettings);
         menu->exec(log_->mapToGlobal(pos));
     });
     auto* shortcut = new QShortcut(QKeySequence(QStringLiteral("Ctrl+,")), this);
@@ -395,6 +399,17 @@ void MainWindow::OpenHistory() {
     auto* window = new HistoryWindow(core_->dataDir(), this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
+}
+
+void MainWindow::OpenMonitorSettings() {
+    if (auto* open = findChild<MonitorSettingsDialog*>()) {
+        open->raise();
+        open->activateWindow();
+        return;
+    }
+    auto* dialog = new MonitorSettingsDialog(core_->dataDir() / "Config.ini", this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void MainWindow::ShowDesktopBatch(const QString& title, const QString& text) {

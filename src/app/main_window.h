@@ -86,6 +86,8 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     // The reminders of Config.ini's section "提醒" and the tray icon (its icon is absent without a tray).
     Notifier& reminders() { return core_->reminders(); }
     TrayWindow& tray() { return *tray_; }
+    // The dialog "监测设置" (from the log's right-click menu or the tray menu).
+    void OpenMonitorSettings();
     // The dialog "提醒设置" (from the log's right-click menu, Ctrl+, or the tray menu).
     void OpenReminderSettings();
     // The history window (this month's groups), from the status bar and the tray menu.

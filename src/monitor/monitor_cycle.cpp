@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "monitor/fast_schedule.h"
 #include "net/http_request.h"
 #include "stores/store_list.h"
 #include "support/text.h"
@@ -66,12 +67,17 @@ void MonitorCycle::StartMonitoring(int maxPasses) {
     passesDone_ = 0;
     // A stop abandons the request under way: the pass ends at once, and the abandoned exchange logs nothing.
     const HttpWaitScope abandonOnStop(nullptr, [this] { return stopRequested_.load() != 0; });
-    do {
-        MonitorPass();
-        ++passesDone_;
-        if (maxPasses > 0 && passesDone_ >= maxPasses) RequestStop();
-        if (RescanDue()) PeriodicRescan();
-    } while (stopRequested_.load() == 0);
+    const ScheduleSettings schedule = d_.schedule ? d_.schedule() : ScheduleSettings{};
+    if (schedule.kind == ScheduleKind::Fast) {
+        FastSchedule(*this, schedule).Run(maxPasses);
+    } else {
+        do {
+            MonitorPass();
+            ++passesDone_;
+            if (maxPasses > 0 && passesDone_ >= maxPasses) RequestStop();
+            if (RescanDue()) PeriodicRescan();
+        } while (stopRequested_.load() == 0);
+    }
     running_ = false;
     d_.controls.SetStartEnabled(true);
     Log(Gbk(" 已停止"));
@@ -93,9 +99,13 @@ void MonitorCycle::PeriodicRescan() {
     rescanMinuteCounter_ = 0;
 }
 
+int MonitorCycle::IntervalMs() const {
+    const int n = TextToInt(d_.controls.MonitorIntervalText());
+    return n < 1 ? 100 : n;
+}
+
 void MonitorCycle::PauseInterval() {
-    int n = TextToInt(d_.controls.MonitorIntervalText());
-    if (n < 1) n = 100;
+    const int n = IntervalMs();
     // One wait for the whole pause: it handles events all along, and waking every millisecond would cost a
     // busy processor for nothing. A stop ends it at once, however long the interval was set.
     d_.wait(std::int64_t{n} * 1000, [this] { return stopRequested_.load() != 0; });
@@ -135,24 +145,11 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
     if (!fresh.empty()) {
         // A store logged in again keeps its new session, so the next pass does not log in once more.
         cookie = fresh;
-        if (row < d_.stores.rowCount() && d_.stores.Cell(row, StoreTableModel::kStoreId) == storeId_)
-            d_.stores.SetCell(row, StoreTableModel::kCookie, fresh);
-        if (d_.storeFile) {
-            if (const StoreResult kept = d_.storeFile->UpdateCookie(storeId_, fresh); !kept.error.empty()) {
-                Log(Gbk(" 店铺ID：") + storeId_ + "(" + storeName_ + ") " + kept.error);
-                if (d_.reportFailure) d_.reportFailure(kept.error);
-            }
-        }
+        KeepCookie(row, {storeId_, storeName_}, fresh);
     }
 
     const Endpoints& e = d_.session.endpoints();
-    const std::string host = e.merchant.Host();
-    const std::string block =
-        "Host: " + host +
-        "\r\nAccept: application/json, text/javascript, */*; q=0.01\r\n"
-        "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like "
-        "Gecko) Chrome/55.0.2883.87 Safari/537.36\r\nReferer: http://" +
-        host + "/assets/chats/dist/indexMain.html\r\n";
+    const std::string block = OrderListBlock(e);
     int page = 0, pages = 0;
     do {
         ++page;
@@ -213,39 +210,86 @@ void MonitorCycle::StoreReadWell(int row) {
 }
 
 void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {
-    const std::string prefix = "orders[" + std::to_string(index);
-    const std::string sn = doc.GetText(prefix + "].orderSn");
-    const std::string storeTag = Gbk(" 店铺ID：") + storeId_ + "(" + storeName_ + ")";
-    if (sn == kNull || seenOrders_.Contains(sn)) {
-        Log(storeTag + " " + Gbk(" 无开团订单，持续监测中..."));
+    const ListedOrder order = ReadListedOrder(doc, index);
+    const StoreTag store{storeId_, storeName_};
+    if (!IsNewOrder(order.sn)) {
+        LogNothingNew(store);
         return;
     }
-    const std::string duration = doc.GetText(prefix + "].createdDuration");
-    const std::string goodsId = doc.GetText(prefix + "].orderGoodsList.goodsId");
-    const std::string uid = doc.GetText(prefix + "].uid");
-    // The picture's address as a URL: replies write "/" as "\/".
-    const std::string thumbUrl = ReplaceAll(doc.GetText(prefix + "].orderGoodsList.thumbUrl"), "\\/", "/");
-
-    const std::string groupOrderId = LookupGroupOrderId(d_.session, sn);
-    const std::string nickname = LookupOpenerNickname(d_.session, uid);
+    const std::string groupOrderId = LookupGroupOrderId(d_.session, order.sn);
+    const std::string nickname = LookupOpenerNickname(d_.session, order.uid);
     if (stopRequested_.load()) return;  // a look-up was abandoned: the order is not reported half known
+    ReportOrder(store, order, groupOrderId, nickname);
+}
 
-    const double hours = RemainingHours(TextToInt(duration));
+std::string OrderListBlock(const Endpoints& e) {
+    const std::string host = e.merchant.Host();
+    return "Host: " + host +
+           "\r\nAccept: application/json, text/javascript, */*; q=0.01\r\n"
+           "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like "
+           "Gecko) Chrome/55.0.2883.87 Safari/537.36\r\nReferer: http://" +
+           host + "/assets/chats/dist/indexMain.html\r\n";
+}
+
+ListedOrder ReadListedOrder(const JsonDocument& doc, int index) {
+    const std::string prefix = "orders[" + std::to_string(index);
+    ListedOrder o;
+    o.sn = doc.GetText(prefix + "].orderSn");
+    if (o.sn == kNull) return o;
+    o.duration = doc.GetText(prefix + "].createdDuration");
+    o.goodsId = doc.GetText(prefix + "].orderGoodsList.goodsId");
+    o.uid = doc.GetText(prefix + "].uid");
+    // The picture's address as a URL: replies write "/" as "\/".
+    o.thumbUrl = ReplaceAll(doc.GetText(prefix + "].orderGoodsList.thumbUrl"), "\\/", "/");
+    return o;
+}
+
+bool MonitorCycle::PassesFilter(double hours) const {
+    return !d_.controls.RemainingFilterChecked() ||
+           static_cast<double>(d_.settings().remainingHours) - hours >= -0.0000001;
+}
+
+bool MonitorCycle::IsNewOrder(const std::string& sn) const {
+    return sn != kNull && !seenOrders_.Contains(sn);
+}
+
+void MonitorCycle::LogNothingNew(const StoreTag& store) {
+    Log(Gbk(" 店铺ID：") + store.id + "(" + store.name + ")" + " " + Gbk(" 无开团订单，持续监测中..."));
+}
+
+void MonitorCycle::KeepCookie(int row, const StoreTag& store, const std::string& fresh) {
+    if (row < d_.stores.rowCount() && d_.stores.Cell(row, StoreTableModel::kStoreId) == store.id)
+        d_.stores.SetCell(row, StoreTableModel::kCookie, fresh);
+    if (d_.storeFile) {
+        if (const StoreResult kept = d_.storeFile->UpdateCookie(store.id, fresh); !kept.error.empty()) {
+            Log(Gbk(" 店铺ID：") + store.id + "(" + store.name + ") " + kept.error);
+            if (d_.reportFailure) d_.reportFailure(kept.error);
+        }
+    }
+}
+
+bool MonitorCycle::ReportOrder(const StoreTag& store, const ListedOrder& order,
+                               const std::string& groupOrderId, const std::string& nickname) {
+    const std::string& sn = order.sn;
+    const std::string& goodsId = order.goodsId;
+    const std::string& thumbUrl = order.thumbUrl;
+    const std::string storeTag = Gbk(" 店铺ID：") + store.id + "(" + store.name + ")";
+    const double hours = RemainingHours(TextToInt(order.duration));
     const std::string hoursText = HoursText(hours);
     const std::string status = Gbk(" 有新开团订单，开团账号：") + nickname + Gbk("，剩余时间：") + hoursText;
     bool accepted = true;
     std::string verdict = Gbk("小时");
     if (d_.controls.RemainingFilterChecked()) {
-        accepted = static_cast<double>(d_.settings().remainingHours) - hours >= -0.0000001;
+        accepted = PassesFilter(hours);
         verdict = Gbk(accepted ? "小时，已满足时间条件" : "小时，未满足时间条件");
     }
     if (accepted) seenOrders_.Add(sn);
     Log(storeTag + Gbk(" 商品：") + goodsId + status + verdict);
-    if (!accepted) return;
-    d_.orders.AddOrderRow(storeName_, goodsId, nickname, groupOrderId, hoursText, thumbUrl);
+    if (!accepted) return false;
+    d_.orders.AddOrderRow(store.name, goodsId, nickname, groupOrderId, hoursText, thumbUrl);
     const ReportedGroup group{.time = std::chrono::system_clock::now(),
-                              .storeId = storeId_,
-                              .storeName = storeName_,
+                              .storeId = store.id,
+                              .storeName = store.name,
                               .goodsId = goodsId,
                               .nickname = nickname,
                               .groupOrderId = groupOrderId,
@@ -255,6 +299,7 @@ void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {
                               .old = oldOrders_.Contains(sn)};
     for (const GroupListener& listener : listeners_)
         listener(group);
+    return true;
 }
 
 }  // namespace tandrel

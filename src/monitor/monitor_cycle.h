@@ -16,6 +16,7 @@
 #include "monitor/order_lookups.h"
 #include "monitor/order_table_model.h"
 #include "monitor/reported_group.h"
+#include "monitor/schedule_settings.h"
 #include "settings/settings.h"
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
@@ -54,6 +55,19 @@ class SeenOrders {
 
 using PauseWait = std::function<void(std::int64_t microseconds, const std::function<bool()>& stopped)>;
 
+// One element of an order-list page as the cycle reads it (texts GBK; sn "{null}" past the end).
+struct ListedOrder {
+    std::string sn, duration, goodsId, uid, thumbUrl;
+};
+ListedOrder ReadListedOrder(const JsonDocument& doc, int index);
+// The order-list request's header block.
+std::string OrderListBlock(const Endpoints& endpoints);
+
+// The store a line or row is about.
+struct StoreTag {
+    std::string id, name;
+};
+
 struct MonitorDependencies {
     StoreTableModel& stores;
     OrderTableModel& orders;
@@ -69,6 +83,8 @@ struct MonitorDependencies {
     // A failure during a pass (GBK) is a line in the log, never a message box; this hears it as well (stderr
     // headless). May be null.
     std::function<void(const std::string& text)> reportFailure = {};
+    // Which schedule a start runs, read at every start. Null: the default, order by order.
+    std::function<ScheduleSettings()> schedule = {};
 };
 
 class MonitorCycle {
@@ -94,9 +110,23 @@ class MonitorCycle {
     int passesDone() const { return passesDone_; }
 
   private:
+    friend class FastSchedule;
+
     void MonitorPass();
     void PollStore(int row, JsonDocument& doc);
     void HandleElement(int index, const JsonDocument& doc);
+    // What both schedules do with an element: whether it is new, the line when it is not, and for a new one
+    // (its look-ups made) the line, the row and the report to the listeners.
+    bool IsNewOrder(const std::string& sn) const;
+    void LogNothingNew(const StoreTag& store);
+    // False when the remaining-time filter turned it away (logged, not recorded).
+    bool ReportOrder(const StoreTag& store, const ListedOrder& order, const std::string& groupOrderId,
+                     const std::string& nickname);
+    bool PassesFilter(double hours) const;
+    int IntervalMs() const;  // the monitoring interval's text as a number of milliseconds
+    // A store logged in again keeps its new session: in its row (when the row is still that store's) and in
+    // the store file.
+    void KeepCookie(int row, const StoreTag& store, const std::string& fresh);
     bool RescanDue() const;
     void PeriodicRescan();
     void PauseInterval();

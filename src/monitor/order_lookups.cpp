@@ -33,17 +33,16 @@ std::string JsonRequestBlock(const Endpoints& e, std::string_view chromeVersion)
 
 }  // namespace
 
-std::string LookupGroupOrderId(MarketplaceSession& session, std::string_view orderSn, std::string* failure) {
-    const Endpoints& e = session.endpoints();
+LookupRequest GroupOrderIdRequest(const Endpoints& e, std::string_view orderSn) {
     // The order number is JSON string text as it stood in the order list ("12\/34"): it goes out so, with
     // only what could break the body escaped; escaping it whole would send another number ("12\\/34").
-    const std::string body = "{\"orderSn\":\"" + JsonStringText(GbkToUtf8(orderSn)) + "\"}";
-    std::string block = JsonRequestBlock(e, "55.0.2883.87");
-    const std::string reply = HttpRequest({.url = e.merchant.Url("https", "/mars/shop/orderDetail"),
-                                           .method = kHttpPost,
-                                           .cookie = &session.currentCookie(),
-                                           .headerBlock = &block,
-                                           .bodyBytes = body});
+    return {.url = e.merchant.Url("https", "/mars/shop/orderDetail"),
+            .method = kHttpPost,
+            .block = JsonRequestBlock(e, "55.0.2883.87"),
+            .body = "{\"orderSn\":\"" + JsonStringText(GbkToUtf8(orderSn)) + "\"}"};
+}
+
+std::string ReadGroupOrderId(const std::string& reply, std::string* failure) {
     std::string text = Utf8ToGbk(UpToNul(reply));
     UnescapeText(text);
     JsonDocument doc;
@@ -53,18 +52,20 @@ std::string LookupGroupOrderId(MarketplaceSession& session, std::string_view ord
     return {};
 }
 
-std::string LookupOpenerNickname(MarketplaceSession& session, std::string_view uid, std::string* failure) {
-    const Endpoints& e = session.endpoints();
+LookupRequest OpenerNicknameRequest(const Endpoints& e, std::string_view uid) {
     const std::string host = e.merchant.Host();
-    std::string block =
-        "Host: " + host +
-        "\r\nConnection: keep-alive\r\nAccept: application/json, text/javascript, */*; q=0.01\r\n"
-        "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
-        "Chrome/55.0.2883.87 Safari/537.36\r\nReferer: http://" +
-        host + "/assets/chats/dist/indexMain.html?r=0.1520505137837871\r\n";
-    const std::string reply = HttpRequest({.url = e.merchant.Url("https", "/chats/users/" + std::string(uid)),
-                                           .cookie = &session.currentCookie(),
-                                           .headerBlock = &block});
+    return {
+        .url = e.merchant.Url("https", "/chats/users/" + std::string(uid)),
+        .method = kHttpGet,
+        .block = "Host: " + host +
+                 "\r\nConnection: keep-alive\r\nAccept: application/json, text/javascript, */*; q=0.01\r\n"
+                 "User-Agent: Mozilla/5.0 (Windows NT 6.1; WOW64) AppleWebKit/537.36 (KHTML, like Gecko) "
+                 "Chrome/55.0.2883.87 Safari/537.36\r\nReferer: http://" +
+                 host + "/assets/chats/dist/indexMain.html?r=0.1520505137837871\r\n",
+        .body = {}};
+}
+
+std::string ReadOpenerNickname(const std::string& reply, std::string* failure) {
     JsonDocument doc;
     doc.Parse(Utf8ToGbk(UpToNul(reply)));
     std::string nickname = doc.GetText("userinfo.nickname");
@@ -75,6 +76,26 @@ std::string LookupOpenerNickname(MarketplaceSession& session, std::string_view u
     // Servers may write Chinese as "\uXXXX" and "/" as "\/": the merchant is shown the name, not its escapes.
     UnescapeText(nickname);
     return RemoveControls(nickname, TextBytes::Gbk, LineBreaks::ToSpace);
+}
+
+namespace {
+
+std::string Send(MarketplaceSession& session, LookupRequest request) {
+    return HttpRequest({.url = request.url,
+                        .method = request.method,
+                        .cookie = &session.currentCookie(),
+                        .headerBlock = &request.block,
+                        .bodyBytes = request.body});
+}
+
+}  // namespace
+
+std::string LookupGroupOrderId(MarketplaceSession& session, std::string_view orderSn, std::string* failure) {
+    return ReadGroupOrderId(Send(session, GroupOrderIdRequest(session.endpoints(), orderSn)), failure);
+}
+
+std::string LookupOpenerNickname(MarketplaceSession& session, std::string_view uid, std::string* failure) {
+    return ReadOpenerNickname(Send(session, OpenerNicknameRequest(session.endpoints(), uid)), failure);
 }
 
 std::string OrderListUrl(const Endpoints& endpoints, int page) {

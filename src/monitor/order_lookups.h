@@ -17,6 +17,17 @@ class LogSink {
     virtual void Clear() {}  // the periodic rescan empties the log
 };
 
+// One look-up's request, for callers that send it themselves; the reply goes to the matching Read function.
+struct LookupRequest {
+    std::string url;
+    int method = 0;  // HttpMethod
+    std::string block, body;
+};
+LookupRequest GroupOrderIdRequest(const Endpoints& endpoints, std::string_view orderSn);
+std::string ReadGroupOrderId(const std::string& reply, std::string* failure = nullptr);
+LookupRequest OpenerNicknameRequest(const Endpoints& endpoints, std::string_view uid);
+std::string ReadOpenerNickname(const std::string& reply, std::string* failure = nullptr);
+
 // The group order id of an order number, empty on failure (failure receives the reply's errorMsg).
 std::string LookupGroupOrderId(MarketplaceSession& session, std::string_view orderSn,
                                std::string* failure = nullptr);

@@ -286,26 +286,22 @@ std::string CollectSetCookies(std::string_view headers) {
     return cookies;
 }
 
-std::string HttpRequest(const HttpArgs& args) {
-    thread_local ThreadClient threadClient;
-    std::optional<HttpClient> ownClient;
-    HttpClient* client = args.client;
-    HttpClient* borrowed = nullptr;
-    if (!client) client = borrowed = threadClient.Acquire();
-    if (!client) client = &ownClient.emplace();
-    struct Return {
-        ThreadClient& owner;
-        HttpClient* borrowed;
-        ~Return() {
-            if (borrowed) owner.Release();
-        }
-    } giveBack{threadClient, borrowed};
-    if (!client->valid()) return {};
-    CURL* curl = static_cast<CURL*>(client->handle());
+namespace {
+
+// One exchange between its set-up on an easy handle and its reply: everything the handle points at while the
+// transfer runs.
+struct Exchange {
+    std::string url;
+    std::string body;
+    CurlList headers;
+    Reply reply;
+};
+
+void SetUp(CURL* curl, const HttpArgs& args, Exchange& x) {
     curl_easy_reset(curl);
 
-    const std::string url(args.url);
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    x.url = std::string(args.url);
+    curl_easy_setopt(curl, CURLOPT_URL, x.url.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -320,6 +316,7 @@ std::string HttpRequest(const HttpArgs& args) {
         curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 4 * ms);
     }
 
+    // libcurl copies these texts.
     const std::string proxy(args.proxy), proxyUser(args.proxyUser), proxyPassword(args.proxyPassword);
     if (!proxy.empty()) {
         curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
@@ -337,10 +334,9 @@ std::string HttpRequest(const HttpArgs& args) {
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
 
-    std::string block = CompleteHeaderBlock(args.headerBlock ? *args.headerBlock : std::string(), url);
+    std::string block = CompleteHeaderBlock(args.headerBlock ? *args.headerBlock : std::string(), x.url);
     if (args.headerBlock) *args.headerBlock = block;
 
-    CurlList headers;
     if (args.cookie && !args.cookie->empty()) {
         // Pairs holding a line break (a session stored by an older version, say) are left out of the line.
         std::string sent;
@@ -349,45 +345,46 @@ std::string HttpRequest(const HttpArgs& args) {
             if (!sent.empty()) sent += ';';
             sent += pair;
         }
-        if (!sent.empty()) headers.Add("Cookie: " + sent);
+        if (!sent.empty()) x.headers.Add("Cookie: " + sent);
     }
     for (auto line : SplitBytes(block, "\r\n"))
-        if (!line.empty()) ApplyHeaderLine(headers, line);
-    headers.Add("Expect:");  // never wait for "100 Continue" before sending a large body
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+        if (!line.empty()) ApplyHeaderLine(x.headers, line);
+    x.headers.Add("Expect:");  // never wait for "100 Continue" before sending a large body
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, x.headers.get());
 
-    const std::string_view body = !args.bodyBytes.empty() ? args.bodyBytes : args.bodyText;
+    x.body = std::string(!args.bodyBytes.empty() ? args.bodyBytes : args.bodyText);
     const int method = args.method >= kHttpGet && args.method <= kHttpDelete ? args.method : kHttpGet;
     if (method == kHttpHead) {
         curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
     } else if (method == kHttpPost) {
         curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    } else if (method != kHttpGet || !body.empty()) {
+    } else if (method != kHttpGet || !x.body.empty()) {
         curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, MethodWord(method));
     }
-    if (method != kHttpHead && (method != kHttpGet || !body.empty())) {
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    if (method != kHttpHead && (method != kHttpGet || !x.body.empty())) {
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDS, x.body.data());
+        curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(x.body.size()));
     }
 
-    Reply reply;
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &x.reply);
     curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &x.reply);
+}
 
-    const CURLcode result = innermostScope ? PerformWaiting(*client, curl) : curl_easy_perform(curl);
+// The reply handed back the way every request does: the cookies merged, the out-arguments filled.
+std::string Finish(CURL* curl, CURLcode result, const HttpArgs& args, Exchange& x) {
     long status = 0;
     if (result == CURLE_OK) {
         curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     } else {
-        reply.body.clear();
-        reply.headers.clear();
+        x.reply.body.clear();
+        x.reply.headers.clear();
     }
-    // The handle still points at this frame's header list; every use starts with a reset, so it is never
+    // The handle still points at the exchange's header list; every use starts with a reset, so it is never
     // read.
 
-    const std::string& returnedHeaders = reply.headers;
+    const std::string& returnedHeaders = x.reply.headers;
     std::string returnedCookies = CollectSetCookies(returnedHeaders);
     std::string mergedCookie = args.cookie ? *args.cookie : std::string();
     MergeCookies(mergedCookie, returnedCookies);
@@ -395,7 +392,125 @@ std::string HttpRequest(const HttpArgs& args) {
     if (args.returnedCookies) *args.returnedCookies = returnedCookies;
     if (args.returnedHeaders) *args.returnedHeaders = returnedHeaders;
     if (args.status) *args.status = static_cast<int>(status);
-    return std::move(reply.body);
+    return std::move(x.reply.body);
+}
+
+}  // namespace
+
+std::string HttpRequest(const HttpArgs& args) {
+    thread_local ThreadClient threadClient;
+    std::optional<HttpClient> ownClient;
+    HttpClient* client = args.client;
+    HttpClient* borrowed = nullptr;
+    if (!client) client = borrowed = threadClient.Acquire();
+    if (!client) client = &ownClient.emplace();
+    struct Return {
+        ThreadClient& owner;
+        HttpClient* borrowed;
+        ~Return() {
+            if (borrowed) owner.Release();
+        }
+    } giveBack{threadClient, borrowed};
+    if (!client->valid()) return {};
+    CURL* curl = static_cast<CURL*>(client->handle());
+    Exchange exchange;
+    SetUp(curl, args, exchange);
+    const CURLcode result = innermostScope ? PerformWaiting(*client, curl) : curl_easy_perform(curl);
+    return Finish(curl, result, args, exchange);
+}
+
+struct HttpMulti::Transfer {
+    CURL* curl = nullptr;
+    HttpArgs args;
+    Exchange exchange;
+    Done done;
+};
+
+HttpMulti::HttpMulti() {
+    GlobalInit();
+    multi_ = curl_multi_init();
+}
+
+HttpMulti::~HttpMulti() {
+    AbandonAll();
+    for (void* curl : spare_)
+        curl_easy_cleanup(static_cast<CURL*>(curl));
+    if (multi_) curl_multi_cleanup(static_cast<CURLM*>(multi_));
+}
+
+bool HttpMulti::Start(const HttpArgs& args, Done done) {
+    if (!multi_) return false;
+    auto transfer = std::make_unique<Transfer>();
+    if (!spare_.empty()) {
+        transfer->curl = static_cast<CURL*>(spare_.back());
+        spare_.pop_back();
+    } else {
+        transfer->curl = curl_easy_init();
+    }
+    if (!transfer->curl) return false;
+    transfer->done = std::move(done);
+    SetUp(transfer->curl, args, transfer->exchange);
+    // The transfer keeps its own copies of the texts; the pointers stay the caller's.
+    transfer->args = args;
+    transfer->args.url = transfer->exchange.url;
+    transfer->args.bodyBytes = transfer->exchange.body;
+    transfer->args.bodyText = {};
+    transfer->args.proxy = transfer->args.proxyUser = transfer->args.proxyPassword = {};
+    curl_easy_setopt(transfer->curl, CURLOPT_PRIVATE, transfer.get());
+    if (curl_multi_add_handle(static_cast<CURLM*>(multi_), transfer->curl) != CURLM_OK) {
+        spare_.push_back(transfer->curl);
+        return false;
+    }
+    transfers_.push_back(std::move(transfer));
+    return true;
+}
+
+int HttpMulti::Poll(std::chrono::milliseconds maxWait) {
+    if (!multi_ || transfers_.empty()) return 0;
+    auto* multi = static_cast<CURLM*>(multi_);
+    int running = 0;
+    curl_multi_perform(multi, &running);
+    if (!Collect()) {
+        curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<long long>(0, maxWait.count())),
+                        nullptr);
+        curl_multi_perform(multi, &running);
+    }
+    return Collect();
+}
+
+int HttpMulti::Collect() {
+    auto* multi = static_cast<CURLM*>(multi_);
+    int finished = 0, queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
+        if (message->msg != CURLMSG_DONE) continue;
+        CURL* curl = message->easy_handle;
+        const CURLcode result = message->data.result;
+        curl_multi_remove_handle(multi, curl);
+        const auto it = std::find_if(transfers_.begin(), transfers_.end(),
+                                     [curl](const auto& t) { return t->curl == curl; });
+        if (it == transfers_.end()) continue;
+        std::unique_ptr<Transfer> transfer = std::move(*it);
+        transfers_.erase(it);
+        int status = 0;
+        HttpArgs args = transfer->args;
+        args.status = &status;
+        std::string body = Finish(curl, result, args, transfer->exchange);
+        if (transfer->args.status) *transfer->args.status = status;
+        spare_.push_back(curl);
+        ++finished;
+        // The callback may start new transfers: it runs with this one already off the list.
+        if (transfer->done) transfer->done(std::move(body), status);
+    }
+    return finished;
+}
+
+void HttpMulti::AbandonAll() {
+    for (auto& transfer : transfers_) {
+        // Removing a transfer that is still running closes its connection: nothing of it is read later.
+        curl_multi_remove_handle(static_cast<CURLM*>(multi_), transfer->curl);
+        spare_.push_back(transfer->curl);
+    }
+    transfers_.clear();
 }
 
 std::string HttpFetch(HttpArgs args) {

@@ -8,8 +8,10 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tandrel {
 
@@ -85,6 +87,38 @@ struct HttpArgs {
 };
 
 std::string HttpRequest(const HttpArgs& args);
+// Several requests at once on one libcurl multi handle, driven by the caller's loop on its own thread. Each
+// request is made and read exactly as HttpRequest makes and reads it (headers, cookies merged, reply cap).
+class HttpMulti {
+  public:
+    // The reply's body and HTTP status (0 and empty when no reply arrived).
+    using Done = std::function<void(std::string body, int status)>;
+
+    HttpMulti();
+    // Abandons whatever is still in flight; no callback runs.
+    ~HttpMulti();
+    HttpMulti(const HttpMulti&) = delete;
+    HttpMulti& operator=(const HttpMulti&) = delete;
+
+    // Starts a request; the texts are copied, but the cookie, header-block and other out-pointers are the
+    // caller's and must live until done has run (or the request was abandoned). False: not started.
+    bool Start(const HttpArgs& args, Done done);
+    // Moves the transfers on, waiting at most maxWait for one of them, and runs done for each that ended (on
+    // this thread, in this call). Returns how many ended.
+    int Poll(std::chrono::milliseconds maxWait);
+    // Drops every transfer in flight at once; their callbacks never run.
+    void AbandonAll();
+    std::size_t inFlight() const { return transfers_.size(); }
+
+  private:
+    struct Transfer;
+    int Collect();
+
+    void* multi_ = nullptr;
+    std::vector<std::unique_ptr<Transfer>> transfers_;
+    std::vector<void*> spare_;  // easy handles done with, reused (the connections live in the multi handle)
+};
+
 // HttpRequest without a body text, without the status and always with a fresh client.
 std::string HttpFetch(HttpArgs args);
 

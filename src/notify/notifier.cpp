@@ -12,26 +12,32 @@ Notifier::Notifier(std::filesystem::path dataDir, std::filesystem::path configPa
                    RobotPosterOptions posterOptions, QObject* parent)
     : QObject(parent),
       configPath_(std::move(configPath)),
-      history_(std::move(dataDir)),
       lines_(std::move(lines)),
-      posterOptions_(posterOptions) {
+      posterOptions_(posterOptions),
+      historyFile_(dataDir) {
     desktopTimer_.setSingleShot(true);
     desktopTimer_.setInterval(static_cast<int>(posterOptions_.batchWindow.count()));
     connect(&desktopTimer_, &QTimer::timeout, this, &Notifier::FlushDesktop);
-    poster_ = std::make_unique<RobotPoster>(RobotTarget{}, posterOptions_, [this](const std::string& line) {
-        // From the poster's thread to ours: the log belongs to this thread.
+    // From the workers' threads to ours: the log belongs to this thread.
+    const auto toThisThread = [this](const std::string& line) {
         QMetaObject::invokeMethod(
             this,
             [this, line] {
                 if (lines_) lines_(line);
             },
             Qt::QueuedConnection);
+    };
+    poster_ = std::make_unique<RobotPoster>(RobotTarget{}, posterOptions_, toThisThread);
+    history_ = std::make_unique<HistoryWriter>(std::move(dataDir), [toThisThread](const std::string& path) {
+        toThisThread("历史记录写入失败：" + path);
     });
     Reload();
 }
 
 Notifier::~Notifier() {
-    poster_.reset();  // joins the poster before the members its reports use go away
+    // Joins the workers before the members their reports use go away; the history writes what waits.
+    history_.reset();
+    poster_.reset();
 }
 
 void Notifier::Reload() {
@@ -43,11 +49,11 @@ void Notifier::Reload() {
 }
 
 bool Notifier::AlreadyReported(const ReportedGroup& group) {
-    const std::filesystem::path file = history_.PathFor(group.time);
+    const std::filesystem::path file = historyFile_.PathFor(group.time);
     const std::u8string month = file.filename().u8string();
     if (std::string(month.begin(), month.end()) != memoryMonth_) {
         // A new month (or the first group of the run): the month's file is what went out before.
-        reported_ = history_.OrderNumbersOf(group.time);
+        reported_ = historyFile_.OrderNumbersOf(group.time);
         memoryMonth_.assign(month.begin(), month.end());
     }
     return !reported_.insert(group.orderSn).second;
@@ -57,10 +63,7 @@ void Notifier::OnGroupReported(const ReportedGroup& group) {
     // A group goes to the robots and the history once: a stop and start, or a restart, finds the same open
     // groups again as new. A rescan's old groups are meant to be told again, as old.
     if (AlreadyReported(group) && !group.old) return;
-    if (settings_.history && !history_.Append({group}) && lines_) {
-        const std::u8string path = history_.PathFor(group.time).u8string();
-        lines_("历史记录写入失败：" + std::string(path.begin(), path.end()));
-    }
+    if (settings_.history) history_->Add(group);
     poster_->Post(group);
     if (settings_.desktopNotification) {
         desktopPending_.push_back(group);
@@ -69,8 +72,9 @@ void Notifier::OnGroupReported(const ReportedGroup& group) {
 }
 
 void Notifier::Shutdown(std::chrono::milliseconds timeout) {
+    history_->Flush();
     poster_->Drain(timeout);
-    // A failure of that last post is still on its way to this thread; no event loop may turn after us.
+    // A failure of those last writes is still on its way to this thread; no event loop may turn after us.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 

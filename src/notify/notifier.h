@@ -1,7 +1,8 @@
 #pragma once
 // What happens beyond the sound when a group is reported: the row in the history file, the robot's message
 // and the desktop notification. It lives on the thread that runs the monitoring cycle and returns at once;
-// the robot is posted to from the poster's own thread, and its failure lines come back to this thread.
+// the history is written and the robot posted to from threads of their own, and their failure lines come
+// back to this thread.
 
 #include <QObject>
 #include <QTimer>
@@ -15,6 +16,7 @@
 
 #include "monitor/reported_group.h"
 #include "notify/history_file.h"
+#include "notify/history_writer.h"
 #include "notify/notify_settings.h"
 #include "notify/robot_poster.h"
 
@@ -34,7 +36,8 @@ class Notifier : public QObject {
     // Re-reads the section "提醒" (at start and after the settings dialog saved).
     void Reload();
     void OnGroupReported(const ReportedGroup& group);
-    // At an orderly end (monitoring stopped for good): the robot gets what is waiting, within timeout.
+    // At an orderly end (monitoring stopped for good): the history rows that wait are written, and the robot
+    // gets what is waiting, within timeout.
     void Shutdown(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     const NotifySettings& settings() const { return settings_; }
@@ -51,11 +54,12 @@ class Notifier : public QObject {
     bool AlreadyReported(const ReportedGroup& group);
 
     std::filesystem::path configPath_;
-    HistoryFile history_;
     LineSink lines_;
     RobotPosterOptions posterOptions_;
     NotifySettings settings_;
     std::unique_ptr<RobotPoster> poster_;
+    HistoryFile historyFile_;                 // read once a month for what went out before
+    std::unique_ptr<HistoryWriter> history_;  // the disk is never waited for on the reporting thread
     QTimer desktopTimer_;
     std::vector<ReportedGroup> desktopPending_;
     std::unordered_set<std::string> reported_;  // order numbers of the month in memoryMonth_

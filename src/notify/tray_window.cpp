@@ -17,6 +17,8 @@ TrayWindow::TrayWindow(const QIcon& icon, const QString& toolTip, QObject* paren
     menu_->addSeparator();
     connect(menu_->addAction(QStringLiteral("提醒设置…")), &QAction::triggered, this,
             &TrayWindow::settingsRequested);
+    connect(menu_->addAction(QStringLiteral("监测设置…")), &QAction::triggered, this,
+            &TrayWindow::monitorSettingsRequested);
     connect(menu_->addAction(QStringLiteral("历史记录")), &QAction::triggered, this,
             &TrayWindow::historyRequested);
     connect(menu_->addAction(QStringLiteral("退出")), &QAction::triggered, this, &TrayWindow::quitRequested);

@@ -1,6 +1,6 @@
 #pragma once
 // The tray icon: the program's icon with a menu (show the window, start monitoring, stop monitoring, the
-// reminder settings, the history, quit)
+// reminder settings, the monitoring settings, the history, quit)
 // and the desktop notification of a batch of reported groups. On a desktop without a tray there is no icon
 // and no notification, and nothing else changes.
 
@@ -32,6 +32,7 @@ class TrayWindow : public QObject {
     void showRequested();
     void settingsRequested();
     void historyRequested();
+    void monitorSettingsRequested();
     void startRequested();
     void stopRequested();
     void quitRequested();

@@ -12,6 +12,7 @@
 //
 // Goods pictures: GET /goods/<anything> answers a small generated PNG, the same one for the same path.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -66,6 +67,7 @@ struct RecordedRequest {
     std::vector<std::pair<std::string, std::string>> headers;  // in the order received, names as sent
     std::string rawHead;  // request line and header lines exactly as received, without the blank line
     std::string body;     // the bytes after the blank line (de-chunked when sent chunked)
+    std::chrono::steady_clock::time_point at{};       // when it was received
     std::string Header(std::string_view name) const;  // first match, case-insensitive; "" when absent
 };
 
@@ -105,11 +107,20 @@ class MarketplaceSim {
     // made while TANDREL_SIM_SEED is set starts varied with that seed.
     void SetVariationSeed(std::uint64_t seed);
     std::optional<std::uint64_t> variationSeed() const;  // none: replies are written plainly
+    // From now on each store's session gets at most `requests` replies within any `window`; past that it is
+    // answered HTTP 429 with the back end's busy error (code 54001), which does not count. 0: no limit (the
+    // default).
+    void SetRateLimit(int requests, std::chrono::milliseconds window);
+    int RateLimitedReplies() const;  // the 429s answered so far
+    int MostInFlight() const;        // the most requests being answered at once so far
     // Size of Fault::HugeBody (default 100 MB); the body is generated while sent, never held in memory.
     void SetHugeBodyBytes(std::size_t bytes);
     std::string CaptchaImage() const;                      // the PNG bytes that the captcha reply carries
     int SmsRequestsFor(const std::string& account) const;  // SMS-code requests naming the account
-    // Recorded requests, oldest first; only the most recent 10,000 are kept.
+    // How many recorded requests are kept (default 10,000); 0 records none. A long run (the demo) records
+    // none: each request held is about a kilobyte.
+    void SetRecordLimit(std::size_t count);
+    // Recorded requests, oldest first; only the most recent ones are kept.
     std::vector<RecordedRequest> Requests() const;
     void ClearRequests();
     // The vendor's version and notice service on the same port (faults and recording apply to it too).

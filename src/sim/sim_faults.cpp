@@ -23,7 +23,47 @@ std::string HugeBodySlice(std::size_t total, std::size_t offset, std::size_t cou
 
 }  // namespace
 
+bool MarketplaceSim::Impl::OverRateLimit(const httplib::Request& req) {
+    std::lock_guard lock(mutex);
+    if (rateLimit <= 0) return false;
+    const auto mall = SessionMall(req);
+    if (!mall) return false;
+    auto& recent = recentByMall[*mall];
+    const auto now = std::chrono::steady_clock::now();
+    while (!recent.empty() && now - recent.front() >= rateWindow)
+        recent.pop_front();
+    if (static_cast<int>(recent.size()) >= rateLimit) {
+        ++rateLimited;
+        return true;
+    }
+    recent.push_back(now);
+    return false;
+}
+
+void MarketplaceSim::SetRateLimit(int requests, std::chrono::milliseconds window) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->rateLimit = requests;
+    impl_->rateWindow = window;
+    impl_->recentByMall.clear();
+}
+
+int MarketplaceSim::MostInFlight() const {
+    return impl_->mostInFlight.load();
+}
+
+int MarketplaceSim::RateLimitedReplies() const {
+    std::lock_guard lock(impl_->mutex);
+    return impl_->rateLimited;
+}
+
 void MarketplaceSim::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
+    const int now = ++inFlight;
+    for (int most = mostInFlight.load(); now > most && !mostInFlight.compare_exchange_weak(most, now);) {
+    }
+    struct Leave {
+        std::atomic<int>& count;
+        ~Leave() { --count; }
+    } leave{inFlight};
     Record(req);
     std::shared_ptr<ReplyVariation> varied;
     {
@@ -31,6 +71,13 @@ void MarketplaceSim::Impl::Serve(const httplib::Request& req, httplib::Response&
         varied = variation;
     }
     const VariationScope scope(varied.get());
+    if (OverRateLimit(req)) {
+        Reply busy =
+            JsonReply(Json{{"success", false}, {"errorCode", kCodeTooFrequent}, {"errorMsg", "操作太频繁"}});
+        busy.status = 429;
+        Apply(busy, res);
+        return;
+    }
     switch (TakeFault(req.path)) {
         case Fault::None:
             if (vendor.Serve(req, res)) return;

@@ -30,10 +30,23 @@ Reply MarketplaceSim::Impl::Route(const httplib::Request& req) {
 }
 
 void MarketplaceSim::Impl::Record(const httplib::Request& req) {
+    {
+        std::lock_guard lock(mutex);
+        if (recordLimit == 0) return;
+    }
     RecordedRequest rec = ParseRecorded(CapturingServer::CurrentRawRequest(), req);
+    rec.at = std::chrono::steady_clock::now();
     std::lock_guard lock(mutex);
     requests.push_back(std::move(rec));
-    if (requests.size() > kMaxRecorded) requests.pop_front();
+    while (requests.size() > recordLimit)
+        requests.pop_front();
+}
+
+void MarketplaceSim::SetRecordLimit(std::size_t count) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->recordLimit = count;
+    while (impl_->requests.size() > count)
+        impl_->requests.pop_front();
 }
 
 }  // namespace tandrel::sim

@@ -40,6 +40,7 @@ inline constexpr long long kCodeSessionExpired = 43001;
 inline constexpr long long kCodeNoSuchMall = 40001;
 inline constexpr long long kCodeNoSuchOrder = 50002;
 inline constexpr long long kCodeNoSuchUser = 50003;
+inline constexpr long long kCodeTooFrequent = 54001;
 
 struct FaultRule {
     std::string prefix;
@@ -68,6 +69,13 @@ struct MarketplaceSim::Impl {
     double stallSeconds = 30;
     std::size_t hugeBodyBytes = 100u * 1000u * 1000u;
     std::deque<RecordedRequest> requests;
+    std::size_t recordLimit = kMaxRecorded;
+    int rateLimit = 0;
+    std::chrono::steady_clock::duration rateWindow{};
+    std::map<std::string, std::deque<std::chrono::steady_clock::time_point>> recentByMall;
+    int rateLimited = 0;
+    std::atomic<int> inFlight{0};
+    std::atomic<int> mostInFlight{0};
     std::string captcha;
     std::mt19937_64 random{std::random_device{}()};
 
@@ -75,6 +83,7 @@ struct MarketplaceSim::Impl {
     Reply Route(const httplib::Request& req);
     void Record(const httplib::Request& req);
     Fault TakeFault(const std::string& path);
+    bool OverRateLimit(const httplib::Request& req);
     bool Stall();  // false when the simulator stopped meanwhile
     void StreamHugeBody(httplib::Response& res);
     Reply BinaryReply();

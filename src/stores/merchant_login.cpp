@@ -25,6 +25,8 @@ std::string TrimmedText(const JsonDocument& doc, std::string_view path) {
     return std::string(Trim(doc.GetText(path)));
 }
 
+}  // namespace
+
 // The session block, used by the session check and the SMS request.
 std::string SessionBlock(const Endpoints& e) {
     const std::string host = e.merchant.Host();
@@ -33,7 +35,19 @@ std::string SessionBlock(const Endpoints& e) {
            host + "/Pdd.html\r\n";
 }
 
-}  // namespace
+std::string SessionReplyText(const std::string& body) {
+    // Converted before it is read, as every reply is: read as GBK, UTF-8 text can swallow the quote that
+    // ends it (a store name of three Chinese characters is nine bytes).
+    std::string text = Utf8ToGbk(ReplyText(body));
+    UnescapeText(text);
+    return text;
+}
+
+bool SessionReplyAlive(const std::string& text) {
+    JsonDocument doc;
+    doc.Parse(text);
+    return doc.GetText("mall_id") != kNull;
+}
 
 std::string UrlEncodeUtf8(std::string_view text) {
     if (text.empty()) return {};
@@ -178,19 +192,13 @@ bool CheckStoreSession(MarketplaceSession& session, std::string_view account, st
     const Endpoints& e = session.endpoints();
     const auto fetch = [&](std::string_view path) {
         std::string block = SessionBlock(e);
-        // Converted before it is read, as every reply is: read as GBK, UTF-8 text can swallow the quote that
-        // ends it (a store name of three Chinese characters is nine bytes).
-        std::string text = Utf8ToGbk(ReplyText(HttpFetch({.url = e.session.Url("https", path),
-                                                          .cookie = &session.currentCookie(),
-                                                          .headerBlock = &block})));
-        UnescapeText(text);
-        return text;
+        return SessionReplyText(HttpFetch({.url = e.session.Url("https", path),
+                                           .cookie = &session.currentCookie(),
+                                           .headerBlock = &block}));
     };
     std::string text = fetch("/mall");
     if (text.find("mall_id") == std::string::npos) text = fetch("/userinfo");
-    JsonDocument doc;
-    doc.Parse(text);
-    if (doc.GetText("mall_id") != kNull) return true;
+    if (SessionReplyAlive(text)) return true;
 
     LoginResult login = MerchantLogin(e, account, password);
     if (login.code != kLoginOk) {

@@ -56,5 +56,11 @@ std::string FetchCaptcha(const Endpoints& endpoints, const std::function<void()>
 // (if given) receives why, in GBK, to show the merchant.
 bool CheckStoreSession(MarketplaceSession& session, std::string_view account, std::string_view password,
                        std::string* newCookie = nullptr, std::string* failure = nullptr);
+// The session check's pieces, for callers that send its requests themselves: the header block of "/mall" and
+// "/userinfo", a reply's body as the text that is searched for "mall_id", and whether that text shows a live
+// session.
+std::string SessionBlock(const Endpoints& endpoints);
+std::string SessionReplyText(const std::string& body);
+bool SessionReplyAlive(const std::string& text);
 
 }  // namespace tandrel

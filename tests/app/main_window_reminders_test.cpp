@@ -23,7 +23,7 @@ TEST_F(MainWindowTest, WithoutATrayTheMenuIsThereAndNothingBreaks) {
     for (QAction* action : window.tray().menu()->actions())
         if (!action->isSeparator()) captions.push_back(action->text());
     EXPECT_EQ(captions, (std::vector<QString>{Q("显示主窗口"), Q("开始监测"), Q("停止监测"), Q("提醒设置…"),
-                                              Q("历史记录"), Q("退出")}));
+                                              Q("监测设置…"), Q("历史记录"), Q("退出")}));
     EXPECT_TRUE(TrayAction(window, "开始监测")->isEnabled());
     EXPECT_FALSE(TrayAction(window, "停止监测")->isEnabled());
     EXPECT_FALSE(window.tray().ShowBatch(Q("有1个开团订单"), Q("…")));

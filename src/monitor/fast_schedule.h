@@ -1,0 +1,93 @@
+#pragma once
+// The fast schedule ("快速"): every store's order list read about once an interval, several stores at once
+// on one multi handle, instead of store after store with a pause after every order element. What a new group
+// gives (its look-ups, the line, the row, the report) is the cycle's own; only the order of the requests
+// differs.
+//
+// Limits kept: a store's order-list and session requests at least one interval apart (longer while the back
+// end says it is busy, doubling up to 30 s); all requests together, look-ups included, at most two per
+// interval, evenly spaced; at most "同时监测店铺数" stores with a request in flight. The session is checked
+// when monitoring starts, after a reply that shows it gone, and every ten minutes. The log gets a new group's
+// line, at most one routine line per store a minute, and a line when a store's state changes.
+
+#include <chrono>
+#include <deque>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "monitor/monitor_cycle.h"
+#include "monitor/schedule_settings.h"
+#include "net/http_request.h"
+
+namespace tandrel {
+
+class FastSchedule {
+  public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::chrono::seconds kMaxGap{30};
+    static constexpr std::chrono::minutes kSessionCheckEvery{10};
+    static constexpr std::chrono::minutes kRoutineLineEvery{1};
+    static constexpr std::chrono::minutes kLoginRetryAfter{1};
+
+    FastSchedule(MonitorCycle& cycle, ScheduleSettings settings);
+    // Runs passes (every store read once each) until a stop; maxPasses > 0 asks for the stop after that many.
+    void Run(int maxPasses);
+
+  private:
+    struct Store;
+    struct Lookup;
+    struct LookupJob {
+        std::shared_ptr<Lookup> lookup;
+        bool detail;  // the group order id; otherwise the opener's nickname
+        Clock::time_point notBefore;
+    };
+    // A group turned away by the remaining-time filter: its look-ups are kept, so that it needs none again.
+    struct Rejected {
+        std::string groupOrderId, nickname;
+        Clock::time_point lastLine;
+    };
+
+    bool BeginPass();
+    bool PassDone() const;
+    void Dispatch(Clock::time_point now);
+    void WaitForWork(Clock::time_point now);
+    Clock::duration Interval() const;
+    Clock::duration Gap(const Store& store) const;
+    Clock::duration Spacing() const;
+    Clock::time_point NextSlot() const;  // when the next request may go out, as far as the total goes
+    bool TotalSlotFree(Clock::time_point now);
+    int StoresInFlight() const;
+    void Sent(Clock::time_point now);
+
+    void StartSession(const std::shared_ptr<Store>& store, bool userinfo);
+    void StartList(const std::shared_ptr<Store>& store);
+    void StartLookup(LookupJob job);
+    void OnSession(const std::shared_ptr<Store>& store, bool userinfo, const std::string& body, int status);
+    void OnList(const std::shared_ptr<Store>& store, const std::string& body, int status);
+    void OnLookup(const LookupJob& job, const std::string& body, int status);
+    void Relogin(const std::shared_ptr<Store>& store);
+    void ListedOrderSeen(const std::shared_ptr<Store>& store, const ListedOrder& order);
+    void EndRead(Store& store);
+    void BackOff(Store& store);
+    void Recover(Store& store);
+    void StateLine(const Store& store, const std::string& textUtf8);
+
+    MonitorCycle& cycle_;
+    ScheduleSettings settings_;
+    HttpMulti multi_;
+    std::vector<std::shared_ptr<Store>> stores_;
+    std::size_t cursor_ = 0;  // where the next round-robin look for a store starts
+    std::deque<LookupJob> lookups_;
+    int lookupsInFlight_ = 0;
+    std::set<std::string> looking_;  // order numbers whose look-ups are under way
+    std::unordered_map<std::string, Rejected> rejected_;
+    std::deque<Clock::time_point> sends_;  // every request's start within the last interval
+};
+
+// Whether a reply says "too many requests": HTTP 429, or the back end's busy error code.
+bool BackendBusy(int status, const std::string& body);
+
+}  // namespace tandrel
