@@ -196,12 +196,11 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
             db.Prepare(std::string("SELECT ") + FieldList() + " FROM " + kTable + " LIMIT 0", probe);
         return opened;
     };
-    // The built-in key first: a re-key cut off by a kill is rolled back under the key it started from.
     if (openWith(kPassword)) {
         if (keys_) {
             // Failing here leaves the file under the built-in key; the next open tries again.
-            if (const std::string key = KeyringKey(); !key.empty())
-                sqlite3_rekey(db.get(), key.data(), static_cast<int>(key.size()));
+            if (const std::string key = KeyringKey(); !key.empty() && ReKey(db, key) && !openWith(key))
+                return StoreResult::Failed(kStoreOpenFailed);
         }
         return {};
     }
@@ -213,6 +212,36 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
                     "店铺文件用系统钥匙串里的密钥加密，需要系统钥匙串才能打开：请在已登录的桌面会话中运行")};
     if (key.empty() || !openWith(key)) return StoreResult::Failed(kStoreOpenFailed);
     return {};
+}
+
+bool StoreFile::ReKey(Database& db, const std::string& key) const {
+    // A copy under the new key, made private and complete beside the file, then renamed over it: a kill at
+    // any moment leaves either the old file under the old key or the new one under the new key. (Re-keying in
+    // place would leave a hot journal that a reader under the other key cannot roll back.)
+    std::filesystem::path copy = path_;
+    copy += ".rekey";
+    std::error_code ec;
+    std::filesystem::remove(copy, ec);
+    std::filesystem::remove(std::filesystem::path(copy) += "-journal", ec);
+    if (!MakeEmptyPrivateFile(copy)) return false;
+    char* attach =
+        sqlite3_mprintf("ATTACH DATABASE %Q AS rekeyed KEY %Q", PathToUtf8(copy).c_str(), key.c_str());
+    const bool exported = attach && db.Exec(attach) && db.Exec("SELECT sqlcipher_export('rekeyed')");
+    sqlite3_free(attach);
+    const bool detached = db.Exec("DETACH DATABASE rekeyed");
+    sqlite3_close_v2(db.handle());
+    db.handle() = nullptr;
+    // SQLite made the copy durable when the export committed.
+    if (!exported || !detached) {
+        std::filesystem::remove(copy, ec);
+        return false;
+    }
+    std::filesystem::rename(copy, path_, ec);
+    if (ec) {
+        std::filesystem::remove(copy, ec);
+        return false;
+    }
+    return true;
 }
 
 std::string StoreFile::KeyringKey() const {

@@ -86,6 +86,8 @@ class StoreFile {
     StoreResult Open(Database& db, bool createIfMissing) const;
     // The keyring's key, made and kept when there is none yet; empty when no keyring answers or keeps it.
     std::string KeyringKey() const;
+    // Moves the file (open in db, which is closed) under key; false leaves it as it was.
+    bool ReKey(Database& db, const std::string& key) const;
     static bool ReadRecords(Database& db, std::vector<StoreRecord>& records);
 
     std::filesystem::path path_;
