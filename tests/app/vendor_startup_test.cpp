@@ -117,8 +117,12 @@ TEST_F(VendorStartupTest, WithoutAVendorAddressNothingIsAskedAndTheTutorialIsOur
     QFile page(tutorial.toLocalFile());
     ASSERT_TRUE(page.open(QIODevice::ReadOnly));
     const QString html = QString::fromUtf8(page.readAll());
-    for (const char* topic : {"添加店铺", "开始监测", "设置"})
+    // What the program does today, by the controls' own captions, and where its files are.
+    for (const char* topic : {"添加店铺", "开始监测", "发送验证码", "提交", "提醒设置", "历史记录",
+                              "监测设置", "逐单", "快速", "暂停监测此店铺", "检查失败，重试中",
+                              "正在检查店铺", "Config.ini", "shop/users.dat", "商品ID/", "history/"})
         EXPECT_TRUE(html.contains(Q(topic))) << topic;
+    EXPECT_FALSE(html.contains(Q("点击获取验证码")));  // the button says 发送验证码
     // Written where no other account can plant a page of its own under the name: not the shared temporary
     // folder, and a folder private to the user.
     const std::filesystem::path file = PathFromQString(tutorial.toLocalFile());
