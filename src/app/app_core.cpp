@@ -123,9 +123,10 @@ void AppCore::StartMinuteTick(std::chrono::milliseconds interval, QObject* paren
     minuteTimer_ = timer;
 }
 
-StoreResult AppCore::LoadStores(const std::function<void()>& pump) {
+StoreResult AppCore::LoadStores(const std::function<void()>& pump,
+                                const std::function<void(int, int)>& progress) {
     BusyScope busy(*this);
-    return LoadStoreList(stores_, storeFile_, storesSession_, pump);
+    return LoadStoreList(stores_, storeFile_, storesSession_, pump, progress);
 }
 
 bool AppCore::SetStorePaused(const std::string& storeId, bool paused) {

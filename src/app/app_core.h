@@ -83,9 +83,11 @@ class AppCore {
     // The minute counter's timer (时钟_计时), counting from now; parent null: the core owns it.
     void StartMinuteTick(std::chrono::milliseconds interval = std::chrono::minutes(1),
                          QObject* parent = nullptr);
-    // Rebuilds the store list from the file, checking every store's session; pump runs between stores. A
-    // result with an error text is for the caller to show, also when the list loaded (a cookie not kept).
-    StoreResult LoadStores(const std::function<void()>& pump = {});
+    // Rebuilds the store list from the file, checking every store's session; pump runs between stores and
+    // progress hears (n, total) before store n is checked. A result with an error text is for the caller to
+    // show, also when the list loaded (a cookie not kept).
+    StoreResult LoadStores(const std::function<void()>& pump = {},
+                           const std::function<void(int, int)>& progress = {});
     // Pauses or resumes one store (kept in Config.ini): a paused store is neither checked nor polled. False:
     // the choice could not be written (it still holds for this run).
     bool SetStorePaused(const std::string& storeId, bool paused);

@@ -29,6 +29,8 @@ class DemoMarket {
     DemoMarket& operator=(const DemoMarket&) = delete;
 
     Endpoints endpoints() const;
+    // The market itself, for scenes the demo does not play (the pictures of a failing store).
+    sim::MarketplaceSim& sim() { return *sim_; }
     // Logs the demo stores in through the simulator and saves them, as "store add" would; a fresh folder gets
     // the alert sound on and the update-log panel closed. False on failure.
     bool SeedStores(const std::filesystem::path& dataDir, std::ostream& err);

@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
@@ -271,13 +272,13 @@ void MainWindow::WireControls() {
         menu.exec(storeList_->viewport()->mapToGlobal(pos));
     });
 
-    auto* logins = new LoginWindowHost({.storeFile = core_->storeFile(),
-                                        .session = core_->storesSession(),
-                                        .stores = core_->stores(),
-                                        .reloadStoreList = [this] { ReloadStoreList(); },
-                                        .openUrl = options_.openUrl},
-                                       this);
-    connect(this, &MainWindow::loginWindowRequested, logins, &LoginWindowHost::Open);
+    logins_ = new LoginWindowHost({.storeFile = core_->storeFile(),
+                                   .session = core_->storesSession(),
+                                   .stores = core_->stores(),
+                                   .reloadStoreList = [this] { ReloadStoreList(); },
+                                   .openUrl = options_.openUrl},
+                                  this);
+    connect(this, &MainWindow::loginWindowRequested, logins_, &LoginWindowHost::Open);
 }
 
 void MainWindow::BuildTimers() {
@@ -304,14 +305,57 @@ void MainWindow::OnInitialisationTimer() {
 }
 
 int MainWindow::ReloadStoreList() {
-    // Rows are painted as they fill; clicks wait until the list is complete, so no handler works on a list
-    // that is half rebuilt.
-    const auto pump = [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); };
-    // A session check waiting on the network keeps the window painted; closing abandons it.
-    const HttpWaitScope waiting(pump, [this] { return closePending_; });
-    const StoreResult result = core_->LoadStores(pump);
-    if (!result.error.empty()) ShowMessage(result.error, MessageIcon::Exclamation);
+    // A reload asked for while one runs (a login finishing meanwhile) comes after it: the list is never
+    // rebuilt under a rebuild.
+    if (storesLoading_) {
+        reloadAgain_ = true;
+        return kStoreOk;
+    }
+    StoreResult result;
+    do {
+        reloadAgain_ = false;
+        result = LoadStoresOnce();
+    } while (reloadAgain_ && !closePending_);
+    if (std::exchange(startAfterLoad_, false) && !closePending_)
+        QMetaObject::invokeMethod(this, &MainWindow::StartMonitoring, Qt::QueuedConnection);
     return result.code;
+}
+
+StoreResult MainWindow::LoadStoresOnce() {
+    // Every event is handled while the sessions are checked, clicks too; the controls that would work on a
+    // half-built list are disabled until it is complete, and the status bar counts the stores.
+    const QString before = statusBar_->Text(0);
+    std::vector<std::pair<QPointer<QWidget>, bool>> held;
+    for (const char* name : {"按钮_开始监测", "按钮_添加店铺", "按钮_移出店铺"})
+        if (auto* control = findChild<QWidget*>(QString::fromUtf8(name)))
+            held.emplace_back(control, control->isEnabled());
+    held.emplace_back(storeList_, storeList_->isEnabled());
+    // An open login window would log in on the session the checks are using.
+    if (LoginWindow* login = logins_->window()) held.emplace_back(login, login->isEnabled());
+    for (auto& [control, enabled] : held)
+        control->setEnabled(false);
+    tray_->SetStartAllowed(false);
+    storesLoading_ = true;
+
+    const auto pump = [] { QCoreApplication::processEvents(); };
+    const auto progress = [this](int n, int total) {
+        SetStatusText(0, QStringLiteral("正在检查店铺 %1/%2…").arg(n).arg(total));
+    };
+    StoreResult result;
+    {
+        // A session check waiting on the network keeps the window live; closing abandons it.
+        const HttpWaitScope waiting(pump, [this] { return closePending_; });
+        result = core_->LoadStores(pump, progress);
+    }
+
+    storesLoading_ = false;
+    tray_->SetStartAllowed(true);
+    for (auto& [control, enabled] : held)
+        if (control) control->setEnabled(enabled);
+    // Unless something else has been said there meanwhile (a silent sound).
+    if (statusBar_->Text(0).startsWith(QStringLiteral("正在检查店铺"))) SetStatusText(0, before);
+    if (!result.error.empty()) ShowMessage(result.error, MessageIcon::Exclamation);
+    return result;
 }
 
 bool MainWindow::SayWhenSilent(bool withBox) {
@@ -327,6 +371,12 @@ bool MainWindow::SayWhenSilent(bool withBox) {
 }
 
 void MainWindow::StartMonitoring() {
+    // A start that slipped in while the list is rebuilt (the tray's, queued before it was disabled) runs on
+    // the complete list.
+    if (storesLoading_) {
+        startAfterLoad_ = true;
+        return;
+    }
     // Alerts that will not be heard are said at the start, not discovered at the first group.
     if (core_->settingsFile().settings().alertSoundEnabled) SayWhenSilent(false);
     // Requests of the cycle wait with the window live; a stop or a close abandons them.

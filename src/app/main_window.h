@@ -28,6 +28,7 @@ class QTimer;
 
 namespace tandrel {
 
+class LoginWindowHost;
 class OrderListWidget;
 class SettingsPanel;
 class StatusBarWidget;
@@ -77,8 +78,9 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
 
     // Section 0 (320 pixels) or 1 (800 pixels) of 状态条1.
     void SetStatusText(int part, const QString& text);
-    // Rebuilds the store list from the file, checking every session; a store-file failure is shown. Returns
-    // the store file's result (1, -1, -2).
+    // Rebuilds the store list from the file, checking every session, with the progress in the status bar and
+    // the store buttons disabled meanwhile; a store-file failure is shown. Returns the store file's result
+    // (1, -1, -2).
     int ReloadStoreList();
     // 按钮_开始监测: monitoring until stopped.
     void StartMonitoring();
@@ -123,6 +125,7 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     void BuildTimers();
     void WireControls();
     void OnInitialisationTimer();
+    StoreResult LoadStoresOnce();
     void OnRemoveStore();
     void OnStoreListDoubleClicked();
     void ShowGoodsPicture(const QString& address);
@@ -137,6 +140,9 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     MainWindowOptions options_;
     std::unique_ptr<AppCore> core_;
     bool closePending_ = false;
+    bool storesLoading_ = false;
+    bool reloadAgain_ = false;
+    bool startAfterLoad_ = false;
     bool logOnlyNews_ = false;
     std::deque<QString> logLines_;  // every line, for when the view changes
 
@@ -150,6 +156,7 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     StatusBarWidget* statusBar_ = nullptr;
     QTimer* initTimer_ = nullptr;
     QTimer* noticeTimer_ = nullptr;
+    LoginWindowHost* logins_ = nullptr;
 
     std::unique_ptr<TrayWindow> tray_;
 

@@ -68,4 +68,9 @@ void StatusBarWidget::SetText(int part, const QString& text) {
         parts_[static_cast<std::size_t>(part)]->setText(text);
 }
 
+QString StatusBarWidget::Text(int part) const {
+    if (part < 0 || part >= static_cast<int>(parts_.size())) return {};
+    return parts_[static_cast<std::size_t>(part)]->text();
+}
+
 }  // namespace tandrel

@@ -18,6 +18,7 @@ class StatusBarWidget final : public QStatusBar {
     explicit StatusBarWidget(QWidget* parent);
     // Section 0 (320 pixels) or 1 (800 pixels); other numbers do nothing.
     void SetText(int part, const QString& text);
+    QString Text(int part) const;
     // Flat buttons at the bar's right end (the settings dialogs, the history), in the order added.
     QPushButton* AddButton(const QString& caption, const char* name);
 

@@ -92,17 +92,21 @@ bool VendorStartup::VendorCheck(const PageReader& read) {
     }
     if (!result_.logo.empty()) startup_->SetLogo(result_.logo);
     startup_->SetSupportText(result_.supportText);
-    startup_->SetStaysOnTop(false);
+    // A start-up notice must not disappear behind the main window that opens next: the window keeps its
+    // place on top until it is closed or its time is up (Attach).
+    startup_->SetStaysOnTop(noticeShown_);
     return true;
 }
 
 void VendorStartup::Attach(MainWindow& window) {
     connect(&window, &MainWindow::initialisationStarted, this, [this, &window] {
         if (startup_) {
-            if (noticeShown_)
-                QTimer::singleShot(kNoticeLingerMs, startup_.data(), &QWidget::close);
-            else
+            if (noticeShown_) {
+                startup_->raise();
+                QTimer::singleShot(noticeLinger_, startup_.data(), &QWidget::close);
+            } else {
                 startup_->close();
+            }
         }
         window.SetStatusText(1, FromGbk(result_.supportText));
     });
@@ -113,6 +117,15 @@ void VendorStartup::OpenNoticeWindow(MainWindow& window) {
     if (noticeWindowOpened_ || !endpoints_.vendorConfigured()) return;
     const std::string& key = result_.record.Field(kFieldNoticeKey);
     if (key == "0") return;
+    // One notice at a time: a start-up notice still on top would cover the notice window and, the notice
+    // window being modal, could not be closed. The notice window follows it.
+    if (startup_ && startup_->isVisible() && noticeShown_) {
+        // Queued: the window is hidden only once its close event has been handled.
+        connect(
+            startup_.data(), &StartupWindow::closed, this, [this, &window] { OpenNoticeWindow(window); },
+            static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));
+        return;
+    }
     noticeWindowOpened_ = true;
     // Modal, but without an event loop of its own: a monitoring pass that is waiting when the notice opens
     // (the demo starts one at once) goes on while the notice is read.

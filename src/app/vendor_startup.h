@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 
@@ -24,7 +25,7 @@ class VendorStartup : public QObject, public StartupShell {
     Q_OBJECT
 
   public:
-    // How long a start-up window that shows a start-up notice stays beside the main window (closing it
+    // How long a start-up window that shows a start-up notice stays on top of the main window (closing it
     // earlier is always possible).
     static constexpr int kNoticeLingerMs = 10000;
 
@@ -44,6 +45,8 @@ class VendorStartup : public QObject, public StartupShell {
 
     // Connects the main window's initialisation and notice steps.
     void Attach(MainWindow& window);
+    // Tests: a shorter stay for the start-up notice.
+    void SetNoticeLinger(std::chrono::milliseconds linger) { noticeLinger_ = linger; }
 
   private:
     void OpenNoticeWindow(MainWindow& window);
@@ -54,6 +57,7 @@ class VendorStartup : public QObject, public StartupShell {
     VendorWindowServices services_;
     VersionCheckResult result_;
     QPointer<StartupWindow> startup_;
+    std::chrono::milliseconds noticeLinger_{kNoticeLingerMs};
     bool noticeShown_ = false;
     bool noticeWindowOpened_ = false;
     int exitCode_ = 0;

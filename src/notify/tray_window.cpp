@@ -52,8 +52,14 @@ bool TrayWindow::ShowBatch(const QString& title, const QString& text) {
 }
 
 void TrayWindow::SetMonitoring(bool running) {
-    start_->setEnabled(!running);
-    stop_->setEnabled(running);
+    running_ = running;
+    start_->setEnabled(!running_ && startAllowed_);
+    stop_->setEnabled(running_);
+}
+
+void TrayWindow::SetStartAllowed(bool allowed) {
+    startAllowed_ = allowed;
+    SetMonitoring(running_);
 }
 
 }  // namespace tandrel

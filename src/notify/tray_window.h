@@ -25,6 +25,8 @@ class TrayWindow : public QObject {
     // Shows a notification through the icon; false when there is no tray to show it.
     bool ShowBatch(const QString& title, const QString& text);
     void SetMonitoring(bool running);
+    // False while nothing can be started yet (the stores are being checked); 开始监测 is disabled.
+    void SetStartAllowed(bool allowed);
 
     QMenu* menu() const { return menu_; }
 
@@ -42,6 +44,8 @@ class TrayWindow : public QObject {
     QSystemTrayIcon* tray_ = nullptr;
     QAction* start_ = nullptr;
     QAction* stop_ = nullptr;
+    bool running_ = false;
+    bool startAllowed_ = true;
 };
 
 }  // namespace tandrel

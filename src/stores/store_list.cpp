@@ -25,7 +25,7 @@ const std::string& StoreStatePaused() {
 }
 
 StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& session,
-                          const std::function<void()>& pump) {
+                          const std::function<void()>& pump, const std::function<void(int, int)>& progress) {
     // The file is read at once and not held open during the network checks.
     std::vector<StoreRecord> records;
     StoreResult result = file.ReadAll(records);
@@ -38,6 +38,7 @@ StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSes
         list.SetCell(row, StoreTableModel::kAccount, record.shopname);
         list.SetCell(row, StoreTableModel::kStoreId, record.shopid);
         list.SetCell(row, StoreTableModel::kName, record.username);
+        if (progress) progress(static_cast<int>(i) + 1, static_cast<int>(records.size()));
         if (pump) pump();
         session.currentCookie() = record.cookie;
         std::string fresh, failure;

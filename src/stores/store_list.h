@@ -10,11 +10,13 @@ namespace tandrel {
 
 // Rebuilds the store list from the file, checking each store's session on the way (a dead session is logged
 // in again; a new cookie is written to the file and the hidden cell). pump is called between stores so a
-// window can show the rows as they fill. The result's code is the file read's (1, -1, -2); its error text is
-// also set when the list loaded but a new cookie could not be kept. The caller shows it. A paused store (the
-// list's pausedIds) is listed as paused without a check.
+// window can show the rows as they fill; progress, when given, hears (n, total) as store n (from 1) is about
+// to be checked. The result's code is the file read's (1, -1, -2); its error text is also set when the list
+// loaded but a new cookie could not be kept. The caller shows it. A paused store (the list's pausedIds) is
+// listed as paused without a check.
 StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& session,
-                          const std::function<void()>& pump = {});
+                          const std::function<void()>& pump = {},
+                          const std::function<void(int, int)>& progress = {});
 
 // The login-state texts (GBK).
 const std::string& StoreStateOnline();

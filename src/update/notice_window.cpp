@@ -1,6 +1,7 @@
 #include "update/notice_window.h"
 
 #include <QFont>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QTimer>
 
@@ -36,17 +37,27 @@ void NoticeWindow::OnTick() {
     if (counter_ >= lockSeconds_) {
         setWindowTitle(QStringLiteral("通知"));
         timer_->stop();
+        if (refusal_) refusal_->close();  // nothing left to refuse
         return;
     }
-    setWindowTitle(QStringLiteral("通知 - ") + QString::number(lockSeconds_ - counter_) +
-                   QStringLiteral("秒后可关闭"));
+    setWindowTitle(QStringLiteral("通知 - ") + CloseableIn());
+    if (refusal_) refusal_->setText(QStringLiteral("请仔细看通知，很重要！") + CloseableIn());
+}
+
+QString NoticeWindow::CloseableIn() const {
+    return QString::number(lockSeconds_ - counter_) + QStringLiteral("秒后可关闭");
 }
 
 bool NoticeWindow::MayClose() {
     if (!locked()) return true;
-    services_.Message(this, QMessageBox::Information, QStringLiteral("提示"),
-                      QStringLiteral("请仔细看通知，很重要！") + QString::number(lockSeconds_ - counter_) +
-                          QStringLiteral("秒后可关闭"));
+    if (refusal_) {
+        refusal_->raise();
+        refusal_->activateWindow();
+        return false;
+    }
+    // Not waited for: the seconds it names keep counting with the title's while it is up.
+    refusal_ = services_.OpenMessage(this, QMessageBox::Information, QStringLiteral("提示"),
+                                     QStringLiteral("请仔细看通知，很重要！") + CloseableIn());
     return false;
 }
 

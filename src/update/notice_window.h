@@ -3,11 +3,13 @@
 // out, and its title counts the seconds down.
 
 #include <QDialog>
+#include <QPointer>
 #include <chrono>
 #include <string>
 
 #include "update/window_services.h"
 
+class QMessageBox;
 class QPlainTextEdit;
 class QTimer;
 
@@ -36,9 +38,12 @@ class NoticeWindow : public QDialog {
   private:
     void OnTick();
     bool MayClose();
+    QString CloseableIn() const;  // "N秒后可关闭", N the seconds still locked
 
     VendorWindowServices services_;
     QTimer* timer_ = nullptr;
+    // The refusal while it is up: it counts down with the title and goes when the lock ends.
+    QPointer<QMessageBox> refusal_;
     int lockSeconds_ = 0;
     int counter_ = 0;
 };

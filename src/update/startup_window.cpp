@@ -1,5 +1,6 @@
 #include "update/startup_window.h"
 
+#include <QCloseEvent>
 #include <QFont>
 #include <QLabel>
 #include <QPixmap>
@@ -50,6 +51,11 @@ bool StartupWindow::SetLogo(const std::string& bytes) {
 void StartupWindow::ShowStartupNotice(const std::string& notice) {
     notice_->setPlainText(FromGbk(notice));
     notice_->show();
+}
+
+void StartupWindow::closeEvent(QCloseEvent* event) {
+    QWidget::closeEvent(event);
+    emit closed();
 }
 
 void StartupWindow::SetSupportText(const std::string& text) {

@@ -5,6 +5,7 @@
 #include <QWidget>
 #include <string>
 
+class QCloseEvent;
 class QLabel;
 class QPlainTextEdit;
 
@@ -26,6 +27,13 @@ class StartupWindow : public QWidget {
     // GBK texts.
     void ShowStartupNotice(const std::string& notice);
     void SetSupportText(const std::string& text);
+
+  signals:
+    // Closed by the merchant or by the program.
+    void closed();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     QLabel* logo_ = nullptr;

@@ -20,6 +20,11 @@ struct VendorWindowServices {
     void Message(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text) const {
         MessageBoxes::ShowTitled(parent, icon, title, text);
     }
+    // A box that is not waited for (null when a test answers it).
+    QMessageBox* OpenMessage(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                             const QString& text) const {
+        return MessageBoxes::Open(parent, icon, title, text);
+    }
     void Open(const QUrl& url) const {
         if (openUrl)
             openUrl(url);

@@ -62,6 +62,20 @@ QMessageBox::StandardButton MessageBoxes::ShowTitled(QWidget* parent, QMessageBo
     return static_cast<QMessageBox::StandardButton>(result);
 }
 
+QMessageBox* MessageBoxes::Open(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                                const QString& text) {
+    TestAnswers& answers = Answers();
+    if (!answers.queued.empty() || answers.unattended) {
+        ShowTitled(parent, icon, title, text);
+        return nullptr;
+    }
+    QMessageBox* box = Build(parent, icon, title, text, QMessageBox::Ok, QMessageBox::Ok).release();
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
+    return box;
+}
+
 std::unique_ptr<QMessageBox> MessageBoxes::Build(QWidget* parent, QMessageBox::Icon icon,
                                                  const QString& title, const QString& text,
                                                  QMessageBox::StandardButtons buttons,

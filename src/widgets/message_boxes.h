@@ -40,6 +40,11 @@ class MessageBoxes {
         QMessageBox::StandardButtons buttons = QMessageBox::Ok,
         QMessageBox::StandardButton defaultButton = QMessageBox::NoButton);
 
+    // The same box without waiting for it: shown application-modal and deleted when closed, so its owner can
+    // keep its text current (a countdown). Null when a test answers it, recorded as Show records.
+    static QMessageBox* Open(QWidget* parent, QMessageBox::Icon icon, const QString& title,
+                             const QString& text);
+
     // The box Show makes, not yet shown: wide enough for its whole title (a narrow box cuts it off).
     static std::unique_ptr<QMessageBox> Build(QWidget* parent, QMessageBox::Icon icon, const QString& title,
                                               const QString& text, QMessageBox::StandardButtons buttons,

@@ -3,13 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
+#include <QTableView>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -208,6 +213,49 @@ TEST_F(StalledRequestTest, ClosingDuringTheSessionChecksAtStartClosesAtOnce) {
     EXPECT_LT(probe.sinceActMs(), kMaxUnwindMs);
     EXPECT_EQ(loaded.count(), 1);
     EXPECT_TRUE(MessageBoxes::Recorded().empty());
+}
+
+// While the sessions are checked at start the status bar counts the stores, and what would work on the
+// half-built list is disabled (not left to drop its clicks); afterwards all is as before.
+TEST_F(StalledRequestTest, TheChecksAtStartShowTheirProgressAndHoldTheStoreControls) {
+    sim_.SetStallSeconds(1.5);
+    sim_.SetFault("/mall", sim::Fault::Stall, 1);
+    window_ = std::make_unique<MainWindow>(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), Options(1ms));
+    QSignalSpy loaded(window_.get(), &MainWindow::storeListLoaded);
+    QSignalSpy logins(window_.get(), &MainWindow::loginWindowRequested);
+    const std::vector<const char*> held = {"按钮_开始监测", "按钮_添加店铺", "按钮_移出店铺"};
+    auto statusText = [&] {
+        return window_->findChild<QStatusBar*>(Q("状态条1"))->findChildren<QLabel*>()[0]->text();
+    };
+    auto trayStart = [&] {
+        for (QAction* action : window_->tray().menu()->actions())
+            if (action->text() == Q("开始监测")) return action->isEnabled();
+        return false;
+    };
+    QString during;
+    std::vector<bool> enabledDuring;
+    StallProbe probe(sim_, "/mall", [&] {
+        during = statusText();
+        for (const char* name : held)
+            enabledDuring.push_back(Button(name)->isEnabled());
+        enabledDuring.push_back(window_->findChild<QTableView*>(Q("超级列表框_店铺列表"))->isEnabled());
+        enabledDuring.push_back(trayStart());
+        QTest::mouseClick(Button("按钮_添加店铺"), Qt::LeftButton);
+    });
+    window_->show();
+    ASSERT_TRUE(loaded.wait(10000));
+    EXPECT_TRUE(probe.stallSeen());
+    EXPECT_EQ(during, Q("正在检查店铺 1/2…"));
+    EXPECT_EQ(enabledDuring, std::vector<bool>(held.size() + 2, false));
+    EXPECT_EQ(logins.count(), 0);
+    EXPECT_EQ(statusText(), QString());
+    for (const char* name : held)
+        EXPECT_TRUE(Button(name)->isEnabled()) << name;
+    EXPECT_TRUE(window_->findChild<QTableView*>(Q("超级列表框_店铺列表"))->isEnabled());
+    EXPECT_TRUE(trayStart());
+    EXPECT_EQ(window_->stores().rowCount(), 2);
+    QTest::mouseClick(Button("按钮_添加店铺"), Qt::LeftButton);
+    EXPECT_EQ(logins.count(), 1);
 }
 
 TEST_F(StalledRequestTest, ClosingTheLoginWindowDuringAStalledLoginAbandonsItSilently) {

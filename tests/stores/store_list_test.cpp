@@ -41,9 +41,20 @@ class StoreListTest : public ::testing::TestWithParam<std::uint64_t> {
 
 TEST_P(StoreListTest, ChecksEverySessionAndKeepsTheFileInStep) {
     int pumps = 0;
-    ASSERT_EQ(LoadStoreList(list_, file_, session_, [&] { ++pumps; }).code, kStoreOk);
+    std::vector<std::pair<int, int>> progress;  // (store, of), each told before its check
+    std::vector<int> rowsWhenTold;
+    ASSERT_EQ(LoadStoreList(
+                  list_, file_, session_, [&] { ++pumps; },
+                  [&](int n, int total) {
+                      progress.emplace_back(n, total);
+                      rowsWhenTold.push_back(list_.rowCount());
+                  })
+                  .code,
+              kStoreOk);
     ASSERT_EQ(list_.rowCount(), 3);
     EXPECT_GE(pumps, 3);
+    EXPECT_EQ(progress, (std::vector<std::pair<int, int>>{{1, 3}, {2, 3}, {3, 3}}));
+    EXPECT_EQ(rowsWhenTold, (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(list_.Cell(0, M::kNumber), "1");
     EXPECT_EQ(list_.Cell(2, M::kNumber), "3");
     EXPECT_EQ(list_.Cell(0, M::kName), Utf8ToGbk("甲店"));

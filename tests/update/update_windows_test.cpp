@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -121,6 +122,45 @@ TEST(NoticeWindow, ShowsLineBreaksAndLocksForTheGivenTime) {
     EXPECT_EQ(window.windowTitle(), Q("通知"));
     EXPECT_TRUE(window.close());
     EXPECT_EQ(Recorder::Boxes(&MessageBoxes::Shown::text).size(), 2u);
+}
+
+// The refusal box and the title count the same seconds however long the box stays up, and the box goes when
+// the lock ends.
+TEST(NoticeWindow, TheRefusalCountsDownWithTheTitle) {
+    Recorder recorder;
+    MessageBoxes::SetUnattended(false);  // a real box: it must not hold the countdown up
+    NoticeWindow window(Utf8ToGbk("通知正文"), "4", recorder.Services(), nullptr, 60ms);
+    window.show();
+    std::vector<std::pair<QString, QString>> seen;  // (title, box text) while the box is up
+    bool leftOver = false;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        if (window.locked()) {
+            seen.emplace_back(window.windowTitle(), box->text());
+            return;
+        }
+        leftOver = true;  // the lock's end should have taken it away
+        box->close();
+    });
+    probe.start(5);
+    EXPECT_FALSE(window.close());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.locked(); }, 3000));
+    QTest::qWait(30);
+    probe.stop();
+    EXPECT_FALSE(leftOver);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    int compared = 0;
+    for (const auto& [title, text] : seen) {
+        if (!title.contains(Q("秒后可关闭"))) continue;  // the title counts from the first tick
+        EXPECT_EQ(title.mid(title.indexOf(u'-') + 2), text.mid(text.indexOf(u'！') + 1))
+            << text.toStdString();
+        ++compared;
+    }
+    EXPECT_GT(compared, 0);
+    EXPECT_TRUE(window.close());
+    MessageBoxes::SetUnattended(true);
 }
 
 TEST(NoticeWindow, LockTimes) {
