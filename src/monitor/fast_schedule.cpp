@@ -282,7 +282,8 @@ void FastSchedule::Relogin(const std::shared_ptr<Store>& store) {
         StateLine(*store, " 会话已失效，已重新登录");
         return;
     }
-    if (!store->offline) StateLine(*store, " 已掉线，登录失败，稍后重试");
+    // The store list shows it, and the log has its line once, as in the default schedule.
+    cycle_.StoreFailed(store->row, store->tag, ReloginFailureText(login));
     store->offline = true;
     store->loginRetryAt = Clock::now() + kLoginRetryAfter;
     store->donePass = true;
@@ -315,11 +316,15 @@ void FastSchedule::OnList(const std::shared_ptr<Store>& store, const std::string
     if (totalText == kNull) {
         // A login page, the back end's error, or no reply: the session is checked before the next read, and
         // this store's read ends here, as a failed order list ends it in the default schedule.
+        std::string why = status == 0 ? Utf8ToGbk("无应答") : "HTTP " + std::to_string(status);
+        if (status >= 200 && status <= 299) why = Utf8ToGbk("回复不是订单数据");
+        cycle_.StoreFailed(store->row, store->tag, Utf8ToGbk("订单列表读取失败：") + why);
         store->sessionDue = true;
         EndRead(*store);
         return;
     }
     Recover(*store);
+    if (store->page == 1) cycle_.StoreReadWell(store->row, store->tag);
     const int total = std::max(0, TextToInt(totalText));
     std::vector<std::string> names;
     const int count = doc.MemberNames("orders", names);

@@ -141,7 +141,7 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
     std::string fresh, failure;
     const bool online = CheckStoreSession(d_.session, account, password, &fresh, &failure);
     if (stopRequested_.load()) return;
-    if (!online) return StoreFailed(row, failure);
+    if (!online) return StoreFailed(row, {storeId_, storeName_}, failure);
     if (!fresh.empty()) {
         // A store logged in again keeps its new session, so the next pass does not log in once more.
         cookie = fresh;
@@ -164,9 +164,9 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
         if (status < 200 || status > 299 || doc.GetText("total") == kNull) {
             std::string why = status == 0 ? Gbk("无应答") : "HTTP " + std::to_string(status);
             if (status >= 200 && status <= 299) why = Gbk("回复不是订单数据");
-            return StoreFailed(row, Gbk("订单列表读取失败：") + why);
+            return StoreFailed(row, {storeId_, storeName_}, Gbk("订单列表读取失败：") + why);
         }
-        if (page == 1) StoreReadWell(row);
+        if (page == 1) StoreReadWell(row, {storeId_, storeName_});
         const int total = std::max(0, TextToInt(doc.GetText("total")));
         pages = total / kPageSize + 1;
         std::vector<std::string> names;
@@ -179,10 +179,10 @@ void MonitorCycle::PollStore(int row, JsonDocument& doc) {
     } while (!stopRequested_.load() && page < pages);
 }
 
-void MonitorCycle::StoreFailed(int row, const std::string& reason) {
-    StoreHealth& health = health_[storeId_];
+void MonitorCycle::StoreFailed(int row, const StoreTag& store, const std::string& reason) {
+    StoreHealth& health = health_[store.id];
     // The row may have moved or gone while the request waited: only the same store's row is marked.
-    if (d_.stores.Cell(row, StoreTableModel::kStoreId) == storeId_) {
+    if (d_.stores.Cell(row, StoreTableModel::kStoreId) == store.id) {
         d_.stores.SetCell(row, StoreTableModel::kState, StoreStateFailing());
         d_.stores.SetStateTip(row, reason + "\n" +
                                        (health.lastGood.empty() ? Gbk("尚无成功读取")
@@ -191,22 +191,22 @@ void MonitorCycle::StoreFailed(int row, const std::string& reason) {
     if (health.failing) return;
     health.failing = true;
     const std::string line =
-        Gbk(" 店铺ID：") + storeId_ + "(" + storeName_ + ") " + Gbk("检查失败，重试中：") + reason;
+        Gbk(" 店铺ID：") + store.id + "(" + store.name + ") " + Gbk("检查失败，重试中：") + reason;
     Log(line);
     if (d_.reportFailure) d_.reportFailure(line.substr(1));
 }
 
-void MonitorCycle::StoreReadWell(int row) {
-    StoreHealth& health = health_[storeId_];
+void MonitorCycle::StoreReadWell(int row, const StoreTag& store) {
+    StoreHealth& health = health_[store.id];
     health.lastGood = d_.timestamp();
-    if (d_.stores.Cell(row, StoreTableModel::kStoreId) == storeId_) {
+    if (d_.stores.Cell(row, StoreTableModel::kStoreId) == store.id) {
         if (d_.stores.Cell(row, StoreTableModel::kState) != StoreStateOnline())
             d_.stores.SetCell(row, StoreTableModel::kState, StoreStateOnline());
         d_.stores.SetStateTip(row, Gbk("上次成功读取：") + health.lastGood);
     }
     if (!health.failing) return;
     health.failing = false;
-    Log(Gbk(" 店铺ID：") + storeId_ + "(" + storeName_ + ") " + Gbk("已恢复正常"));
+    Log(Gbk(" 店铺ID：") + store.id + "(" + store.name + ") " + Gbk("已恢复正常"));
 }
 
 void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {

@@ -133,8 +133,8 @@ class MonitorCycle {
     void Log(const std::string& text);
     // A store's check or order list failed (reason GBK) or read well: the store list shows it, and the log
     // has one line when a store starts failing and one when it recovers.
-    void StoreFailed(int row, const std::string& reason);
-    void StoreReadWell(int row);
+    void StoreFailed(int row, const StoreTag& store, const std::string& reason);
+    void StoreReadWell(int row, const StoreTag& store);
 
     MonitorDependencies d_;
     std::atomic<int> stopRequested_{0};

@@ -185,6 +185,12 @@ std::string FetchCaptcha(const Endpoints& endpoints, const std::function<void()>
     return Base64Decode(data, pump);
 }
 
+std::string ReloginFailureText(const LoginResult& login) {
+    std::string why = login.message == kNull ? std::string() : login.message;
+    if (why.empty()) why = Utf8ToGbk(login.code == kLoginNeedsVerification ? "需要短信验证" : "无应答");
+    return Utf8ToGbk("登录已失效，重新登录失败：") + why;
+}
+
 bool CheckStoreSession(MarketplaceSession& session, std::string_view account, std::string_view password,
                        std::string* newCookie, std::string* failure) {
     if (newCookie) newCookie->clear();
@@ -202,12 +208,7 @@ bool CheckStoreSession(MarketplaceSession& session, std::string_view account, st
 
     LoginResult login = MerchantLogin(e, account, password);
     if (login.code != kLoginOk) {
-        if (failure) {
-            std::string why = login.message == kNull ? std::string() : login.message;
-            if (why.empty())
-                why = Utf8ToGbk(login.code == kLoginNeedsVerification ? "需要短信验证" : "无应答");
-            *failure = Utf8ToGbk("登录已失效，重新登录失败：") + why;
-        }
+        if (failure) *failure = ReloginFailureText(login);
         return false;
     }
     if (newCookie) *newCookie = login.loginCookies;

@@ -56,6 +56,8 @@ std::string FetchCaptcha(const Endpoints& endpoints, const std::function<void()>
 // (if given) receives why, in GBK, to show the merchant.
 bool CheckStoreSession(MarketplaceSession& session, std::string_view account, std::string_view password,
                        std::string* newCookie = nullptr, std::string* failure = nullptr);
+// Why a store whose session died could not be logged in again (GBK), for the store list and the log.
+std::string ReloginFailureText(const LoginResult& login);
 // The session check's pieces, for callers that send its requests themselves: the header block of "/mall" and
 // "/userinfo", a reply's body as the text that is searched for "mall_id", and whether that text shows a live
 // session.

@@ -226,6 +226,24 @@ TEST_F(FastTest, TheSessionIsCheckedAtTheStartAndAfterARepliesShowsItGone) {
     EXPECT_EQ(CountLines("无开团订单，持续监测中"), 1);  // one routine line a minute
 }
 
+// As in the default schedule: the store list shows a store whose order list fails, the log says so once, and
+// once more when it reads well again.
+TEST_F(FastTest, AFailingStoreIsShownInTheStoreListOnceAndItsRecoveryToo) {
+    AddStore("11");
+    sim_.SetFault("/chats/ungroupOrders", sim::Fault::Status500, 2);
+    std::string stateWhileFailing;
+    onWait_ = [&] {
+        const std::string state = GbkToUtf8(stores_.Cell(0, StoreTableModel::kState));
+        if (stateWhileFailing.empty() && state != "正常") stateWhileFailing = state;
+    };
+    Cycle().StartMonitoring(4);
+    EXPECT_EQ(stateWhileFailing, "检查失败，重试中");
+    EXPECT_EQ(CountLines("检查失败，重试中：订单列表读取失败：HTTP 500"), 1);
+    EXPECT_EQ(CountLines("已恢复正常"), 1);
+    EXPECT_EQ(GbkToUtf8(stores_.Cell(0, StoreTableModel::kState)), "正常");
+    EXPECT_EQ(GbkToUtf8(stores_.StateTip(0)), "上次成功读取：[T]");
+}
+
 TEST_F(FastTest, AStopEndsAStalledReplyAtOnce) {
     AddStore("11");
     sim_.SetStallSeconds(30);
