@@ -61,7 +61,7 @@ if(WIN32 AND NOT MSVC)
     set(CPACK_NSIS_URL_INFO_ABOUT ${CPACK_PACKAGE_HOMEPAGE_URL})
     set(CPACK_PACKAGE_FILE_NAME tandrel-${PROJECT_VERSION}-win64)
     # A 64-bit installer (64-bit Program Files and registry view), which a 64-bit-only Wine runs too.
-    set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-XTarget amd64-unicode")
+    set(CPACK_NSIS_DEFINES "Target amd64-unicode")
     set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 elseif(WIN32)
     # Program Files\Tandrel\bin: the program, the DLLs of its libraries (from vcpkg), and Qt with the plugins
