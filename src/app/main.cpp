@@ -18,6 +18,9 @@
 #include "support/files.h"
 #include "support/plain_text.h"
 #include "support/qt_text.h"
+#ifdef _WIN32
+#include "app/windows_console.h"
+#endif
 
 namespace {
 
@@ -42,6 +45,9 @@ struct Demo {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    tandrel::AttachParentConsole();
+#endif
     // Whatever reaches the terminal may carry outside text (notices, names, answers): none of it may act
     // on the terminal.
     const tandrel::FilteredStream cleanOut(std::cout), cleanErr(std::cerr);

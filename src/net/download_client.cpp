@@ -264,6 +264,10 @@ bool DownloadClient::SendRequest(std::string_view body, const Progress& progress
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, 15000L);
+#ifdef _WIN32
+    // Verified as everywhere, against the system's certificate store (OpenSSL has no CA file there).
+    curl_easy_setopt(easy, CURLOPT_SSL_OPTIONS, static_cast<long>(CURLSSLOPT_NATIVE_CA));
+#endif
     // A stalled transfer gives up instead of hanging the updater for ever.
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, 30L);

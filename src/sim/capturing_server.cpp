@@ -1,17 +1,11 @@
 #include "sim/capturing_server.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
+
+#include "sim/sim_socket.h"
 
 namespace tandrel::sim {
 namespace {
@@ -59,8 +53,8 @@ class ConnectionStream final : public httplib::Stream {
             if (!Wait(POLLIN, readTimeoutMs_)) return -1;
             ssize_t n;
             do {
-                n = ::recv(sock_, buffer_.data(), buffer_.size(), 0);
-            } while (n < 0 && errno == EINTR);
+                n = RecvSome(sock_, buffer_.data(), buffer_.size());
+            } while (n < 0 && SocketCallInterrupted());
             if (n <= 0) return n;
             begin_ = 0;
             end_ = static_cast<std::size_t>(n);
@@ -76,8 +70,8 @@ class ConnectionStream final : public httplib::Stream {
         if (dropped_ || !Wait(POLLOUT, writeTimeoutMs_)) return -1;
         ssize_t n;
         do {
-            n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
-        } while (n < 0 && errno == EINTR);
+            n = SendSome(sock_, ptr, size);
+        } while (n < 0 && SocketCallInterrupted());
         return n;
     }
 
@@ -105,10 +99,9 @@ class ConnectionStream final : public httplib::Stream {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
                 deadline - std::chrono::steady_clock::now());
             if (left.count() < 0) return false;
-            pollfd pfd{sock_, events, 0};
-            int rc = ::poll(&pfd, 1, static_cast<int>(std::min<long long>(left.count(), kSliceMs)));
+            int rc = PollSocket(sock_, events, static_cast<int>(std::min<long long>(left.count(), kSliceMs)));
             if (rc > 0) return true;
-            if (rc < 0 && errno != EINTR) return false;
+            if (rc < 0 && !SocketCallInterrupted()) return false;
         }
         return false;
     }
@@ -158,7 +151,7 @@ void CapturingServer::DropCurrentConnection() {
 bool CapturingServer::process_and_close_socket(socket_t sock) {
     // Replies go out in several writes (head, body); without this each exchange waits for a delayed ACK.
     const int noDelay = 1;
-    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
+    setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     bool ok = false;
     {
         ConnectionStream connection(sock, *this, ToMillis(read_timeout_sec_, read_timeout_usec_),
@@ -175,8 +168,7 @@ bool CapturingServer::process_and_close_socket(socket_t sock) {
         }
         tConnection = nullptr;
     }
-    ::shutdown(sock, SHUT_RDWR);
-    ::close(sock);
+    CloseSocket(sock);
     return ok;
 }
 

@@ -2,16 +2,12 @@
 // serves is in the services (merchant_service, public_service), routed in sim_routes.
 #include "sim/marketplace_sim.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <stdexcept>
 #include <thread>
 
 #include "sim/captcha_image.h"
+#include "sim/sim_socket.h"
 #include "sim/sim_state.h"
 #include "sim/vendor_service.h"
 
@@ -68,12 +64,12 @@ std::string MarketplaceSim::RefusedBaseUrl() {
     // A socket bound to a port but never listening: connections to it are refused, and no other program can
     // take the port while this process holds it. It is kept open for the life of the process.
     static const int port = [] {
-        int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const Socket fd = OpenTcpSocket();
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t len = sizeof(addr);
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
+        if (fd == kNoSocket || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
             throw std::runtime_error("marketplace simulator: cannot reserve a port on 127.0.0.1");
         }

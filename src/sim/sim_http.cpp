@@ -185,7 +185,11 @@ std::string ExpiresInAYear() {
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::time_t when = std::time(nullptr) + 365 * 24 * 3600;
     std::tm tm{};
+#ifdef _WIN32
+    gmtime_s(&tm, &when);
+#else
     gmtime_r(&when, &tm);
+#endif
     char text[40];
     std::snprintf(text, sizeof(text), "%s, %02d %s %04d %02d:%02d:%02d GMT", kDays[tm.tm_wday], tm.tm_mday,
                   kMonths[tm.tm_mon], tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);

@@ -77,7 +77,8 @@ bool PathStaysInside(const fs::path& target, const fs::path& path) {
 bool WriteEntry(zip_t* archive, const Entry& entry, const fs::path& path) {
     std::unique_ptr<zip_file_t, ZipFileCloser> in(zip_fopen_index(archive, entry.index, 0));
     if (!in) return false;
-    const fs::path partial = fs::path(path.native() + ".part");
+    fs::path partial = path;
+    partial += ".part";
     std::error_code ec;
     fs::remove(partial, ec);  // a leftover, or a planted link: the link goes, not what it names
     ExclusiveFile out(partial);
@@ -111,7 +112,7 @@ bool WriteEntry(zip_t* archive, const Entry& entry, const fs::path& path) {
 UnpackResult UnpackPackage(const fs::path& archivePath, const fs::path& target, std::string* detail) {
     int error = 0;
     std::unique_ptr<zip_t, ZipCloser> archive(
-        zip_open(archivePath.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
+        zip_open(PathToUtf8(archivePath).c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error));
     if (!archive) {
         Say(detail, "not a readable ZIP archive");
         return UnpackResult::Unreadable;

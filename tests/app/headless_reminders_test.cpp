@@ -2,15 +2,15 @@
 // of new groups, the history has a row per group, and a robot that cannot be reached costs one line and no
 // group.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
+#include <csignal>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <thread>
 
 #include "../common/sim_stores.h"
 #include "../common/temp_dir.h"
+#include "../common/windows_compat.h"
 #include "app/headless.h"
 #include "settings/settings.h"
 #include "sim/marketplace_sim.h"
@@ -78,7 +78,7 @@ TEST_F(HeadlessRemindersTest, OneRobotMessagePerBurstOfNewGroups) {
             sim_.AddOrder("21", Order("5"));
             robot.WaitForRequests(2, 20s);
         }
-        kill(getpid(), SIGTERM);
+        std::raise(SIGTERM);
     });
     std::ostringstream out, err;
     EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 0, out, err), 0);

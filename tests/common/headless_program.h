@@ -1,19 +1,12 @@
 #pragma once
 // The program run headless in a child process, as from a terminal without a display, its stdout and stderr
 // read through pipes. A child still running when the object goes (a failed assertion) is killed and reaped.
+// On Windows the child is made with CreateProcessW (headless_program_windows.h); there is no Signal().
 
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
-
-extern char** environ;
 
 namespace tandrel::testing {
 
@@ -30,23 +23,48 @@ struct Finished {
     std::string out, err;
 };
 
+// The environment of the child: this process's, less the display and the addresses, plus the run's addresses.
+inline std::vector<std::string> ChildEnvironment(const std::vector<std::string>& inherited,
+                                                 const HeadlessRun& run) {
+    std::vector<std::string> env;
+    for (const std::string& entry : inherited) {
+        bool dropped = false;
+        for (std::string_view name : {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=",
+                                      "TANDREL_MERCHANT_URL=", "TANDREL_VENDOR_URL="})
+            dropped = dropped || std::string_view(entry).starts_with(name);
+        if (!dropped) env.push_back(entry);
+    }
+    env.push_back("TANDREL_MERCHANT_URL=" + run.merchantUrl);
+    if (!run.vendorUrl.empty()) env.push_back("TANDREL_VENDOR_URL=" + run.vendorUrl);
+    return env;
+}
+
+}  // namespace tandrel::testing
+
+#ifdef _WIN32
+#include "headless_program_windows.h"
+#else
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+extern char** environ;
+
+namespace tandrel::testing {
+
 class HeadlessProgram {
   public:
     HeadlessProgram(const char* executable, const HeadlessRun& run) {
         std::vector<std::string> args = {executable, "--headless", "--data-dir", run.dataDir.string()};
         if (run.passes > 0) args.insert(args.end(), {"--passes", std::to_string(run.passes)});
         // The environment is made before the fork: the child of a threaded process only calls exec.
-        std::vector<std::string> env;
-        for (char** e = environ; *e; ++e) {
-            const std::string_view entry = *e;
-            bool dropped = false;
-            for (std::string_view name : {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=",
-                                          "TANDREL_MERCHANT_URL=", "TANDREL_VENDOR_URL="})
-                dropped = dropped || entry.starts_with(name);
-            if (!dropped) env.emplace_back(entry);
-        }
-        env.push_back("TANDREL_MERCHANT_URL=" + run.merchantUrl);
-        if (!run.vendorUrl.empty()) env.push_back("TANDREL_VENDOR_URL=" + run.vendorUrl);
+        std::vector<std::string> inherited;
+        for (char** e = environ; *e; ++e)
+            inherited.emplace_back(*e);
+        std::vector<std::string> env = ChildEnvironment(inherited, run);
         std::vector<char*> argv, envp;
         for (auto& a : args)
             argv.push_back(a.data());
@@ -140,3 +158,4 @@ class HeadlessProgram {
 };
 
 }  // namespace tandrel::testing
+#endif

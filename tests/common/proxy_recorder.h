@@ -4,11 +4,6 @@
 // leaving the machine: an https request arrives as "CONNECT host:443", a plain one as "GET http://host/...".
 // The proxy variables are set for the object's life and restored afterwards.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <mutex>
 #include <optional>
@@ -17,20 +12,17 @@
 #include <utility>
 #include <vector>
 
+#include "sim/sim_socket.h"
+#include "windows_compat.h"
+
 namespace tandrel::testing {
 
 class ProxyRecorder {
   public:
     ProxyRecorder() {
-        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof(addr);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), len);
-        ::listen(fd_, 16);
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-        const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+        int port = 0;
+        fd_ = sim::ListenOnLoopback(16, port);
+        const std::string url = "http://127.0.0.1:" + std::to_string(port);
         for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "ALL_PROXY", "all_proxy"})
             Set(name, url.c_str());
         for (const char* name : {"no_proxy", "NO_PROXY"})
@@ -38,10 +30,11 @@ class ProxyRecorder {
         thread_ = std::thread([this] { Serve(); });
     }
     ~ProxyRecorder() {
-        ::shutdown(fd_, SHUT_RDWR);
-        ::close(fd_);
+        sim::CloseSocket(fd_);
         thread_.join();
-        for (auto& [name, value] : saved_) {
+        // Newest first: on Windows names differing in case are one variable, saved twice.
+        for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+            const auto& [name, value] = *it;
             if (value)
                 setenv(name.c_str(), value->c_str(), 1);
             else
@@ -67,12 +60,12 @@ class ProxyRecorder {
     }
     void Serve() {
         for (;;) {
-            const int client = ::accept(fd_, nullptr, nullptr);
-            if (client < 0) return;
+            const sim::Socket client = ::accept(fd_, nullptr, nullptr);
+            if (client == sim::kNoSocket) return;
             std::string head;
             char buffer[1024];
             while (head.find("\r\n\r\n") == std::string::npos) {
-                const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+                const ssize_t n = sim::RecvSome(client, buffer, sizeof buffer);
                 if (n <= 0) break;
                 head.append(buffer, static_cast<std::size_t>(n));
             }
@@ -82,12 +75,12 @@ class ProxyRecorder {
             }
             static constexpr char kRefusal[] =
                 "HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-            ::send(client, kRefusal, sizeof kRefusal - 1, MSG_NOSIGNAL);
-            ::close(client);
+            sim::SendSome(client, kRefusal, sizeof kRefusal - 1);
+            sim::CloseSocket(client);
         }
     }
 
-    int fd_ = -1;
+    sim::Socket fd_ = sim::kNoSocket;
     std::thread thread_;
     mutable std::mutex mutex_;
     std::vector<std::string> lines_;

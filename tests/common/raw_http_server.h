@@ -1,13 +1,7 @@
 #pragma once
 // A one-route HTTP server on 127.0.0.1 that answers with exactly the bytes a test chooses, at the pace it
 // chooses: a lying Content-Length, a body trickled byte by byte, a host the vendor never named. It records
-// the request targets it was asked for. POSIX only.
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+// the request targets it was asked for.
 
 #include <atomic>
 #include <functional>
@@ -16,6 +10,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "sim/sim_socket.h"
 
 namespace tandrel::testing {
 
@@ -27,22 +23,14 @@ class RawHttpServer {
     using Handler = std::function<void(const std::string& target, const Send& send)>;
 
     explicit RawHttpServer(Handler handler) : handler_(std::move(handler)) {
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(listener_, 8) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            throw std::runtime_error("RawHttpServer: no port");
-        port_ = ntohs(address.sin_port);
+        listener_ = sim::ListenOnLoopback(8, port_);
+        if (listener_ == sim::kNoSocket) throw std::runtime_error("RawHttpServer: no port");
         thread_ = std::thread([this] { Accept(); });
     }
     ~RawHttpServer() {
         stopping_ = true;
         thread_.join();
-        ::close(listener_);
+        sim::CloseSocket(listener_);
     }
     RawHttpServer(const RawHttpServer&) = delete;
     RawHttpServer& operator=(const RawHttpServer&) = delete;
@@ -57,21 +45,19 @@ class RawHttpServer {
   private:
     void Accept() {
         while (!stopping_) {
-            pollfd p{listener_, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) continue;
-            const int connection = ::accept(listener_, nullptr, nullptr);
-            if (connection < 0) continue;
+            if (sim::PollSocket(listener_, POLLIN, 20) <= 0) continue;
+            const sim::Socket connection = ::accept(listener_, nullptr, nullptr);
+            if (connection == sim::kNoSocket) continue;
             Serve(connection);
-            ::close(connection);
+            sim::CloseSocket(connection);
         }
     }
-    void Serve(int connection) {
+    void Serve(sim::Socket connection) {
         std::string head;
         char buffer[4096];
         while (head.find("\r\n\r\n") == std::string::npos && !stopping_) {
-            pollfd p{connection, POLLIN, 0};
-            if (::poll(&p, 1, 20) <= 0) continue;
-            const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
+            if (sim::PollSocket(connection, POLLIN, 20) <= 0) continue;
+            const ssize_t n = sim::RecvSome(connection, buffer, sizeof buffer);
             if (n <= 0) return;
             head.append(buffer, static_cast<std::size_t>(n));
         }
@@ -83,13 +69,13 @@ class RawHttpServer {
             targets_.push_back(target);
         }
         handler_(target, [this, connection](const std::string& bytes) {
-            return !stopping_ && ::send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+            return !stopping_ && sim::SendSome(connection, bytes.data(), bytes.size()) ==
                                      static_cast<ssize_t>(bytes.size());
         });
     }
 
     Handler handler_;
-    int listener_ = -1;
+    sim::Socket listener_ = sim::kNoSocket;
     int port_ = 0;
     std::atomic<bool> stopping_{false};
     mutable std::mutex mutex_;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "../common/temp_dir.h"
+#include "../common/windows_compat.h"
 #include "assets/assets.h"
 
 namespace tandrel {

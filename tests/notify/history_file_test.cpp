@@ -1,8 +1,12 @@
 #include "notify/history_file.h"
 
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <set>
 #include <sstream>
@@ -131,6 +135,20 @@ TEST(HistoryFile, TwoProcessesAppendingAtOnceNeverInterleave) {
     testing::TempDir dir;
     const std::string epoch =
         std::to_string(std::chrono::system_clock::to_time_t(LocalMoment(2026, 11, 5, 12)));
+#ifdef _WIN32
+    std::vector<intptr_t> children;
+    for (const char* tag : {"A", "B"}) {
+        const intptr_t child = _spawnl(_P_NOWAIT, HISTORY_WRITER, HISTORY_WRITER, dir.path().string().c_str(),
+                                       tag, "300", epoch.c_str(), static_cast<char*>(nullptr));
+        ASSERT_NE(child, -1);
+        children.push_back(child);
+    }
+    for (intptr_t child : children) {
+        int status = -1;
+        ASSERT_EQ(_cwait(&status, child, 0), child);
+        ASSERT_EQ(status, 0);
+    }
+#else
     std::vector<pid_t> children;
     for (const char* tag : {"A", "B"}) {
         const pid_t pid = fork();
@@ -147,6 +165,7 @@ TEST(HistoryFile, TwoProcessesAppendingAtOnceNeverInterleave) {
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
+#endif
     const std::string text = Read(dir / "history" / "2026-11.csv");
     ASSERT_EQ(text.substr(0, 3), "\xEF\xBB\xBF");
     EXPECT_EQ(text.find("\xEF\xBB\xBF", 3), std::string::npos);  // one header only

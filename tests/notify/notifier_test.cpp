@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <fstream>
 #include <thread>
 
 #include "../common/temp_dir.h"
@@ -50,9 +51,7 @@ RobotPosterOptions Fast() {
 
 void WriteConfig(const std::filesystem::path& path, const std::string& utf8) {
     std::string content = Utf8ToGbk(utf8);
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    std::fwrite(content.data(), 1, content.size(), f);
-    std::fclose(f);
+    std::ofstream(path, std::ios::binary) << content;
 }
 
 TEST(Notifier, OneDesktopBatchPerBurstAndOneRobotMessage) {

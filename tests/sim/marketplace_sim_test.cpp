@@ -1,17 +1,14 @@
 #include "sim/marketplace_sim.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
 #include <nlohmann/json.hpp>
 #include <thread>
 
+#include "sim/sim_socket.h"
 #include "support/base64.h"
 
 namespace tandrel::sim {
@@ -21,30 +18,21 @@ using nlohmann::json;
 using Clock = std::chrono::steady_clock;
 
 // Sends the bytes on a fresh connection and reads until the server closes it (or 5 s pass).
-std::string Exchange(int port, const std::string& request, int* socketOut = nullptr) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    timeval timeout{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof(timeout));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0) {
-        ::close(fd);
-        return "connect failed";
-    }
-    ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+std::string Exchange(int port, const std::string& request, sim::Socket* socketOut = nullptr) {
+    const sim::Socket fd = sim::ConnectToLoopback(port, 5);
+    if (fd == sim::kNoSocket) return "connect failed";
+    sim::SendSome(fd, request.data(), request.size());
     std::string reply;
     char buffer[4096];
     if (socketOut) {  // caller keeps the connection: read one reply's worth only
-        ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+        ssize_t n = sim::RecvSome(fd, buffer, sizeof(buffer));
         if (n > 0) reply.assign(buffer, static_cast<std::size_t>(n));
         *socketOut = fd;
         return reply;
     }
-    for (ssize_t n; (n = ::recv(fd, buffer, sizeof(buffer), 0)) > 0;)
+    for (ssize_t n; (n = sim::RecvSome(fd, buffer, sizeof(buffer))) > 0;)
         reply.append(buffer, static_cast<std::size_t>(n));
-    ::close(fd);
+    sim::CloseSocket(fd);
     return reply;
 }
 
@@ -378,7 +366,7 @@ TEST(MarketplaceSimFaults, EachFaultMisbehavesOnItsPrefixAndCountsDown) {
 TEST(MarketplaceSimLifetime, StopsPromptlyDuringAStallAndWithAnIdleConnection) {
     auto sim = std::make_unique<MarketplaceSim>();
     sim->SetFault("/mall", Fault::Stall);  // the default 30 s
-    int idle = -1;
+    sim::Socket idle = sim::kNoSocket;
     EXPECT_NE(Exchange(sim->port(), "GET /x HTTP/1.1\r\nHost: h\r\n\r\n", &idle).find("404"),
               std::string::npos);
 
@@ -396,7 +384,7 @@ TEST(MarketplaceSimLifetime, StopsPromptlyDuringAStallAndWithAnIdleConnection) {
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(1));
     client.join();
     EXPECT_FALSE(answered);
-    ::close(idle);
+    sim::CloseSocket(idle);
 }
 
 TEST(MarketplaceSimLifetime, RefusedUrlRefusesAndUnknownPathsGet404Html) {

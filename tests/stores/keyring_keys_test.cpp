@@ -8,13 +8,14 @@
 #include <QCoreApplication>
 
 #include "../common/temp_dir.h"
+#include "support/files.h"
 
 namespace tandrel {
 namespace {
 
 bool OpensWith(const std::filesystem::path& path, std::string_view key) {
     sqlite3* db = nullptr;
-    bool ok = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
+    bool ok = sqlite3_open_v2(PathToUtf8(path).c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK &&
               sqlite3_key(db, key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
               sqlite3_exec(db, "SELECT count(*) FROM \"用户数据\"", nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
@@ -62,7 +63,7 @@ TEST(NoKeyring, ANewFileUsesTheBuiltInKeyWithOneLineAndAReKeyedOneIsRefused) {
 
     // A file re-keyed elsewhere: refused, with the reason.
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.path().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(PathToUtf8(file.path()).c_str(), &db), SQLITE_OK);
     sqlite3_key(db, StoreFile::kPassword.data(), static_cast<int>(StoreFile::kPassword.size()));
     ASSERT_EQ(sqlite3_rekey(db, "other", 5), SQLITE_OK);
     sqlite3_close(db);

@@ -7,6 +7,7 @@
 
 #include "../common/proxy_recorder.h"
 #include "../common/sim_seeds.h"
+#include "../common/windows_compat.h"
 #include "sim/marketplace_sim.h"
 #include "support/text.h"
 

@@ -14,6 +14,14 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+
+// The Unix file type of a link, which a ZIP entry's attributes carry whatever system reads them; Windows
+// headers do not name it.
+#ifndef S_IFLNK
+#define S_IFLNK 0120000
+#endif
+
 namespace tandrel::testing {
 
 struct PackageEntry {
@@ -35,7 +43,7 @@ inline std::string MakePackage(const std::filesystem::path& scratch,
     const auto path = scratch / "package.zip";
     std::filesystem::remove(path);
     int error = 0;
-    zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
+    zip_t* z = zip_open(PathToUtf8(path).c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (!z) throw std::runtime_error("zip_open");
     for (const auto& e : entries) {
         zip_source_t* src = zip_source_buffer(z, e.bytes.data(), e.bytes.size(), 0);

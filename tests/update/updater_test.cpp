@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "../common/temp_dir.h"
+#include "../common/windows_compat.h"
 #include "package_maker.h"
 #include "sim/marketplace_sim.h"
 #include "sim/vendor_service.h"
@@ -309,6 +310,7 @@ TEST_F(UnpackTest, EveryKindOfUnsafeEntryRefusesThePackageBeforeAnythingIsWritte
 }
 
 TEST_F(UnpackTest, AnExistingLinkInTheTargetIsNotFollowed) {
+    TANDREL_SKIP_ON_WINDOWS("plants a symbolic link");
     fs::create_directories(target_);
     fs::create_directories(dir_ / "elsewhere");
     fs::create_directory_symlink(dir_ / "elsewhere", target_ / "sub");
@@ -317,6 +319,7 @@ TEST_F(UnpackTest, AnExistingLinkInTheTargetIsNotFollowed) {
 }
 
 TEST_F(UnpackTest, APlantedLinkAtATemporaryNameIsNotWrittenThrough) {
+    TANDREL_SKIP_ON_WINDOWS("plants a symbolic link");
     fs::create_directories(target_);
     const auto victim = dir_ / "victim.txt";
     std::ofstream(victim) << "precious";
