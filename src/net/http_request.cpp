@@ -8,9 +8,18 @@
 #include <utility>
 #include <vector>
 
+#include "net/curl_exchange.h"
 #include "support/cookies.h"
 
 namespace tandrel {
+
+using net_detail::CurlList;
+using net_detail::Exchange;
+using net_detail::Finish;
+using net_detail::GlobalInit;
+using net_detail::Reply;
+using net_detail::SetUp;
+
 namespace {
 
 constexpr long kDefaultTimeoutMs = 15000;
@@ -58,11 +67,6 @@ std::string FailureInChinese(CURLcode code, const std::string& detail) {
     return std::string(what) + "（" + detail + "）";
 }
 
-void GlobalInit() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 // Requests without a lent client use one client per thread: a reset handle is as fresh as a new one (no
 // cookies, credentials or options survive), and it keeps the connection to the host open for the next
 // request.
@@ -78,24 +82,6 @@ class ThreadClient {
   private:
     HttpClient client_;
     bool busy_ = false;
-};
-
-class CurlList {
-  public:
-    ~CurlList() { curl_slist_free_all(list_); }
-    void Add(const std::string& line) {
-        if (auto* next = curl_slist_append(list_, line.c_str())) list_ = next;
-    }
-    curl_slist* get() const { return list_; }
-
-  private:
-    curl_slist* list_ = nullptr;
-};
-
-struct Reply {
-    std::string body;
-    std::string headers;
-    bool tooLarge = false;
 };
 
 // Lets the owner of a plain fetch abandon it at once (a newer picture was asked for, the window closes, the
@@ -286,16 +272,12 @@ std::string CollectSetCookies(std::string_view headers) {
     return cookies;
 }
 
-namespace {
+namespace net_detail {
 
-// One exchange between its set-up on an easy handle and its reply: everything the handle points at while the
-// transfer runs.
-struct Exchange {
-    std::string url;
-    std::string body;
-    CurlList headers;
-    Reply reply;
-};
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
 
 void SetUp(CURL* curl, const HttpArgs& args, Exchange& x) {
     curl_easy_reset(curl);
@@ -399,7 +381,7 @@ std::string Finish(CURL* curl, CURLcode result, const HttpArgs& args, Exchange& 
     return std::move(x.reply.body);
 }
 
-}  // namespace
+}  // namespace net_detail
 
 std::string HttpRequest(const HttpArgs& args) {
     thread_local ThreadClient threadClient;
@@ -421,100 +403,6 @@ std::string HttpRequest(const HttpArgs& args) {
     SetUp(curl, args, exchange);
     const CURLcode result = innermostScope ? PerformWaiting(*client, curl) : curl_easy_perform(curl);
     return Finish(curl, result, args, exchange);
-}
-
-struct HttpMulti::Transfer {
-    CURL* curl = nullptr;
-    HttpArgs args;
-    Exchange exchange;
-    Done done;
-};
-
-HttpMulti::HttpMulti() {
-    GlobalInit();
-    multi_ = curl_multi_init();
-}
-
-HttpMulti::~HttpMulti() {
-    AbandonAll();
-    for (void* curl : spare_)
-        curl_easy_cleanup(static_cast<CURL*>(curl));
-    if (multi_) curl_multi_cleanup(static_cast<CURLM*>(multi_));
-}
-
-bool HttpMulti::Start(const HttpArgs& args, Done done) {
-    if (!multi_) return false;
-    auto transfer = std::make_unique<Transfer>();
-    if (!spare_.empty()) {
-        transfer->curl = static_cast<CURL*>(spare_.back());
-        spare_.pop_back();
-    } else {
-        transfer->curl = curl_easy_init();
-    }
-    if (!transfer->curl) return false;
-    transfer->done = std::move(done);
-    SetUp(transfer->curl, args, transfer->exchange);
-    // The transfer keeps its own copies of the texts; the pointers stay the caller's.
-    transfer->args = args;
-    transfer->args.url = transfer->exchange.url;
-    transfer->args.bodyBytes = transfer->exchange.body;
-    transfer->args.bodyText = {};
-    transfer->args.proxy = transfer->args.proxyUser = transfer->args.proxyPassword = {};
-    curl_easy_setopt(transfer->curl, CURLOPT_PRIVATE, transfer.get());
-    if (curl_multi_add_handle(static_cast<CURLM*>(multi_), transfer->curl) != CURLM_OK) {
-        spare_.push_back(transfer->curl);
-        return false;
-    }
-    transfers_.push_back(std::move(transfer));
-    return true;
-}
-
-int HttpMulti::Poll(std::chrono::milliseconds maxWait) {
-    if (!multi_ || transfers_.empty()) return 0;
-    auto* multi = static_cast<CURLM*>(multi_);
-    int running = 0;
-    curl_multi_perform(multi, &running);
-    if (!Collect()) {
-        curl_multi_poll(multi, nullptr, 0, static_cast<int>(std::max<long long>(0, maxWait.count())),
-                        nullptr);
-        curl_multi_perform(multi, &running);
-    }
-    return Collect();
-}
-
-int HttpMulti::Collect() {
-    auto* multi = static_cast<CURLM*>(multi_);
-    int finished = 0, queued = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi, &queued)) {
-        if (message->msg != CURLMSG_DONE) continue;
-        CURL* curl = message->easy_handle;
-        const CURLcode result = message->data.result;
-        curl_multi_remove_handle(multi, curl);
-        const auto it = std::find_if(transfers_.begin(), transfers_.end(),
-                                     [curl](const auto& t) { return t->curl == curl; });
-        if (it == transfers_.end()) continue;
-        std::unique_ptr<Transfer> transfer = std::move(*it);
-        transfers_.erase(it);
-        int status = 0;
-        HttpArgs args = transfer->args;
-        args.status = &status;
-        std::string body = Finish(curl, result, args, transfer->exchange);
-        if (transfer->args.status) *transfer->args.status = status;
-        spare_.push_back(curl);
-        ++finished;
-        // The callback may start new transfers: it runs with this one already off the list.
-        if (transfer->done) transfer->done(std::move(body), status);
-    }
-    return finished;
-}
-
-void HttpMulti::AbandonAll() {
-    for (auto& transfer : transfers_) {
-        // Removing a transfer that is still running closes its connection: nothing of it is read later.
-        curl_multi_remove_handle(static_cast<CURLM*>(multi_), transfer->curl);
-        spare_.push_back(transfer->curl);
-    }
-    transfers_.clear();
 }
 
 std::string HttpFetch(HttpArgs args) {
