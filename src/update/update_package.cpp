@@ -97,7 +97,8 @@ bool WriteEntry(zip_t* archive, const Entry& entry, const fs::path& path) {
             break;
         }
     }
-    if (ok && entry.mode != 0) ok = out.SetMode(entry.mode & 0755);
+    // The owner's bits only: the unpacked program is the merchant's, and no set-id bit survives.
+    if (ok && entry.mode != 0) ok = out.SetMode(entry.mode & 0700);
     ok = out.Close() && ok && written == entry.size;
     if (ok) fs::rename(partial, path, ec);
     if (!ok || ec) {

@@ -1,6 +1,6 @@
 #pragma once
 // Each window's client area is its outer size less a 3-pixel frame on each side and a 22-pixel caption, which
-// the window manager adds; the sizes the specification gives are outer sizes.
+// the window manager adds; the sizes the windows are laid out for are outer sizes.
 
 namespace tandrel {
 
