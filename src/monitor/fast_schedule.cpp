@@ -16,13 +16,6 @@ constexpr std::string_view kBusyCode = "54001";
 // How long one turn of the loop may wait, so a stop is seen at once and the window keeps turning.
 constexpr auto kLongestWait = std::chrono::milliseconds(10);
 
-const std::string& Gbk(const char* utf8) {
-    static thread_local std::unordered_map<const char*, std::string> cache;
-    auto [it, inserted] = cache.try_emplace(utf8);
-    if (inserted) it->second = Utf8ToGbk(utf8);
-    return it->second;
-}
-
 }  // namespace
 
 bool BackendBusy(int status, const std::string& body) {

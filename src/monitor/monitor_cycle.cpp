@@ -14,14 +14,6 @@ namespace {
 constexpr int kPageSize = 20;
 constexpr std::string_view kNull = "{null}";
 
-const std::string& Gbk(const char* utf8) {
-    // The log's fixed texts, converted once each.
-    static thread_local std::unordered_map<const char*, std::string> cache;
-    auto [it, inserted] = cache.try_emplace(utf8);
-    if (inserted) it->second = Utf8ToGbk(utf8);
-    return it->second;
-}
-
 }  // namespace
 
 double RemainingHours(std::int64_t durationSeconds) {

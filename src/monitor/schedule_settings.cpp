@@ -5,16 +5,7 @@
 #include "support/text.h"
 
 namespace tandrel {
-namespace {
-
-const std::string& Gbk(const char* utf8) {
-    static thread_local std::unordered_map<const char*, std::string> cache;
-    auto [it, inserted] = cache.try_emplace(utf8);
-    if (inserted) it->second = Utf8ToGbk(utf8);
-    return it->second;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 const std::string& ScheduleSection() {
     return Gbk("监测");

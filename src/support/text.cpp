@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <limits>
+#include <unordered_map>
 
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
 #ifdef _MSC_VER
@@ -235,6 +236,13 @@ std::string RandomAlnumText(int n) {
         }
     }
     return out;
+}
+
+const std::string& Gbk(const char* utf8) {
+    static thread_local std::unordered_map<const char*, std::string> cache;
+    auto [it, inserted] = cache.try_emplace(utf8);
+    if (inserted) it->second = Utf8ToGbk(utf8);
+    return it->second;
 }
 
 }  // namespace tandrel

@@ -61,4 +61,7 @@ std::string ExtractBetween(std::string_view text, std::string_view start, std::s
 // n random characters from 0-9, A-Z and a-z (cache-defeating query values, not secrets).
 std::string RandomAlnumText(int n);
 
+// A fixed text of the program's own (a UTF-8 literal) in GBK, converted once per thread and literal.
+const std::string& Gbk(const char* utf8);
+
 }  // namespace tandrel
