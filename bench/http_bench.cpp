@@ -14,6 +14,7 @@
 #include "notify/notifier.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
+#include "support/cookies.h"
 #include "support/text.h"
 
 namespace {
@@ -28,7 +29,7 @@ std::size_t Discard(char*, std::size_t size, std::size_t count, void* sink) {
 // One reused easy handle: the least a client can do for the same exchanges.
 class BareCurl {
   public:
-    // The same header lines the program's requests carry, so both sides send the same bytes.
+    // The header lines of a plain request (the single-request benchmark's).
     explicit BareCurl(const std::string& url) : curl_(curl_easy_init()) {
         std::string block = tandrel::CompleteHeaderBlock("Accept: application/json", url);
         for (auto line : tandrel::Split(block, "\r\n"))
@@ -39,29 +40,69 @@ class BareCurl {
         curl_slist_free_all(headers_);
         curl_easy_cleanup(curl_);
     }
-    void Get(const std::string& url, const std::string& cookie) { Perform(url, cookie, nullptr); }
-    void Post(const std::string& url, const std::string& cookie, const std::string& body) {
-        Perform(url, cookie, &body);
+    void Get(const std::string& url, const std::string& cookie) {
+        Perform(url, headers_, "GET", nullptr, cookie.c_str());
     }
-    std::size_t bytes = 0;
-
-  private:
-    void Perform(const std::string& url, const std::string& cookie, const std::string* body) {
+    // A request exactly as another client sent it: its method, target, header lines and body.
+    void Perform(const std::string& url, curl_slist* headers, const char* method, const std::string* body,
+                 const char* cookie = nullptr) {
         curl_easy_reset(curl_);
         curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
         curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(curl_, CURLOPT_COOKIE, cookie.c_str());
-        curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
+        if (cookie) curl_easy_setopt(curl_, CURLOPT_COOKIE, cookie);
+        curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
         curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, &Discard);
         curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &bytes);
         if (body) {
             curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body->data());
             curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body->size()));
         }
+        if (std::string_view(method) != (body ? "POST" : "GET"))
+            curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, method);
         curl_easy_perform(curl_);
     }
+    std::size_t bytes = 0;
+
+  private:
     CURL* curl_;
     curl_slist* headers_ = nullptr;
+};
+
+// The requests of one pass as the simulator received them, ready to be sent again by a bare handle: the same
+// method, target, header lines (Host and Content-Length are libcurl's own) and body.
+class Replay {
+  public:
+    Replay(const std::string& base, const std::vector<tandrel::sim::RecordedRequest>& requests) {
+        for (const auto& r : requests) {
+            Request out{
+                .url = base + r.target, .method = r.method, .body = r.body, .post = r.method == "POST"};
+            for (const auto& [name, value] : r.headers) {
+                if (tandrel::EqualsIgnoringCase(name, "Host") ||
+                    tandrel::EqualsIgnoringCase(name, "Content-Length"))
+                    continue;
+                out.headers = curl_slist_append(out.headers, (name + ": " + value).c_str());
+            }
+            out.headers = curl_slist_append(out.headers, "Expect:");
+            requests_.push_back(std::move(out));
+        }
+    }
+    ~Replay() {
+        for (auto& r : requests_)
+            curl_slist_free_all(r.headers);
+    }
+    void Send(BareCurl& curl) const {
+        for (const auto& r : requests_)
+            curl.Perform(r.url, r.headers, r.method.c_str(), r.post ? &r.body : nullptr);
+    }
+    std::size_t size() const { return requests_.size(); }
+
+  private:
+    struct Request {
+        std::string url, method, body;
+        bool post = false;
+        curl_slist* headers = nullptr;
+    };
+    std::vector<Request> requests_;
 };
 
 tandrel::sim::SimOrder Order(int store, int i) {
@@ -173,21 +214,18 @@ struct PassFixture : tandrel::LogSink, tandrel::MonitorControls, tandrel::Messag
                 [reminders](const tandrel::ReportedGroup& g) { reminders->OnGroupReported(g); });
         cycle.StartMonitoring(1);
     }
+    // The bare side replays what one pass of the program sent, request for request and byte for byte.
     void RunBare() {
-        const std::string base = sim.baseUrl();
-        BareCurl curl(base);
-        for (int s = 0; s < kStores; ++s) {
-            curl.Get(base + "/mall", cookies[s]);
-            for (int page = 1; page <= kOrders / 20 + 1; ++page)
-                curl.Get(base + "/chats/ungroupOrders?pageNo=" + std::to_string(page) + "&pageSize=20",
-                         cookies[s]);
-            for (int i = 0; i < kOrders; ++i) {
-                const auto o = Order(s, i);
-                curl.Post(base + "/mars/shop/orderDetail", cookies[s], "{\"orderSn\":\"" + o.orderSn + "\"}");
-                curl.Get(base + "/chats/users/" + o.uid, cookies[s]);
-            }
+        if (!replay) {
+            sim.ClearRequests();
+            RunPass(false);
+            replay = std::make_unique<Replay>(sim.baseUrl(), sim.Requests());
+            sim.ClearRequests();
         }
+        BareCurl curl(sim.baseUrl());
+        replay->Send(curl);
     }
+    std::unique_ptr<Replay> replay;
 };
 
 void BM_PassNoPauses(benchmark::State& state) {
