@@ -17,6 +17,19 @@ set(CPACK_OUTPUT_FILE_PREFIX packages)
 # The build keeps its debugging information; the packages do not need it.
 set(CPACK_STRIP_FILES ON)
 
+# The Windows installer, from mingw-w64 or MSVC: its names, the start-menu entry, an uninstaller, no PATH change.
+macro(tandrel_nsis_installer)
+    set(CPACK_GENERATOR NSIS)
+    set(CPACK_NSIS_DISPLAY_NAME "Tandrel")
+    set(CPACK_NSIS_PACKAGE_NAME "Tandrel")
+    set(CPACK_NSIS_EXECUTABLES_DIRECTORY ${CMAKE_INSTALL_BINDIR})
+    set(CPACK_PACKAGE_EXECUTABLES "tandrel;Tandrel")  # the start-menu entry
+    set(CPACK_NSIS_INSTALLED_ICON_NAME "${CMAKE_INSTALL_BINDIR}\\\\tandrel.exe")
+    set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+    set(CPACK_NSIS_MODIFY_PATH OFF)
+    set(CPACK_NSIS_URL_INFO_ABOUT ${CPACK_PACKAGE_HOMEPAGE_URL})
+endmacro()
+
 if(WIN32 AND NOT MSVC)
     # The mingw-w64 cross build (preset mingw): Program Files\Tandrel\bin holds the program and, named here
     # since windeployqt does not run on a Linux host, every DLL it loads: Qt and its plugins, the libraries
@@ -48,17 +61,9 @@ if(WIN32 AND NOT MSVC)
         execute_process(COMMAND ${CMAKE_STRIP} --strip-unneeded \${dlls} COMMAND_ERROR_IS_FATAL ANY)")
     install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-    set(CPACK_GENERATOR NSIS)
-    set(CPACK_NSIS_DISPLAY_NAME "Tandrel")
-    set(CPACK_NSIS_PACKAGE_NAME "Tandrel")
-    set(CPACK_NSIS_EXECUTABLES_DIRECTORY ${CMAKE_INSTALL_BINDIR})
-    set(CPACK_PACKAGE_EXECUTABLES "tandrel;Tandrel")  # the start-menu entry
-    set(CPACK_NSIS_INSTALLED_ICON_NAME "${CMAKE_INSTALL_BINDIR}\\\\tandrel.exe")
+    tandrel_nsis_installer()
     set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/assets/icons/tandrel.ico)
     set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/assets/icons/tandrel.ico)
-    set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
-    set(CPACK_NSIS_MODIFY_PATH OFF)
-    set(CPACK_NSIS_URL_INFO_ABOUT ${CPACK_PACKAGE_HOMEPAGE_URL})
     set(CPACK_PACKAGE_FILE_NAME tandrel-${PROJECT_VERSION}-win64)
     # A 64-bit installer (64-bit Program Files and registry view), which a 64-bit-only Wine runs too.
     set(CPACK_NSIS_DEFINES "Target amd64-unicode")
@@ -77,15 +82,7 @@ elseif(WIN32)
     install(FILES ${PROJECT_SOURCE_DIR}/assets/icons/tandrel.png DESTINATION ${CMAKE_INSTALL_DATADIR}/tandrel)
     install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
-    set(CPACK_GENERATOR NSIS)
-    set(CPACK_NSIS_DISPLAY_NAME "Tandrel")
-    set(CPACK_NSIS_PACKAGE_NAME "Tandrel")
-    set(CPACK_NSIS_EXECUTABLES_DIRECTORY ${CMAKE_INSTALL_BINDIR})
-    set(CPACK_PACKAGE_EXECUTABLES "tandrel;Tandrel")  # the start-menu entry
-    set(CPACK_NSIS_INSTALLED_ICON_NAME "${CMAKE_INSTALL_BINDIR}\\\\tandrel.exe")
-    set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
-    set(CPACK_NSIS_MODIFY_PATH OFF)
-    set(CPACK_NSIS_URL_INFO_ABOUT ${CPACK_PACKAGE_HOMEPAGE_URL})
+    tandrel_nsis_installer()
 else()
     install(TARGETS tandrel RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/tandrel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
