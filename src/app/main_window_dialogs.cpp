@@ -13,6 +13,17 @@
 #include "notify/notify_settings_dialog.h"
 
 namespace tandrel {
+namespace {
+
+// A dialog or window that is open already comes to the front instead of opening twice.
+bool RaiseIfOpen(QWidget* open) {
+    if (!open) return false;
+    open->raise();
+    open->activateWindow();
+    return true;
+}
+
+}  // namespace
 
 QStringList MainWindow::ReleaseNotes() {
     return {
@@ -88,11 +99,7 @@ void MainWindow::WireReminders() {
 }
 
 void MainWindow::OpenReminderSettings() {
-    if (auto* open = findChild<NotifySettingsDialog*>()) {
-        open->raise();
-        open->activateWindow();
-        return;
-    }
+    if (RaiseIfOpen(findChild<NotifySettingsDialog*>())) return;
     auto* dialog = new NotifySettingsDialog(
         core_->dataDir() / "Config.ini", [this] { core_->reminders().Reload(); }, this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
@@ -102,8 +109,7 @@ void MainWindow::OpenReminderSettings() {
 void MainWindow::OpenHistory() {
     if (auto* open = findChild<HistoryWindow*>()) {
         open->Reload();
-        open->raise();
-        open->activateWindow();
+        RaiseIfOpen(open);
         return;
     }
     auto* window = new HistoryWindow(core_->dataDir(), this);
@@ -112,11 +118,7 @@ void MainWindow::OpenHistory() {
 }
 
 void MainWindow::OpenMonitorSettings() {
-    if (auto* open = findChild<MonitorSettingsDialog*>()) {
-        open->raise();
-        open->activateWindow();
-        return;
-    }
+    if (RaiseIfOpen(findChild<MonitorSettingsDialog*>())) return;
     auto* dialog = new MonitorSettingsDialog(core_->dataDir() / "Config.ini", this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->open();
