@@ -198,9 +198,17 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
     };
     if (openWith(kPassword)) {
         if (keys_) {
-            // Failing here leaves the file under the built-in key; the next open tries again.
-            if (const std::string key = KeyringKey(); !key.empty() && ReKey(db, key) && !openWith(key))
-                return StoreResult::Failed(kStoreOpenFailed);
+            if (const std::string key = KeyringKey(); !key.empty()) {
+                if (ReKey(db, key))
+                    return openWith(key) ? StoreResult{} : StoreResult::Failed(kStoreOpenFailed);
+                // A failed re-key leaves the file under the built-in key, and closed: it is opened again so
+                // that this operation goes on; the next open tries the re-key again.
+                if (!reKeyFailureNoted_) {
+                    reKeyFailureNoted_ = true;
+                    keys_->Note("店铺文件未能改用系统钥匙串的密钥，仍使用内置密钥");
+                }
+                if (!openWith(kPassword)) return StoreResult::Failed(kStoreOpenFailed);
+            }
         }
         return {};
     }

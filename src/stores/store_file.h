@@ -49,7 +49,8 @@ class StoreKeySource {
     virtual Answer Read(std::string& key) = 0;
     // Keeps the key; false when it could not be kept.
     virtual bool Write(const std::string& key) = 0;
-    // One line for the merchant (UTF-8): the keyring did not answer, a new store file uses the built-in key.
+    // One line for the merchant (UTF-8): the keyring did not answer, a new store file uses the built-in key;
+    // or a file could not be moved to the keyring's key and stays under the built-in one.
     virtual void Note(const std::string& line) = 0;
 };
 
@@ -92,6 +93,7 @@ class StoreFile {
 
     std::filesystem::path path_;
     std::shared_ptr<StoreKeySource> keys_;
+    mutable bool reKeyFailureNoted_ = false;  // a failing re-key is said once, not at every open
 };
 
 }  // namespace tandrel

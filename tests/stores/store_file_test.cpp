@@ -327,6 +327,33 @@ TEST_F(StoreFileTest, WithoutAKeyringANewFileUsesTheBuiltInKeyAndSaysSo) {
     EXPECT_TRUE(OpensWith(installed.path(), keys->key));
 }
 
+// A re-key that cannot be made (here: its copy's place is taken by a folder) must not leave the file closed:
+// the operation goes on under the built-in key, one line says so, and a later open tries again.
+TEST_F(StoreFileTest, AFailedReKeyKeepsTheFileOpenUnderTheBuiltInKey) {
+    ASSERT_TRUE(file.SaveStore("s", "a", "p", "1", "c").ok());
+    std::filesystem::path blocker = file.path();
+    blocker += ".rekey";
+    std::filesystem::create_directories(blocker / "inside");
+    auto keys = std::make_shared<FakeKeys>();
+    StoreFile installed(dir.path(), keys);
+    EXPECT_EQ(messages(installed.SaveStore("t", "b", "q", "2", "d")), kStoreOk);
+    EXPECT_EQ(messages(installed.UpdateCookie("1", "fresh")), kStoreOk);
+    EXPECT_EQ(Ids(installed), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(messages(installed.RemoveStore("2")), kStoreOk);
+    EXPECT_TRUE(messages.shown.empty()) << messages.shown.front();
+    ASSERT_EQ(keys->notes.size(), 1u);  // once, not at every open
+    EXPECT_NE(keys->notes[0].find("内置密钥"), std::string::npos) << keys->notes[0];
+    EXPECT_TRUE(OpensWith(file.path(), StoreFile::kPassword));
+
+    std::filesystem::remove_all(blocker);
+    std::vector<StoreRecord> records;
+    ASSERT_TRUE(installed.ReadAll(records).ok());
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].cookie, "fresh");
+    EXPECT_TRUE(OpensWith(file.path(), keys->key));
+    EXPECT_EQ(keys->notes.size(), 1u);
+}
+
 #ifndef _WIN32  // the writer is started with fork and killed with SIGKILL
 // A writer process saves and removes stores and reports each committed step; it is killed at random moments,
 // again and again. Every committed step must be in the file afterwards, and the file must open.
