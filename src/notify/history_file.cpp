@@ -5,6 +5,7 @@
 #include <fstream>
 #include <map>
 
+#include "notify/history_order_numbers.h"
 #include "notify/robot_message.h"
 #include "support/files.h"
 #include "support/local_time.h"
@@ -26,26 +27,6 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-// Whether a spreadsheet could read the text as a formula: after any blanks (ASCII or the ideographic space),
-// it starts with = + - @ in half or full width, or with a tab or line break.
-bool LooksLikeFormula(std::string_view utf8) {
-    constexpr std::string_view kWideSpace = "\u3000";
-    while (!utf8.empty()) {
-        if (utf8.front() == ' ') {
-            utf8.remove_prefix(1);
-        } else if (utf8.substr(0, kWideSpace.size()) == kWideSpace) {
-            utf8.remove_prefix(kWideSpace.size());
-        } else {
-            break;
-        }
-    }
-    if (utf8.empty()) return false;
-    if (std::string_view("=+-@\t\r\n").find(utf8.front()) != std::string_view::npos) return true;
-    for (const std::string_view wide : {"\uFF1D", "\uFF0B", "\uFF0D", "\uFF20"})
-        if (utf8.substr(0, wide.size()) == wide) return true;
-    return false;
-}
-
 enum class CellKind {
     Text,    // chosen by someone else: never a formula
     Number,  // ids: written as they are when they are all digits, else taken as text
@@ -57,7 +38,7 @@ std::string Cell(const std::string& utf8, CellKind kind) {
     const bool number = kind == CellKind::Number && !value.empty() &&
                         value.find_first_not_of("0123456789") == std::string::npos;
     // A nickname, a store name or an id the marketplace sent must not run as a formula in a spreadsheet.
-    if (kind != CellKind::Ours && !number && LooksLikeFormula(value)) value.insert(0, 1, '\'');
+    if (kind != CellKind::Ours && !number && HistoryCellLooksLikeFormula(value)) value.insert(0, 1, '\'');
     if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
     std::string quoted = "\"";
     for (char c : value) {
@@ -182,6 +163,10 @@ std::unordered_set<std::string> HistoryFile::OrderNumbersOf(
         if (cells.size() >= 9 && !cells[7].empty()) numbers.insert(Utf8ToGbk(cells[7]));
     });
     return numbers;
+}
+
+std::vector<std::string> HistoryFile::MonthOrderNumbers(std::chrono::system_clock::time_point month) const {
+    return ReadHistoryOrderNumbers(PathFor(month));
 }
 
 std::vector<std::vector<std::string>> HistoryFile::RowsOf(std::chrono::system_clock::time_point month,

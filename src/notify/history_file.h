@@ -35,6 +35,12 @@ class HistoryFile {
     std::unordered_set<std::string> OrderNumbersOf(std::chrono::system_clock::time_point month) const;
     static constexpr std::size_t kMaxReadBytes = 64u << 20;
 
+    // The order numbers (GBK) of the month's groups, for monitoring to count as old groups when it starts
+    // again: each once, oldest first, from at most the file's last 16 MiB and 200,000 rows; a damaged row is
+    // skipped (see ReadHistoryOrderNumbers). Empty when there is no file.
+    std::vector<std::string> MonthOrderNumbers(
+        std::chrono::system_clock::time_point month = std::chrono::system_clock::now()) const;
+
     // The rows of the month's file (UTF-8 cells), newest first, at most limit of them; the header is not a
     // row. For the history window.
     std::vector<std::vector<std::string>> RowsOf(std::chrono::system_clock::time_point month,
