@@ -103,6 +103,12 @@ LoginResult MerchantLogin(const Endpoints& endpoints, std::string_view account, 
     result.storeId = TrimmedText(doc, "mall_id");
     result.mobile = TrimmedText(doc, "mobile");
     if (result.mobile != kNull && result.storeId != kNull && auth == "true") {
+        // Without an id the store could be saved but never found again, nor removed.
+        if (result.storeId.find_first_not_of(" \t\r\n") == std::string::npos) {
+            result.message = Utf8ToGbk("登录失败：后台未返回店铺ID");
+            result.code = kLoginFailed;
+            return result;
+        }
         result.message = Utf8ToGbk("登录成功");
         result.code = kLoginOk;
         return result;

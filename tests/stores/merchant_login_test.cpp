@@ -166,6 +166,17 @@ TEST_P(MerchantLoginTest, RequestsAnSmsCodeWithTheSessionCookie) {
     EXPECT_EQ(Requests("/earth").back().body, R"({"username":"a\"b"})");
 }
 
+TEST_P(MerchantLoginTest, ALoginWithoutAStoreIdIsAFailedLogin) {
+    // Saved, such a store could never be found again by its id, nor removed.
+    for (const char* id : {"", "  ", "\u3000"}) {
+        SCOPED_TRACE(id);
+        sim_.AddStore({.account = "blank", .password = "pw", .mallId = id, .mallName = "B", .mobile = "136"});
+        const auto result = MerchantLogin(endpoints_, "blank", "pw");
+        EXPECT_EQ(result.code, kLoginFailed);
+        EXPECT_EQ(result.message, G("登录失败：后台未返回店铺ID"));
+    }
+}
+
 TEST_P(MerchantLoginTest, FetchesAndDecodesTheCaptcha) {
     EXPECT_EQ(FetchCaptcha(endpoints_), sim_.CaptchaImage());
     const auto r = Requests("/captchaCode/getCaptchaCode?rd=").at(0);
