@@ -10,10 +10,9 @@ namespace tandrel {
 LoginOutcome LoginSequence(LoginControls& controls, const LoginSequenceContext& context,
                            std::string* storeError) {
     LoginState& state = context.state;
-    std::string& cookie = context.session.currentCookie();
     const auto finish = [&] {
         state.smsCode.clear();
-        cookie.clear();
+        state.verifyCookie.clear();
     };
 
     const std::string account = controls.SelectedAccountItem().value_or(controls.AccountEditText());
@@ -22,22 +21,32 @@ LoginOutcome LoginSequence(LoginControls& controls, const LoginSequenceContext& 
         controls.ShowMessage(Utf8ToGbk("账号、密码都不能为空，请填写"), MessageIcon::Exclamation);
         return LoginOutcome::EmptyInput;
     }
+    // A code was submitted: this login is the one the verification window asked for.
+    const bool codeSubmitted = !state.smsCode.empty();
 
+    // Restored before any box is shown and on every way out.
+    struct Working {
+        LoginControls& controls;
+        ~Working() { controls.ShowWorking({}); }
+    } working{controls};
+    controls.ShowWorking(Utf8ToGbk("正在登录…"));
     const LoginResult login = MerchantLogin(context.session.endpoints(), account, password);
     if (HttpWaitAbandoned()) {
         finish();
         return LoginOutcome::Abandoned;
     }
     state.verifyMobile = login.mobile;
-    cookie = login.loginCookies;
 
     if (login.code == kLoginOk) {
+        controls.ShowWorking(Utf8ToGbk("正在获取店铺名称…"));
         const std::string name = LookupStoreName(context.session.endpoints(), login.storeId);
         if (HttpWaitAbandoned()) {
             finish();
             return LoginOutcome::Abandoned;
         }
-        if (StoreResult saved = context.storeFile.SaveStore(name, account, password, login.storeId, cookie);
+        controls.ShowWorking({});
+        if (StoreResult saved =
+                context.storeFile.SaveStore(name, account, password, login.storeId, login.loginCookies);
             !saved.ok()) {
             // A store that was not saved must not be reported as added.
             if (storeError) *storeError = std::move(saved.error);
@@ -50,10 +59,17 @@ LoginOutcome LoginSequence(LoginControls& controls, const LoginSequenceContext& 
         controls.CloseWindow();
         return LoginOutcome::LoggedIn;
     }
+    controls.ShowWorking({});
 
     if (login.code == kLoginNeedsVerification || login.message == Utf8ToGbk("需要手机验证")) {
-        // The login's cookies stay in currentCookie: the SMS request has to carry them.
+        // The SMS request carries the cookies of this login.
+        state.verifyCookie = login.loginCookies;
         state.verifyAccount = account;
+        if (codeSubmitted) {
+            // Otherwise the verification window would only come back empty, without a word.
+            state.smsCode.clear();
+            controls.ShowMessage(Utf8ToGbk(kVerificationAskedAgain), MessageIcon::Exclamation);
+        }
         controls.OpenVerification();
         return LoginOutcome::NeedsVerification;
     }

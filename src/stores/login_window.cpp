@@ -51,8 +51,8 @@ void LoginWindow::BuildControls() {
     showHide_ = Place(new QPushButton(QStringLiteral("显示"), this), "按钮_显示隐藏", {251, 75, 32, 24});
     // Two characters in 32 pixels: the skin's side padding would push "隐藏" into the border.
     showHide_->setStyleSheet(QStringLiteral("QPushButton { padding-left: 0; padding-right: 0; }"));
-    auto* login = Place(new QPushButton(QStringLiteral("登录"), this), "按钮_登录", {31, 111, 80, 40});
-    login->setDefault(true);
+    login_ = Place(new QPushButton(QStringLiteral("登录"), this), "按钮_登录", {31, 111, 80, 40});
+    login_->setDefault(true);
     auto* clear = Place(new QPushButton(QStringLiteral("清空"), this), "按钮_清空", {143, 111, 80, 40});
 
     auto* link = Place(new QLabel(this), "超级链接框2", {161, 162, 87, 16});
@@ -61,6 +61,8 @@ void LoginWindow::BuildControls() {
     link->setTextFormat(Qt::RichText);
     link->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     link->setOpenExternalLinks(false);
+    // What the window waits for, while it waits.
+    working_ = Place(new QLabel(this), "标签_状态", {8, 186, 277, 16});
 
     // The captcha lies right of the client area: its text is never sent. Hidden, so that the edge of its
     // caption does not show at the window's border and the tab key cannot reach it.
@@ -79,7 +81,7 @@ void LoginWindow::BuildControls() {
     autoLogin_->setInterval(0);
 
     connect(accounts_, &QComboBox::activated, this, &LoginWindow::OnAccountChosen);
-    connect(login, &QPushButton::clicked, this, &LoginWindow::RunLoginSequence);
+    connect(login_, &QPushButton::clicked, this, &LoginWindow::RunLoginSequence);
     connect(clear, &QPushButton::clicked, this, &LoginWindow::OnClear);
     connect(showHide_, &QPushButton::clicked, this, &LoginWindow::OnShowHide);
     connect(link, &QLabel::linkActivated, this, [this] {
@@ -108,23 +110,17 @@ void LoginWindow::ArmAutoLogin() {
     autoLogin_->start();
 }
 
-void LoginWindow::RunLoginSequence() {
-    // The sequence waits on the network and on message boxes; a second start meanwhile would interleave two
-    // logins on the one session cookie.
-    if (running_) return;
+bool LoginWindow::Busy() const {
+    return running_ || (verify_ && verify_->busy());
+}
+
+void LoginWindow::RunWaiting(const std::function<void()>& work) {
     running_ = true;
-    // The window stays live while the back end answers; closing it abandons the login.
-    const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, [this] { return closePending_; });
-    std::string storeError;
-    const LoginOutcome outcome = LoginSequence(*this,
-                                               {.storeFile = services_.storeFile,
-                                                .session = services_.session,
-                                                .state = state_,
-                                                .reloadStoreList = services_.reloadStoreList},
-                                               &storeError);
-    // The store file's failure belongs to the main window, as the store list's do.
-    if (outcome == LoginOutcome::SaveFailed)
-        MessageBoxes::Show(parentWidget(), MessageIcon::Exclamation, storeError);
+    {
+        const HttpWaitScope waiting([] { QCoreApplication::processEvents(); },
+                                    [this] { return closePending_; });
+        work();
+    }
     running_ = false;
     if (closePending_) {
         closePending_ = false;
@@ -132,11 +128,38 @@ void LoginWindow::RunLoginSequence() {
     }
 }
 
+void LoginWindow::AfterVerifyRequest() {
+    // Closed while the verification window's request waited: it has unwound now.
+    if (closePending_ && !running_) {
+        closePending_ = false;
+        close();
+    }
+}
+
+void LoginWindow::RunLoginSequence() {
+    // The sequence waits on the network and on message boxes; a second start meanwhile, or one inside the
+    // SMS request's wait, would interleave two exchanges of one login.
+    if (Busy()) return;
+    RunWaiting([this] {
+        std::string storeError;
+        const LoginOutcome outcome = LoginSequence(*this,
+                                                   {.storeFile = services_.storeFile,
+                                                    .session = services_.session,
+                                                    .state = state_,
+                                                    .reloadStoreList = services_.reloadStoreList},
+                                                   &storeError);
+        // The store file's failure belongs to the main window, as the store list's do.
+        if (outcome == LoginOutcome::SaveFailed)
+            MessageBoxes::Show(parentWidget(), MessageIcon::Exclamation, storeError);
+    });
+}
+
 void LoginWindow::closeEvent(QCloseEvent* event) {
-    if (running_) {
-        // The login runs in a handler below us: it is abandoned and unwinds first, then the window closes.
+    if (Busy()) {
+        // A request runs in a handler below us: it is abandoned and unwinds first, then the window closes.
         closePending_ = true;
         hide();
+        if (verify_ && verify_->busy()) verify_->close();
         event->ignore();
         return;
     }
@@ -151,11 +174,16 @@ bool LoginWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void LoginWindow::FetchCaptchaPicture() {
-    const std::string bytes = FetchCaptcha(services_.session.endpoints());
-    QPixmap picture;
-    if (!bytes.empty())
-        picture.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<uint>(bytes.size()));
-    captchaPicture_->setPixmap(picture);
+    if (Busy()) return;
+    RunWaiting([this] {
+        const std::string bytes = FetchCaptcha(services_.session.endpoints());
+        if (HttpWaitAbandoned()) return;
+        QPixmap picture;
+        if (!bytes.empty())
+            picture.loadFromData(reinterpret_cast<const uchar*>(bytes.data()),
+                                 static_cast<uint>(bytes.size()));
+        captchaPicture_->setPixmap(picture);
+    });
 }
 
 void LoginWindow::OnShowHide() {
@@ -198,18 +226,26 @@ void LoginWindow::ShowMessage(const std::string& text, MessageIcon icon) {
 }
 
 void LoginWindow::OpenVerification() {
-    if (verify_) {
+    // A closed one may still await its deletion: only a visible one is reused.
+    if (verify_ && verify_->isVisible()) {
         // One window at a time: two would count the one resend countdown down twice as fast.
         verify_->raise();
         verify_->activateWindow();
         return;
     }
-    verify_ = new VerifyDialog({.session = services_.session,
+    verify_ = new VerifyDialog({.endpoints = services_.session.endpoints(),
                                 .state = state_,
                                 .armAutoLogin = [this] { ArmAutoLogin(); },
-                                .countdownTick = services_.countdownTick},
+                                .countdownTick = services_.countdownTick,
+                                .loginRunning = [this] { return running_; },
+                                .requestEnded = [this] { AfterVerifyRequest(); }},
                                this);
     verify_->show();
+}
+
+void LoginWindow::ShowWorking(const std::string& text) {
+    working_->setText(FromGbk(text));
+    login_->setEnabled(text.empty());
 }
 
 void LoginWindow::CloseWindow() {

@@ -30,7 +30,7 @@ namespace tandrel {
 // handlers (the main window owns both them and the windows).
 struct LoginWindowServices {
     StoreFile& storeFile;
-    MarketplaceSession& session;
+    MarketplaceSession& session;               // its endpoints: the windows never use its shared cookie
     const StoreTableModel& stores;             // selectedAccount, for a re-login
     std::function<void()> reloadStoreList;     // after a store was saved
     std::function<void(const QUrl&)> openUrl;  // null: the desktop's default browser
@@ -69,12 +69,19 @@ class LoginWindow : public QDialog, private LoginControls, private AccountListCo
     void ShowMessage(const std::string& text, MessageIcon icon) override;
     void OpenVerification() override;
     void CloseWindow() override;
+    void ShowWorking(const std::string& text) override;
     // AccountListControls
     void AddAccountItem(const std::string& account) override;
     void SetPasswordText(const std::string& password) override;
     void SelectAccountItem(int index) override;
 
     void BuildControls();
+    // Runs work with the window live: its requests wait with the window's events turning, and closing the
+    // window abandons them (the window closes once work has returned).
+    void RunWaiting(const std::function<void()>& work);
+    // Whether a request of either window is under way: one at a time.
+    bool Busy() const;
+    void AfterVerifyRequest();
     void RunLoginSequence();
     void OnShowHide();
     void OnClear();
@@ -84,11 +91,13 @@ class LoginWindow : public QDialog, private LoginControls, private AccountListCo
     LoginWindowServices services_;
     LoginState& state_;
     bool running_ = false;
-    bool closePending_ = false;  // closed while the login waited: it is abandoned, then the window closes
+    bool closePending_ = false;  // closed while a request waited: it is abandoned, then the window closes
 
     QComboBox* accounts_ = nullptr;
     QLineEdit* password_ = nullptr;
     QPushButton* showHide_ = nullptr;
+    QPushButton* login_ = nullptr;
+    QLabel* working_ = nullptr;
     QLineEdit* captchaEdit_ = nullptr;
     QLabel* captchaPicture_ = nullptr;
     QTimer* autoLogin_ = nullptr;

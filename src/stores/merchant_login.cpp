@@ -165,16 +165,13 @@ std::string LookupStoreName(const Endpoints& endpoints, std::string_view storeId
     return name;
 }
 
-int RequestSmsCode(MarketplaceSession& session, std::string_view account, std::string* message) {
-    const Endpoints& e = session.endpoints();
-    const std::string url = e.merchant.Url("https", "/earth/api/user/getLoginVerificationCode");
+int RequestSmsCode(const Endpoints& endpoints, std::string_view account, std::string& cookie,
+                   std::string* message) {
+    const std::string url = endpoints.merchant.Url("https", "/earth/api/user/getLoginVerificationCode");
     const std::string body = "{\"username\":\"" + JsonEscape(GbkToUtf8(account)) + "\"}";
-    std::string block = SessionBlock(e);
-    const std::string reply = HttpFetch({.url = url,
-                                         .method = kHttpPost,
-                                         .cookie = &session.currentCookie(),
-                                         .headerBlock = &block,
-                                         .bodyBytes = body});
+    std::string block = SessionBlock(endpoints);
+    const std::string reply = HttpFetch(
+        {.url = url, .method = kHttpPost, .cookie = &cookie, .headerBlock = &block, .bodyBytes = body});
     JsonDocument doc;
     doc.Parse(Utf8ToGbk(ReplyText(reply)));
     if (message) *message = doc.GetText("errorMsg");

@@ -46,8 +46,11 @@ std::string UrlEncodeUtf8(std::string_view text);
 std::string LookupStoreName(const Endpoints& endpoints, std::string_view storeId);
 std::string MillisTimestamp();
 std::string MillisTimestamp(std::chrono::system_clock::time_point now);
-// 1000000 means the code was sent; message receives the reply's text.
-int RequestSmsCode(MarketplaceSession& session, std::string_view account, std::string* message = nullptr);
+// 1000000 means the code was sent; message receives the reply's text. cookie is the login's own cookie text
+// (never the shared one, which another operation may change meanwhile): sent, and the reply's cookies merged
+// into it.
+int RequestSmsCode(const Endpoints& endpoints, std::string_view account, std::string& cookie,
+                   std::string* message = nullptr);
 // The captcha picture's bytes, empty when nothing usable arrived.
 std::string FetchCaptcha(const Endpoints& endpoints, const std::function<void()>& pump = {});
 

@@ -1,11 +1,15 @@
 #include "stores/verify_dialog.h"
 
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <utility>
 
+#include "net/http_request.h"
+#include "stores/merchant_login.h"
 #include "support/qt_text.h"
 #include "support/text.h"
 #include "widgets/fixed_layout.h"
@@ -34,10 +38,12 @@ VerifyDialog::VerifyDialog(VerifyDialogContext context, QWidget* parent)
     sentHint_ = Place(new QLabel(this), "标签_发送提示", {332, 42, 62, 24});
     phoneLabel_ = Place(new QLabel(this), "标签_验证码手机号", {8, 73, 384, 16});
     phoneLabel_->setTextFormat(Qt::PlainText);  // the number comes from the back end's reply
-    auto* submit =
+    submitButton_ =
         Place(new QPushButton(QStringLiteral("提交"), this), "按钮_提交手机验证码", {85, 95, 80, 36});
     Place(new QLabel(QStringLiteral("（客服账号请联系店主索取短信验证码）"), this), "标签5",
           {170, 103, 216, 24});
+    // What the window waits for, while it waits.
+    working_ = Place(new QLabel(this), "标签_状态", {8, 145, 384, 16});
 
     // Below the client area and read by nothing; hidden so that the tab key cannot wander into them.
     Place(new QLabel(QStringLiteral("手机号:"), this), "标签2", {31, 209, 48, 16})->hide();
@@ -50,23 +56,62 @@ VerifyDialog::VerifyDialog(VerifyDialogContext context, QWidget* parent)
 
     connect(sendButton_, &QPushButton::clicked, this, &VerifyDialog::OnSendCode);
     connect(countdown_, &QTimer::timeout, this, &VerifyDialog::OnCountdownTick);
-    connect(submit, &QPushButton::clicked, this, &VerifyDialog::OnSubmit);
+    connect(submitButton_, &QPushButton::clicked, this, &VerifyDialog::OnSubmit);
 }
 
 void VerifyDialog::OnSendCode() {
+    if (running_ || (context_.loginRunning && context_.loginRunning())) return;
+    running_ = true;
+    sendButton_->setEnabled(false);
+    submitButton_->setEnabled(false);
+    working_->setText(QStringLiteral("正在发送验证码…"));
     std::string message;
-    const int code = RequestSmsCode(context_.session, context_.state.verifyAccount, &message);
-    if (code != kSmsSent) {
-        MessageBoxes::Show(this, MessageIcon::Exclamation, message);
+    int code = 0;
+    bool abandoned = false;
+    {
+        // The window stays live while the back end answers; closing it abandons the request.
+        const HttpWaitScope waiting([] { QCoreApplication::processEvents(); },
+                                    [this] { return closePending_; });
+        code = RequestSmsCode(context_.endpoints, context_.state.verifyAccount, context_.state.verifyCookie,
+                              &message);
+        abandoned = HttpWaitAbandoned();
+    }
+    running_ = false;
+    working_->clear();
+    submitButton_->setEnabled(true);
+    const auto ended = [this] {
+        if (context_.requestEnded) context_.requestEnded();
+    };
+    if (closePending_) {
+        closePending_ = false;
+        close();  // deleted once this handler has returned to the event loop
+        ended();
         return;
     }
-    sendButton_->setEnabled(false);
+    if (abandoned || code != kSmsSent) {
+        sendButton_->setEnabled(true);
+        if (!abandoned) MessageBoxes::Show(this, MessageIcon::Exclamation, message);
+        ended();
+        return;
+    }
     // A countdown cut short by closing an earlier window must not shorten this one.
     context_.state.verifyTickCount = 0;
     countdown_->start();
     sentHint_->setText(QStringLiteral("发送成功"));
     phoneLabel_->setText(QStringLiteral("手机号：") + FromGbk(context_.state.verifyMobile) +
                          QStringLiteral(" ，请接收输入验证码"));
+    ended();
+}
+
+void VerifyDialog::closeEvent(QCloseEvent* event) {
+    if (running_) {
+        // The request waits in a handler below us: it is abandoned and unwinds first, then the window closes.
+        closePending_ = true;
+        hide();
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void VerifyDialog::OnCountdownTick() {
@@ -85,6 +130,7 @@ void VerifyDialog::OnCountdownTick() {
 }
 
 void VerifyDialog::OnSubmit() {
+    if (running_) return;  // the button is disabled then; a queued click finds it so
     const std::string code(Trim(Utf8ToGbk(codeEdit_->text().toStdString())));
     context_.state.smsCode = code;
     if (code.empty()) {

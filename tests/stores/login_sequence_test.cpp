@@ -8,6 +8,7 @@
 
 #include "../common/sim_seeds.h"
 #include "../common/temp_dir.h"
+#include "net/http_request.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
 #include "support/text.h"
@@ -31,13 +32,19 @@ class FakeLoginWindow : public LoginControls {
     std::optional<std::string> selectedItem;
     std::string editText, password;
     std::vector<Shown> shown;
+    std::vector<std::string> working;  // every busy text shown, "" when restored
     int verificationsOpened = 0;
     bool closed = false;
 
     std::optional<std::string> SelectedAccountItem() const override { return selectedItem; }
     std::string AccountEditText() const override { return editText; }
     std::string PasswordText() const override { return password; }
-    void ShowMessage(const std::string& text, MessageIcon icon) override { shown.push_back({text, icon}); }
+    void ShowMessage(const std::string& text, MessageIcon icon) override {
+        // No box may stand over a window that still says it is working.
+        EXPECT_TRUE(working.empty() || working.back().empty()) << GbkToUtf8(working.back());
+        shown.push_back({text, icon});
+    }
+    void ShowWorking(const std::string& text) override { working.push_back(text); }
     void OpenVerification() override { ++verificationsOpened; }
     void CloseWindow() override { closed = true; }
 };
@@ -130,6 +137,8 @@ TEST_P(LoginSequenceTest, NewStoreIsSavedWithTheTrimmedPasswordListedAndTheWindo
     EXPECT_EQ(state_.verifyMobile, "138");
     EXPECT_EQ(state_.smsCode, "");
     EXPECT_EQ(session_.currentCookie(), "");
+    // The window said what it waited for, and was restored before the box.
+    EXPECT_EQ(window_.working, (std::vector<std::string>{G("正在登录…"), G("正在获取店铺名称…"), "", ""}));
 }
 
 TEST_P(LoginSequenceTest, SelectedItemWinsOverTheEditTextAndAMissingNameBecomesTheDefault) {
@@ -166,7 +175,8 @@ TEST_P(LoginSequenceTest, EmptyAccountOrPasswordSendsNothing) {
 TEST_P(LoginSequenceTest, RefusedLoginShowsTheMessageEmptiesTheStateAndKeepsTheWindow) {
     window_.editText = "shop_01 a";
     window_.password = "wrong";
-    session_.currentCookie() = "old=1";
+    session_.currentCookie() = "old=1";  // another operation's: the login leaves it alone
+    state_.verifyCookie = "stale=1";
     state_.smsCode = "123456";
     ASSERT_EQ(Run(), LoginOutcome::Failed);
     ASSERT_EQ(window_.shown.size(), 1u);
@@ -174,10 +184,45 @@ TEST_P(LoginSequenceTest, RefusedLoginShowsTheMessageEmptiesTheStateAndKeepsTheW
     EXPECT_EQ(window_.shown[0].icon, MessageIcon::Exclamation);
     EXPECT_FALSE(window_.closed);
     EXPECT_EQ(window_.verificationsOpened, 0);
-    EXPECT_EQ(session_.currentCookie(), "");
+    EXPECT_EQ(session_.currentCookie(), "old=1");
+    EXPECT_EQ(state_.verifyCookie, "");
     EXPECT_EQ(state_.smsCode, "");
     EXPECT_EQ(reloads_, 0);
     EXPECT_TRUE(Records().empty());
+    EXPECT_EQ(window_.working, (std::vector<std::string>{G("正在登录…"), "", ""}));
+}
+
+// A store-list reload during a login sets the shared cookie to each stored store's in turn: the new store
+// must still be saved with the session of its own login.
+TEST_P(LoginSequenceTest, TheSavedSessionIsTheLoginsOwnWhateverTheSharedCookieBecomesMeanwhile) {
+    sim_.AddStore({.account = "other", .password = "o", .mallId = "2002", .mallName = "别家", .mobile = "1"});
+    const std::string foreign = sim_.IssueSession("2002");
+    sim_.SetStallSeconds(0.3);
+    sim_.SetFault("/mall/1001/info", sim::Fault::Stall, 1);  // a slow name look-up
+    window_.editText = "shop_01 a";
+    window_.password = "p\\w";
+    int pumped = 0;
+    {
+        const HttpWaitScope waiting(
+            [&] {
+                // Removed, then set to another store's, as a reload does.
+                session_.currentCookie() = ++pumped % 2 ? std::string() : foreign;
+            },
+            nullptr);
+        ASSERT_EQ(Run(), LoginOutcome::LoggedIn);
+    }
+    EXPECT_GT(pumped, 2);
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    const std::string saved = records[0].cookie;
+    EXPECT_NE(saved.find("SESSION_TOKEN="), std::string::npos) << saved;
+    EXPECT_EQ(saved.find(foreign), std::string::npos) << saved;
+    // And it is store 1001's session that was saved.
+    std::string cookie = saved;
+    const std::string mall =
+        HttpRequest({.url = session_.endpoints().session.Url("https", "/mall"), .cookie = &cookie});
+    EXPECT_NE(mall.find("1001"), std::string::npos) << mall;
+    EXPECT_EQ(mall.find("2002"), std::string::npos) << mall;
 }
 
 TEST_P(LoginSequenceTest, SameStoreIdTwiceUpdatesTheOneRecordInPlace) {
@@ -209,17 +254,20 @@ TEST_P(LoginSequenceTest, VerificationThenSmsRequestThenTheSameLoginSucceeds) {
     EXPECT_FALSE(window_.closed);
     EXPECT_EQ(state_.verifyAccount, "verify");
     EXPECT_EQ(state_.verifyMobile, "139");
-    // The cookies of the refused login stay for the SMS request.
-    const std::string loginCookie = session_.currentCookie();
+    // The cookies of the refused login stay for the SMS request, whatever the shared cookie becomes.
+    const std::string loginCookie = state_.verifyCookie;
     EXPECT_NE(loginCookie.find("visitor_id="), std::string::npos);
     EXPECT_TRUE(Records().empty());
+    session_.currentCookie() = "reload=1";
 
     std::string message;
-    ASSERT_EQ(RequestSmsCode(session_, state_.verifyAccount, &message), 1000000);
+    ASSERT_EQ(RequestSmsCode(session_.endpoints(), state_.verifyAccount, state_.verifyCookie, &message),
+              1000000);
     EXPECT_EQ(sim_.SmsRequestsFor("verify"), 1);
     const auto requests = sim_.Requests();
-    EXPECT_NE(requests.back().Header("Cookie").find(loginCookie.substr(0, loginCookie.find(';'))),
-              std::string::npos);
+    const std::string sent = requests.back().Header("Cookie");
+    EXPECT_NE(sent.find(loginCookie.substr(0, loginCookie.find(';'))), std::string::npos) << sent;
+    EXPECT_EQ(sent.find("reload=1"), std::string::npos) << sent;
 
     state_.smsCode = "654321";
     ASSERT_EQ(Run(), LoginOutcome::LoggedIn);
@@ -228,7 +276,9 @@ TEST_P(LoginSequenceTest, VerificationThenSmsRequestThenTheSameLoginSucceeds) {
     EXPECT_EQ(Records()[0].username, G("验证店"));
     EXPECT_TRUE(window_.closed);
     EXPECT_EQ(state_.smsCode, "");
-    EXPECT_EQ(session_.currentCookie(), "");
+    EXPECT_EQ(state_.verifyCookie, "");
+    EXPECT_EQ(session_.currentCookie(), "reload=1");
+    EXPECT_TRUE(window_.shown.size() == 1 && window_.shown[0].text == G("登录成功"));
 }
 
 TEST_P(LoginSequenceTest, AStoreFileThatRefusesTheStoreIsNotReportedAsAdded) {
@@ -257,6 +307,7 @@ TEST_P(LoginSequenceTest, AStoreFileThatRefusesTheStoreIsNotReportedAsAdded) {
     EXPECT_EQ(reloads_, 0);
     EXPECT_EQ(session_.currentCookie(), "");
     EXPECT_EQ(state_.smsCode, "");
+    EXPECT_EQ(window_.working.back(), "");
 }
 
 // A back end that answers every login with one fixed reply.
@@ -299,6 +350,29 @@ TEST_P(LoginSequenceTest, VerificationIsRecognisedByTheMessageOrEitherCode) {
         EXPECT_EQ(state_.verifyAccount, "anyone");
         EXPECT_EQ(state_.verifyMobile, "135");
     }
+}
+
+TEST_P(LoginSequenceTest, VerificationAskedAgainAfterASubmittedCodeIsSaidInABox) {
+    ScriptedBackEnd backEnd(R"({"error_code":2000021,"error_msg":"需要手机验证","mobile":"135"})");
+    MarketplaceSession session{Endpoints::AllAt(backEnd.baseUrl())};
+    const LoginSequenceContext context{.storeFile = file_, .session = session, .state = state_};
+    window_.editText = "anyone";
+    window_.password = "pw";
+    // The first time the window opens without a word.
+    ASSERT_EQ(LoginSequence(window_, context), LoginOutcome::NeedsVerification);
+    EXPECT_TRUE(window_.shown.empty());
+    // After a submitted code, the back end asking again is said, and the window opens once more.
+    state_.smsCode = "123456";
+    ASSERT_EQ(LoginSequence(window_, context), LoginOutcome::NeedsVerification);
+    ASSERT_EQ(window_.shown.size(), 1u);
+    EXPECT_EQ(window_.shown[0].text, Utf8ToGbk(kVerificationAskedAgain));
+    EXPECT_EQ(window_.shown[0].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(window_.verificationsOpened, 2);
+    // The code was used up: a plain login that the back end refuses so again is not taken for a submit.
+    EXPECT_EQ(state_.smsCode, "");
+    ASSERT_EQ(LoginSequence(window_, context), LoginOutcome::NeedsVerification);
+    EXPECT_EQ(window_.shown.size(), 1u);
+    EXPECT_TRUE(Records().empty());
 }
 
 // --- The account list --------------------------------------------------------------------------------------

@@ -92,7 +92,7 @@ class LoginWindowTest : public ::testing::Test {
         return window_;
     }
     VerifyDialog* OpenVerify() {
-        verify_ = new VerifyDialog({.session = session_,
+        verify_ = new VerifyDialog({.endpoints = session_.endpoints(),
                                     .state = state_,
                                     .armAutoLogin = [this] { ++autoLoginsArmed_; },
                                     .countdownTick = 1ms},
@@ -311,6 +311,138 @@ TEST_F(LoginWindowTest, RefusedSmsRequestAndEmptySubmitKeepTheWindowOpen) {
     EXPECT_EQ(state_.smsCode, "123456");
     EXPECT_EQ(autoLoginsArmed_, 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return verify_.isNull(); }, 5000));
+}
+
+// While the back end is slow, the windows' events keep turning, the window says what it waits for, and its
+// button is disabled; afterwards both are as they were.
+TEST_F(LoginWindowTest, TheSmsRequestWaitsWithTheWindowLive) {
+    sim_.AddStore({.account = "verify",
+                   .password = "pw",
+                   .mallId = "3",
+                   .mallName = "C",
+                   .mobile = "139",
+                   .requireVerification = true});
+    state_.verifyAccount = "verify";
+    state_.verifyCookie = "visitor_id=v1";
+    session_.currentCookie() = "shared=1";
+    sim_.SetStallSeconds(0.5);
+    sim_.SetFault("/earth", sim::Fault::Stall, 1);
+    VerifyDialog* dialog = OpenVerify();
+    auto* send = Control<QPushButton>(dialog, "按钮_发送验证码");
+    auto* working = Control<QLabel>(dialog, "标签_状态");
+    int ticks = 0;
+    QStringList seen;
+    QTimer beat;
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        ++ticks;
+        if (!send->isEnabled()) seen << working->text();
+    });
+    beat.start(10);
+    const auto started = std::chrono::steady_clock::now();
+    send->click();
+    EXPECT_GE(std::chrono::steady_clock::now() - started, 400ms);
+    EXPECT_GE(ticks, 10);  // blocked, it would be none
+    ASSERT_FALSE(seen.isEmpty());
+    EXPECT_EQ(seen.front(), Q("正在发送验证码…"));
+    EXPECT_EQ(working->text(), "");
+    EXPECT_EQ(Control<QLabel>(dialog, "标签_发送提示")->text(), Q("发送成功"));
+    EXPECT_EQ(sim_.SmsRequestsFor("verify"), 1);
+    // It carried the login's own cookie, not the shared one.
+    const std::string cookie = sim_.Requests().back().Header("Cookie");
+    EXPECT_NE(cookie.find("visitor_id=v1"), std::string::npos) << cookie;
+    EXPECT_EQ(cookie.find("shared=1"), std::string::npos) << cookie;
+}
+
+TEST_F(LoginWindowTest, ClosingAWindowAbandonsItsSmsRequestAtOnce) {
+    sim_.AddStore({.account = "verify",
+                   .password = "pw",
+                   .mallId = "3",
+                   .mallName = "C",
+                   .mobile = "139",
+                   .requireVerification = true});
+    sim_.SetStallSeconds(5);
+    sim_.SetFault("/earth", sim::Fault::Stall);
+    LoginWindow* login = Open();
+    QPointer<LoginWindow> loginAlive(login);
+    Control<QComboBox>(login, "组合框_账号")->setEditText(Q("verify"));
+    Control<QLineEdit>(login, "编辑框_密码")->setText(Q("pw"));
+    auto* loginButton = Control<QPushButton>(login, "按钮_登录");
+    loginButton->click();
+    QPointer<VerifyDialog> dialog = login->verifyDialog();
+    ASSERT_NE(dialog, nullptr);
+
+    // The verification window closed during the request: the click returns at once, nothing is shown.
+    QTimer::singleShot(100ms, dialog, [&] { dialog->close(); });
+    auto started = std::chrono::steady_clock::now();
+    Control<QPushButton>(dialog, "按钮_发送验证码")->click();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    EXPECT_TRUE(shown().empty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog.isNull(); }, 5000));
+
+    // The login window closed during the next verification window's request: both go once it has unwound.
+    loginButton->click();
+    dialog = login->verifyDialog();
+    ASSERT_NE(dialog, nullptr);
+    QTimer::singleShot(100ms, login, [&] { login->close(); });
+    started = std::chrono::steady_clock::now();
+    Control<QPushButton>(dialog, "按钮_发送验证码")->click();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return loginAlive.isNull() && dialog.isNull(); }, 5000));
+    EXPECT_TRUE(shown().empty());
+}
+
+TEST_F(LoginWindowTest, ASlowNameLookUpShowsThatTheWindowIsWorking) {
+    SaveTwoStores();
+    sim_.SetStallSeconds(0.5);
+    sim_.SetFault("/mall/1/info", sim::Fault::Stall, 1);
+    LoginWindow* login = Open();
+    QPointer<LoginWindow> alive(login);
+    auto* button = Control<QPushButton>(login, "按钮_登录");
+    auto* working = Control<QLabel>(login, "标签_状态");
+    QStringList seen;
+    QTimer beat;
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        if (alive && !button->isEnabled() && (seen.isEmpty() || seen.back() != working->text()))
+            seen << working->text();
+    });
+    beat.start(10);
+    button->click();  // the stored first account
+    EXPECT_TRUE(seen.contains(Q("正在获取店铺名称…"))) << seen.join(",").toStdString();
+    ASSERT_EQ(shown().size(), 1u);
+    EXPECT_EQ(shown()[0].text, Q("登录成功"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return alive.isNull(); }, 5000));
+}
+
+// The login sends no code, so a back end that wants one asks again after the merchant submitted it: the
+// verification window does not just come back empty.
+TEST_F(LoginWindowTest, VerificationAskedAgainAfterASubmittedCodeIsSaid) {
+    sim_.AddStore({.account = "verify",
+                   .password = "pw",
+                   .mallId = "3",
+                   .mallName = "C",
+                   .mobile = "139",
+                   .requireVerification = true});
+    LoginWindow* login = Open();
+    auto* accounts = Control<QComboBox>(login, "组合框_账号");
+    accounts->setEditText(Q("verify"));
+    Control<QLineEdit>(login, "编辑框_密码")->setText(Q("pw"));
+    Control<QPushButton>(login, "按钮_登录")->click();
+    QPointer<VerifyDialog> first = login->verifyDialog();
+    ASSERT_NE(first, nullptr);
+    EXPECT_TRUE(shown().empty());
+
+    // Submitted without the back end having sent a code: it asks again.
+    Control<QLineEdit>(first, "编辑框_phonecode")->setText(Q("111111"));
+    Control<QPushButton>(first, "按钮_提交手机验证码")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !shown().empty(); }, 5000));
+    EXPECT_EQ(shown()[0].text, QString::fromUtf8(kVerificationAskedAgain.data(),
+                                                 static_cast<qsizetype>(kVerificationAskedAgain.size())));
+    EXPECT_EQ(shown()[0].owner, login);
+    EXPECT_EQ(shown()[0].icon, MessageIcon::Exclamation);
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return login->verifyDialog() && login->verifyDialog()->isVisible(); }, 5000));
+    EXPECT_EQ(shown().size(), 1u);
+    EXPECT_TRUE(state_.smsCode.empty());
 }
 
 // --- Through the main window -------------------------------------------------------------------------------

@@ -147,22 +147,26 @@ TEST_P(MerchantLoginTest, LooksUpTheStoreNameOrFallsBack) {
     EXPECT_EQ(LookupStoreName(endpoints_, "1001"), G("店铺名"));
 }
 
-TEST_P(MerchantLoginTest, RequestsAnSmsCodeWithTheSessionCookie) {
-    session_.currentCookie() = "pre=1";
+TEST_P(MerchantLoginTest, RequestsAnSmsCodeWithTheLoginsOwnCookie) {
+    // The shared cookie belongs to whatever else runs meanwhile: it is neither sent nor changed.
+    session_.currentCookie() = "other=2";
+    std::string cookie = "pre=1";
     std::string message;
-    EXPECT_EQ(RequestSmsCode(session_, "verify", &message), 1000000);
+    EXPECT_EQ(RequestSmsCode(endpoints_, "verify", cookie, &message), 1000000);
     EXPECT_EQ(sim_.SmsRequestsFor("verify"), 1);
     const auto r = Requests("/earth/api/user/getLoginVerificationCode").at(0);
     EXPECT_EQ(r.body, R"({"username":"verify"})");
     EXPECT_EQ(r.Header("Cookie"), "pre=1");
     EXPECT_EQ(r.Header("Referer"), "http://" + endpoints_.merchant.Host() + "/Pdd.html");
+    EXPECT_EQ(session_.currentCookie(), "other=2");
+    EXPECT_NE(cookie.find("pre=1"), std::string::npos) << cookie;  // kept, with the reply's merged in
     // After the code was requested, the same login goes through.
     EXPECT_EQ(MerchantLogin(endpoints_, "verify", "pw").code, kLoginOk);
 
     sim_.SetFault("/earth", Fault::HtmlErrorPage, 1);
-    EXPECT_EQ(RequestSmsCode(session_, "verify", &message), 0);
+    EXPECT_EQ(RequestSmsCode(endpoints_, "verify", cookie, &message), 0);
     EXPECT_EQ(message, "{null}");
-    RequestSmsCode(session_, "a\"b", &message);
+    RequestSmsCode(endpoints_, "a\"b", cookie, &message);
     EXPECT_EQ(Requests("/earth").back().body, R"({"username":"a\"b"})");
 }
 
@@ -288,7 +292,8 @@ TEST(MarketplaceTransport, EveryExchangeWithTheBuiltInHostsGoesOverTls) {
     session.currentCookie() = "SESSION_TOKEN=secret";
     MerchantLogin(e, "a", "b");
     LookupStoreName(e, "1");
-    RequestSmsCode(session, "a");
+    std::string cookie = "SESSION_TOKEN=secret";
+    RequestSmsCode(e, "a", cookie);
     FetchCaptcha(e);
     CheckStoreSession(session, "a", "b");
     const auto lines = proxy.RequestLines();
