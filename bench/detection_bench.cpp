@@ -30,7 +30,7 @@ using tandrel::sim::MarketplaceSim;
 struct Detection : tandrel::LogSink, tandrel::MonitorControls, tandrel::MessageSink {
     MarketplaceSim sim;
     tandrel::MarketplaceSession session{tandrel::Endpoints::AllAt(sim.baseUrl())};
-    tandrel::StoreTableModel stores;
+    tandrel::StoreBook stores;
     tandrel::OrderTableModel orders;
     tandrel::Settings settings;
     int storeCount;
@@ -47,13 +47,7 @@ struct Detection : tandrel::LogSink, tandrel::MonitorControls, tandrel::MessageS
             for (int i = 0; i < 20; ++i)
                 list.push_back(Order(id, "old" + std::to_string(i)));
             sim.SetOrders(id, list);
-            const int row = stores.AppendRow();
-            stores.SetCell(row, tandrel::StoreTableModel::kAccount, "a" + id);
-            stores.SetCell(row, tandrel::StoreTableModel::kStoreId, id);
-            stores.SetCell(row, tandrel::StoreTableModel::kName, "S" + id);
-            stores.SetCell(row, tandrel::StoreTableModel::kState, tandrel::StoreStateOnline());
-            stores.SetCell(row, tandrel::StoreTableModel::kPassword, "pw");
-            stores.SetCell(row, tandrel::StoreTableModel::kCookie, sim.IssueSession(id));
+            stores.Add(tandrel::ListedStore(id, "a" + id, "S" + id, "pw", sim.IssueSession(id)));
         }
     }
     static tandrel::sim::SimOrder Order(const std::string& mall, const std::string& n) {
@@ -80,7 +74,7 @@ struct Detection : tandrel::LogSink, tandrel::MonitorControls, tandrel::MessageS
                                      .controls = *this,
                                      .messages = *this,
                                      .session = session,
-                                     .settings = [this]() -> const tandrel::Settings& { return settings; },
+                                     .settings = [this] { return settings; },
                                      .wait =
                                          [](std::int64_t us, const std::function<bool()>&) {
                                              std::this_thread::sleep_for(std::chrono::microseconds(us));

@@ -161,7 +161,7 @@ struct PassFixture : tandrel::LogSink, tandrel::MonitorControls, tandrel::Messag
     static constexpr int kStores = 20, kOrders = 40;
     MarketplaceSim sim;
     tandrel::MarketplaceSession session{tandrel::Endpoints::AllAt(sim.baseUrl())};
-    tandrel::StoreTableModel stores;
+    tandrel::StoreBook stores;
     tandrel::OrderTableModel orders;
     tandrel::Settings settings;
     std::vector<std::string> cookies;
@@ -178,14 +178,8 @@ struct PassFixture : tandrel::LogSink, tandrel::MonitorControls, tandrel::Messag
             for (int i = 0; i < kOrders; ++i)
                 list.push_back(Order(s, i));
             sim.SetOrders(id, list);
-            const int row = stores.AppendRow();
             cookies.push_back(sim.IssueSession(id));
-            stores.SetCell(row, tandrel::StoreTableModel::kAccount, "acct" + id);
-            stores.SetCell(row, tandrel::StoreTableModel::kStoreId, id);
-            stores.SetCell(row, tandrel::StoreTableModel::kName, "S" + id);
-            stores.SetCell(row, tandrel::StoreTableModel::kState, tandrel::StoreStateOnline());
-            stores.SetCell(row, tandrel::StoreTableModel::kPassword, "pw");
-            stores.SetCell(row, tandrel::StoreTableModel::kCookie, cookies.back());
+            stores.Add(tandrel::ListedStore(id, "acct" + id, "S" + id, "pw", cookies.back()));
         }
         for (int u = 0; u < 10; ++u)
             sim.AddUser({.uid = "u" + std::to_string(u), .nickname = "买家"});
@@ -203,7 +197,7 @@ struct PassFixture : tandrel::LogSink, tandrel::MonitorControls, tandrel::Messag
                                      .controls = *this,
                                      .messages = *this,
                                      .session = session,
-                                     .settings = [this]() -> const tandrel::Settings& { return settings; },
+                                     .settings = [this] { return settings; },
                                      .wait =
                                          [realPauses](std::int64_t us, const std::function<bool()>&) {
                                              if (realPauses)

@@ -1,10 +1,13 @@
 #include "app/app_core.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
 #include <iostream>
 
 #include "net/http_request.h"
 #include "net/wait_pumping.h"
+#include "notify/history_file.h"
 #include "stores/store_list.h"
 #include "support/text.h"
 
@@ -36,6 +39,30 @@ void AppCore::Controls::SetStartEnabled(bool enabled) {
     if (attached_) attached_->SetStartEnabled(enabled);
 }
 
+bool AppCore::LiveControls::RemainingFilterChecked() const {
+    std::lock_guard lock(mutex_);
+    return filter_;
+}
+
+std::string AppCore::LiveControls::MonitorIntervalText() const {
+    std::lock_guard lock(mutex_);
+    return interval_;
+}
+
+void AppCore::LiveControls::Refresh(const Settings& settings) {
+    const bool filter = controls_.RemainingFilterChecked();
+    std::string interval = controls_.MonitorIntervalText();
+    std::lock_guard lock(mutex_);
+    settings_ = settings;
+    filter_ = filter;
+    interval_ = std::move(interval);
+}
+
+Settings AppCore::LiveControls::settings() const {
+    std::lock_guard lock(mutex_);
+    return settings_;
+}
+
 AppCore::AppCore(AppCoreOptions options)
     : dataDir_(std::move(options.dataDir)),
       endpoints_(std::move(options.endpoints)),
@@ -48,25 +75,42 @@ AppCore::AppCore(AppCoreOptions options)
       session_(endpoints_),
       storesSession_(endpoints_),
       controls_(settingsFile_),
+      live_(controls_),
       alerts_(
           player_, [this] { return settingsFile_.settings(); }, options.alertRepeatPause),
-      cycle_({.stores = stores_,
+      cycle_({.stores = book_,
               .orders = orders_,
               .log = outputs_,
-              .controls = controls_,
+              .controls = live_,
               .messages = outputs_,
               .session = session_,
               .storeFile = &storeFile_,
-              .settings = [this]() -> const Settings& { return settingsFile_.settings(); },
+              .settings = [this] { return live_.settings(); },
               .wait = options.wait ? std::move(options.wait) : &WaitPumping,
               .reportFailure = std::move(options.reportFailure),
               // Config.ini's section "监测", read at every start: the dialog's change counts from the next.
-              .schedule = [this] { return LoadScheduleSettings(ProfileFile(dataDir_ / "Config.ini")); }}) {
+              .schedule = [this] { return LoadScheduleSettings(ProfileFile(dataDir_ / "Config.ini")); },
+              .post = [this](std::function<void()> work) { PostToOwner(std::move(work)); }}) {
     AttachOutputs(options.log, options.messages);
     cycle_.AddListener([this](const ReportedGroup& group) { Publish(group); });
+    // The list shows the book: at once for a change made on this thread (the rows fill as the checks go),
+    // through the event loop, one refresh for many, for the monitoring thread's.
+    book_.SetObserver([this] {
+        if (QThread::currentThread() == owner_.thread()) return ShowBook();
+        if (bookShowPending_.exchange(true)) return;
+        PostToOwner([this] {
+            bookShowPending_ = false;
+            ShowBook();
+        });
+    });
+    // What monitoring reads of the controls is copied here often enough for a change to count at once.
+    liveTimer_.setInterval(100);
+    QObject::connect(&liveTimer_, &QTimer::timeout, [this] { live_.Refresh(settingsFile_.settings()); });
 }
 
 AppCore::~AppCore() {
+    deliver_ = false;
+    JoinMonitoring();
     // A timer that lives with the window must not reach a core that is gone.
     if (minuteTimer_) minuteTimer_->disconnect();
 }
@@ -99,7 +143,7 @@ bool AppCore::Open(StartupShell& shell) {
 
 void AppCore::Startup() {
     settingsFile_.LoadSettings(false);
-    stores_.SetPausedIds(settingsFile_.PausedStores());
+    book_.SetPausedIds(settingsFile_.PausedStores());
     if (!reminders_)
         reminders_ = std::make_unique<Notifier>(
             dataDir_, dataDir_ / "Config.ini", [this](const std::string& line) { ReminderLine(line); },
@@ -123,31 +167,85 @@ void AppCore::StartMinuteTick(std::chrono::milliseconds interval, QObject* paren
     minuteTimer_ = timer;
 }
 
+void AppCore::PostToOwner(std::function<void()> work) {
+    QMetaObject::invokeMethod(
+        &owner_,
+        [this, work = std::move(work)] {
+            if (deliver_) work();
+        },
+        Qt::QueuedConnection);
+}
+
+void AppCore::ShowBook() {
+    stores_.Show(book_.Snapshot(), book_.now());
+}
+
 StoreResult AppCore::LoadStores(const std::function<void()>& pump,
                                 const std::function<void(int, int)>& progress) {
     BusyScope busy(*this);
-    return LoadStoreList(stores_, storeFile_, storesSession_, pump, progress);
+    return LoadStoreList(book_, storeFile_, endpoints_, pump, progress);
+}
+
+StoreResult AppCore::SyncStores() {
+    return SyncStoreList(book_, storeFile_);
+}
+
+StoreResult AppCore::RemoveStore(const std::string& storeId) {
+    StoreResult result = storeFile_.RemoveStore(storeId);
+    if (result.ok()) book_.Remove(storeId);
+    return result;
 }
 
 bool AppCore::SetStorePaused(const std::string& storeId, bool paused) {
-    std::set<std::string> ids = stores_.pausedIds();
-    if (paused)
-        ids.insert(storeId);
-    else
-        ids.erase(storeId);
-    stores_.SetPausedIds(ids);
-    for (int row = 0; row < stores_.rowCount(); ++row) {
-        if (stores_.Cell(row, StoreTableModel::kStoreId) != storeId) continue;
-        // A resumed store is checked by the next pass, which sets its state then.
-        stores_.SetCell(row, StoreTableModel::kState, paused ? StoreStatePaused() : Utf8ToGbk("等待检查"));
-        stores_.SetStateTip(row, {});
+    book_.SetPaused(storeId, paused);
+    return settingsFile_.SavePausedStores(book_.pausedIds());
+}
+
+bool AppCore::BeginMonitoring(int maxPasses) {
+    if (monitoring()) return false;
+    if (book_.size() == 0) {
+        outputs_.ShowMessage(Utf8ToGbk("无店铺，请添加店铺！"), MessageIcon::Exclamation);
+        return false;
     }
-    return settingsFile_.SavePausedStores(ids);
+    live_.Refresh(settingsFile_.settings());
+    liveTimer_.start();
+    deliver_ = true;
+    thread_ = std::thread([this, maxPasses] {
+        // Groups reported this month already (before a stop, or by an earlier run) are old groups now: a
+        // restart does not announce every open group as new. Read here, off the window's thread.
+        cycle_.AddOldOrders(HistoryFile(dataDir_).MonthOrderNumbers());
+        cycle_.StartMonitoring(maxPasses);
+        PostToOwner([this] { OnMonitoringEnded(); });
+    });
+    return true;
+}
+
+void AppCore::OnMonitoringEnded() {
+    if (!thread_.joinable()) return;
+    thread_.join();
+    liveTimer_.stop();
+    if (onEnded_) onEnded_();
 }
 
 void AppCore::StartMonitoring(int maxPasses) {
-    BusyScope busy(*this);
-    cycle_.StartMonitoring(maxPasses);
+    if (!BeginMonitoring(maxPasses)) return;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (!monitoring()) loop.quit();
+    });
+    check.start(5);
+    loop.exec();
+}
+
+void AppCore::JoinMonitoring() {
+    if (!thread_.joinable()) return;
+    cycle_.RequestStop();
+    thread_.join();
+    liveTimer_.stop();
+    // Its last lines and the start button's state are still on their way: they are made now.
+    if (deliver_) QCoreApplication::sendPostedEvents(&owner_);
+    if (onEnded_ && deliver_) onEnded_();
 }
 
 void AppCore::Finish(std::chrono::milliseconds timeout) {

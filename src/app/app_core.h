@@ -5,19 +5,28 @@
 // the headless run each hold one and only attach their outputs: the monitoring log (the window's edit box,
 // or stdout), the messages (boxes, or stderr), and their own way of showing the start-up.
 //
+// Monitoring runs on a thread of its own, so that nothing the merchant opens (a box, the login window, a
+// reload) pauses it; its lines, rows, reports and state changes reach this thread in order, through the
+// event loop. The stores live in one StoreBook that monitoring, the list's checks and the merchant's commands
+// change; the store list shows it.
+//
 // Every group the cycle reports is published once, as one ReportedGroup, to the alert sounds, then the
 // reminders (history, robots, desktop), then the listeners the shell added.
 
+#include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "monitor/alerts.h"
@@ -29,6 +38,7 @@
 #include "notify/notifier.h"
 #include "settings/settings.h"
 #include "stores/merchant_login.h"
+#include "stores/store_book.h"
 #include "stores/store_file.h"
 #include "stores/store_table_model.h"
 #include "support/instance_lock.h"
@@ -88,13 +98,27 @@ class AppCore {
     // show, also when the list loaded (a cookie not kept).
     StoreResult LoadStores(const std::function<void()>& pump = {},
                            const std::function<void(int, int)>& progress = {});
+    // After the merchant logged a store in: the list takes what changed in the file, without a check.
+    StoreResult SyncStores();
+    // Removes a store from the file and from the list; monitoring drops its work without a line.
+    StoreResult RemoveStore(const std::string& storeId);
     // Pauses or resumes one store (kept in Config.ini): a paused store is neither checked nor polled. False:
     // the choice could not be written (it still holds for this run).
     bool SetStorePaused(const std::string& storeId, bool paused);
-    // Monitors until a stop is asked for (or after maxPasses > 0 passes). With no store it only says so.
+    bool IsStorePaused(const std::string& storeId) const { return book_.IsPaused(storeId); }
+
+    // Starts monitoring on its own thread and returns at once (after maxPasses > 0 passes it stops by
+    // itself). With no store it only says so and returns false.
+    bool BeginMonitoring(int maxPasses = 0);
+    // BeginMonitoring, then the event loop turns until monitoring has ended.
     void StartMonitoring(int maxPasses = 0);
-    // Safe from any thread and from a signal handler.
+    bool monitoring() const { return thread_.joinable(); }
+    // Safe from any thread and from a signal handler; monitoring ends within a fraction of a second.
     void StopMonitoring() { cycle_.RequestStop(); }
+    // Stops monitoring and waits for its thread to end; what it had still to say is said.
+    void JoinMonitoring();
+    // Runs (on this thread) when monitoring has ended, after its last line.
+    void SetMonitoringEndedHandler(std::function<void()> onEnded) { onEnded_ = std::move(onEnded); }
     void TickMinute() { cycle_.TickMinute(); }
     // At an orderly end: what waits for the robot goes out, within timeout.
     void Finish(std::chrono::milliseconds timeout = std::chrono::seconds(5));
@@ -102,9 +126,8 @@ class AppCore {
     // Listeners of the shell for every reported group, after the sounds and the reminders.
     void AddReportListener(GroupListener listener);
 
-    // True while the store list loads or the cycle runs: they run inside handlers, with the event loop
-    // turning, and whatever they use must stay alive until they return. onIdle runs when the last of them
-    // returns.
+    // True while the store list loads: it runs inside a handler, with the event loop turning, and whatever it
+    // uses must stay alive until it returns. onIdle runs when it returns.
     bool busy() const { return busy_ > 0; }
     void SetIdleHandler(std::function<void()> onIdle) { onIdle_ = std::move(onIdle); }
 
@@ -115,6 +138,7 @@ class AppCore {
     MarketplaceSession& session() { return session_; }
     MarketplaceSession& storesSession() { return storesSession_; }
     StoreTableModel& stores() { return stores_; }
+    StoreBook& book() { return book_; }
     OrderTableModel& orders() { return orders_; }
     Alerts& alerts() { return alerts_; }
     SoundPlayer& soundPlayer() { return player_; }
@@ -152,9 +176,30 @@ class AppCore {
         }
     };
     class BusyScope;
+    // The values monitoring reads at every decision, copied from the controls on this thread: the monitoring
+    // thread never touches a widget.
+    class LiveControls : public MonitorControls {
+      public:
+        explicit LiveControls(Controls& controls) : controls_(controls) {}
+        bool RemainingFilterChecked() const override;
+        std::string MonitorIntervalText() const override;
+        void SetStartEnabled(bool enabled) override { controls_.SetStartEnabled(enabled); }
+        void Refresh(const Settings& settings);
+        Settings settings() const;
+
+      private:
+        Controls& controls_;
+        mutable std::mutex mutex_;
+        Settings settings_;
+        bool filter_ = false;
+        std::string interval_;
+    };
 
     void Publish(const ReportedGroup& group);
     void ReminderLine(const std::string& line);
+    void PostToOwner(std::function<void()> work);
+    void ShowBook();
+    void OnMonitoringEnded();
 
     std::filesystem::path dataDir_;
     Endpoints endpoints_;
@@ -170,9 +215,15 @@ class AppCore {
     // Loading the store list and logging stores in use a session of their own: they run during the cycle's
     // pauses and would otherwise replace the cookie of the store being polled.
     MarketplaceSession storesSession_;
+    QObject owner_;  // lives on this thread: the monitoring thread's work is posted to it
+    std::atomic<bool> deliver_{true};
+    std::atomic<bool> bookShowPending_{false};
+    StoreBook book_;
     StoreTableModel stores_;
     OrderTableModel orders_;
     Controls controls_;
+    LiveControls live_;
+    QTimer liveTimer_;
     Alerts alerts_;
     std::unique_ptr<Notifier> reminders_;
     std::vector<GroupListener> reportListeners_;
@@ -181,6 +232,8 @@ class AppCore {
     std::unique_ptr<QTimer> ownMinuteTimer_;
     int busy_ = 0;
     std::function<void()> onIdle_;
+    std::thread thread_;
+    std::function<void()> onEnded_;
 };
 
 }  // namespace tandrel

@@ -101,8 +101,8 @@ int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints
     }
     core.StartMinuteTick();
 
-    // Timers and posted work keep running while a reply is slow; a signal's stop abandons the request.
-    const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, nullptr);
+    // Monitoring's own thread works while this one turns the event loop for its lines; a signal's stop ends
+    // it within a fraction of a second.
     core.StartMonitoring(passes);
     core.Finish();  // the robot gets what waits for the end of its batch window
     return 0;

@@ -61,6 +61,9 @@ MainWindow::MainWindow(std::unique_ptr<AppCore> core, MainWindowOptions options,
       pictures_(std::make_unique<PictureFetcher>(this)) {
     core_->AttachOutputs(this, this);
     core_->SetIdleHandler([this] { OnIdle(); });
+    core_->SetMonitoringEndedHandler([this] {
+        if (tray_) tray_->SetMonitoring(false);
+    });
     setWindowTitle(TitleFor(options_.announcedVersion, core_->endpoints()));
     BuildControls();
     core_->AttachControls(settingsPanel_, settingsPanel_);
@@ -72,6 +75,9 @@ MainWindow::MainWindow(std::unique_ptr<AppCore> core, MainWindowOptions options,
 }
 
 MainWindow::~MainWindow() {
+    // Monitoring ends first: nothing of it may reach a window being taken apart.
+    core_->JoinMonitoring();
+    core_->SetMonitoringEndedHandler({});
     pictures_.reset();  // no fetch may report to a window being taken apart
     tray_.reset();
     // The window closes for good: what waits for the robot goes out now, within a bound.
@@ -227,7 +233,7 @@ void MainWindow::WireControls() {
         const QModelIndex at = storeList_->indexAt(pos);
         if (!at.isValid()) return;
         const std::string storeId = core_->stores().Cell(at.row(), StoreTableModel::kStoreId);
-        const bool paused = core_->stores().IsPaused(storeId);
+        const bool paused = core_->IsStorePaused(storeId);
         QMenu menu(this);
         menu.setObjectName(QStringLiteral("菜单_店铺"));
         QAction* toggle =
@@ -243,7 +249,12 @@ void MainWindow::WireControls() {
     logins_ = new LoginWindowHost({.storeFile = core_->storeFile(),
                                    .session = core_->storesSession(),
                                    .stores = core_->stores(),
-                                   .reloadStoreList = [this] { ReloadStoreList(); },
+                                   // Only what the login changed: the other stores and monitoring go on.
+                                   .reloadStoreList =
+                                       [this] {
+                                           if (const StoreResult synced = core_->SyncStores(); !synced.ok())
+                                               ShowMessage(synced.error, MessageIcon::Exclamation);
+                                       },
                                    .openUrl = options_.openUrl},
                                   this);
     connect(this, &MainWindow::loginWindowRequested, logins_, &LoginWindowHost::Open);
@@ -347,11 +358,8 @@ void MainWindow::StartMonitoring() {
     }
     // Alerts that will not be heard are said at the start, not discovered at the first group.
     if (core_->settingsFile().settings().alertSoundEnabled) SayWhenSilent(false);
-    // Requests of the cycle wait with the window live; a stop or a close abandons them.
-    const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, [this] { return closePending_; });
-    tray_->SetMonitoring(true);
-    core_->StartMonitoring();
-    tray_->SetMonitoring(false);
+    // Monitoring runs on its own thread: this click returns at once, and nothing opened meanwhile pauses it.
+    if (core_->BeginMonitoring()) tray_->SetMonitoring(true);
 }
 
 void MainWindow::OnIdle() {
@@ -363,12 +371,14 @@ void MainWindow::OnIdle() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     if (core_->busy()) {
-        // The cycle or the store list is running inside a handler below us: let it unwind, then close.
+        // The store list is loading inside a handler below us: let it unwind, then close.
         core_->StopMonitoring();
         closePending_ = true;
         event->ignore();
         return;
     }
+    // Monitoring's thread ends within a fraction of a second, whatever it was waiting for.
+    core_->JoinMonitoring();
     QMainWindow::closeEvent(event);
 }
 
@@ -378,12 +388,12 @@ void MainWindow::OnRemoveStore() {
         return;
     StoreTableModel& stores = core_->stores();
     if (stores.selectedStoreId().empty()) return ShowWarning(QStringLiteral("请选择店铺"));
-    const StoreResult result = core_->storeFile().RemoveStore(stores.selectedStoreId());
-    if (result.ok())
-        ReloadStoreList();
-    else if (result.code == kStoreNotFound)
+    // Only that store leaves the list; monitoring drops its work without a line.
+    const std::string storeId = stores.selectedStoreId();
+    const StoreResult result = core_->RemoveStore(storeId);
+    if (result.code == kStoreNotFound)
         ShowWarning(QStringLiteral("没有找到此店铺记录"));
-    else
+    else if (!result.ok())
         ShowMessage(result.error, MessageIcon::Exclamation);
 }
 

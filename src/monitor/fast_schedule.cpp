@@ -1,9 +1,8 @@
 #include "monitor/fast_schedule.h"
 
 #include <algorithm>
-#include <unordered_map>
 
-#include "stores/store_table_model.h"
+#include "stores/session_check.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -13,7 +12,7 @@ constexpr int kPageSize = 20;
 constexpr std::string_view kNull = "{null}";
 // The back end's error code for "too many requests" (besides HTTP 429).
 constexpr std::string_view kBusyCode = "54001";
-// How long one turn of the loop may wait, so a stop is seen at once and the window keeps turning.
+// How long one turn of the loop may wait, so a stop and a command are seen at once.
 constexpr auto kLongestWait = std::chrono::milliseconds(10);
 
 }  // namespace
@@ -27,23 +26,24 @@ bool BackendBusy(int status, const std::string& body) {
 }
 
 struct FastSchedule::Store {
+    WatchedStore listed;  // as the book had it at the last sync (its login number among it)
     StoreTag tag;
-    std::string account, password, cookie, tableCookie;
-    int row = 0;
-    bool present = true;  // still in the store list
+    std::string cookie;   // this schedule's own session text of the store
+    bool present = true;  // still in the book
     bool sessionDue = true;
     bool userinfoNext = false;  // "/mall" lacked the id: "/userinfo" is asked next
     bool loginDue = false;
+    std::string pendingFailure;  // an order list that failed, told once its session is known to be alive
     Clock::time_point sessionCheckedAt{};
-    bool offline = false;
-    Clock::time_point loginRetryAt{};
+    Clock::time_point retriedFor{};  // the failing state's next try whose session check was made
     int page = 1;
-    bool busy = false;  // its session or order-list request is in flight
-    int lookups = 0;    // look-ups queued or in flight
-    bool donePass = false;
+    bool busy = false;      // its session or order-list request is in flight
+    int lookups = 0;        // look-ups queued or in flight
+    int reads = 0;          // whole reads (every page) since monitoring started
     bool foundNew = false;  // in the read under way
     Clock::time_point nextAllowed{};
-    Clock::duration backoff{};  // zero: the interval
+    Clock::duration backoff{};     // zero: the interval
+    Clock::time_point lastEase{};  // the store book's time of its last refusal or easing
     bool slowed = false;
     bool routineLogged = false;
     Clock::time_point lastRoutine{};
@@ -69,72 +69,96 @@ FastSchedule::Clock::duration FastSchedule::Gap(const Store& store) const {
     return std::max(Interval(), store.backoff);
 }
 
-void FastSchedule::Run(int maxPasses) {
-    if (!BeginPass()) return;
+void FastSchedule::Run() {
+    if (cycle_.stores().size() == 0) {
+        cycle_.RequestStop();
+        cycle_.Log(Gbk(" 无店铺，请添加店铺！"));
+        return;
+    }
+    lastIdlePass_ = Clock::now();
     while (!cycle_.stopRequested()) {
-        Dispatch(Clock::now());
-        if (cycle_.stopRequested()) break;
-        if (PassDone()) {
-            ++cycle_.passesDone_;
-            if (maxPasses > 0 && cycle_.passesDone_ >= maxPasses) cycle_.RequestStop();
-            if (cycle_.RescanDue()) {
-                cycle_.PeriodicRescan();
-                rejected_.clear();
-            }
-            if (cycle_.stopRequested() || !BeginPass()) break;
-            continue;
+        const Clock::time_point now = Clock::now();
+        Sync();
+        if (stores_.empty()) {
+            cycle_.RequestStop();
+            cycle_.Log(Gbk(" 无店铺，请添加店铺！"));
+            break;
         }
+        cycle_.SayWhenNothingIsWatched();
+        CountPasses(now);
+        if (cycle_.stopRequested()) break;
+        Dispatch(now);
+        if (cycle_.stopRequested()) break;
         WaitForWork(Clock::now());
     }
-    // A stop drops the replies under way: nothing of them is logged.
+    // A stop drops the replies under way: nothing of them is logged, and no store's state changes.
     multi_.AbandonAll();
 }
 
-bool FastSchedule::BeginPass() {
-    StoreTableModel& table = cycle_.d_.stores;
-    const int n = table.rowCount();
-    if (n == 0) {
-        cycle_.RequestStop();
-        cycle_.Log(Gbk(" 无店铺，请添加店铺！"));
-        return false;
-    }
+void FastSchedule::Sync() {
+    const Clock::time_point now = cycle_.stores().now();
+    book_ = cycle_.stores().Snapshot();
+    const std::uint64_t version = cycle_.stores().listVersion();
+    if (synced_ && version == syncedVersion_) return;
+    synced_ = true;
+    syncedVersion_ = version;
     for (auto& store : stores_)
         store->present = false;
     std::vector<std::shared_ptr<Store>> next;
-    const Clock::time_point now = Clock::now();
-    for (int row = 0; row < n; ++row) {
-        if (table.Cell(row, StoreTableModel::kState) == Gbk("已掉线，请登录店铺")) continue;
-        const std::string id = table.Cell(row, StoreTableModel::kStoreId);
+    for (const WatchedStore& listed : book_) {
         auto it = std::find_if(stores_.begin(), stores_.end(),
-                               [&](const auto& s) { return s->tag.id == id && !s->present; });
-        std::shared_ptr<Store> store = it != stores_.end() ? *it : std::make_shared<Store>();
-        store->present = true;
-        store->row = row;
-        store->tag = {id, table.Cell(row, StoreTableModel::kName)};
-        store->account = table.Cell(row, StoreTableModel::kAccount);
-        store->password = table.Cell(row, StoreTableModel::kPassword);
-        const std::string cookie = table.Cell(row, StoreTableModel::kCookie);
-        if (cookie != store->tableCookie) {
-            // New to the schedule, or logged in again from the store list: its session is checked first.
-            store->tableCookie = store->cookie = cookie;
-            store->sessionDue = true;
-            store->offline = false;
+                               [&](const auto& s) { return s->listed.id == listed.id; });
+        std::shared_ptr<Store> store = it != stores_.end() ? *it : nullptr;
+        if (!store || store->listed.login != listed.login) {
+            // New to the schedule, or logged in by the merchant: its session is the book's. One the store
+            // list found alive within the last minute is not checked again.
+            if (!store) store = std::make_shared<Store>();
+            store->cookie = listed.cookie;
+            const auto alive = listed.state.sessionAliveAt;
+            store->sessionDue = alive == Clock::time_point{} || now - alive >= kFreshSession;
+            store->sessionCheckedAt = store->sessionDue ? Clock::time_point{} : alive;
+            store->loginDue = false;
+            store->userinfoNext = false;
+            store->pendingFailure.clear();
+            store->page = 1;
+            // A store the back end slowed before this start comes back gradually too.
+            if (listed.state.condition == StoreCondition::Slowed && !store->slowed) {
+                store->slowed = true;
+                store->backoff = 2 * Interval();
+                store->lastEase = now;
+            }
         }
-        if (now - store->sessionCheckedAt >= kSessionCheckEvery) store->sessionDue = true;
-        store->page = 1;
-        store->foundNew = false;
-        store->donePass = store->offline && now < store->loginRetryAt;
+        store->listed = listed;
+        store->tag = {listed.id, listed.name};
+        store->present = true;
         next.push_back(std::move(store));
     }
     stores_ = std::move(next);
-    if (stores_.empty()) return true;  // every row is marked offline: the passes go on, reading nothing
-    cursor_ %= stores_.size();
-    return true;
+    if (!stores_.empty()) cursor_ %= stores_.size();
 }
 
-bool FastSchedule::PassDone() const {
-    if (!lookups_.empty() || lookupsInFlight_ > 0) return false;
-    return std::all_of(stores_.begin(), stores_.end(), [](const auto& s) { return s->donePass && !s->busy; });
+bool FastSchedule::Readable(const Store& store) const {
+    const auto it = std::find_if(book_.begin(), book_.end(),
+                                 [&](const WatchedStore& s) { return s.id == store.listed.id; });
+    return it != book_.end() && cycle_.stores().Readable(*it);
+}
+
+void FastSchedule::CountPasses(Clock::time_point now) {
+    // A pass is done when every store that can be read has been read once more; with none, an interval.
+    int least = -1;
+    for (const auto& s : stores_) {
+        if (!Readable(*s)) continue;
+        least = least < 0 ? s->reads : std::min(least, s->reads);
+    }
+    if (least < 0) {
+        if (now - lastIdlePass_ < Interval()) return;
+        lastIdlePass_ = now;
+        if (cycle_.PassDone()) rejected_.clear();
+        return;
+    }
+    lastIdlePass_ = now;
+    while (cycle_.passesDone() < least && !cycle_.stopRequested())
+        if (cycle_.PassDone()) rejected_.clear();
 }
 
 FastSchedule::Clock::duration FastSchedule::Spacing() const {
@@ -167,13 +191,8 @@ int FastSchedule::StoresInFlight() const {
     return n;
 }
 
-void FastSchedule::Sent(Clock::time_point now) {
-    sends_.push_back(now);
-}
-
 void FastSchedule::Dispatch(Clock::time_point now) {
-    // Look-ups first: a new group waits for them.
-    // Their store already holds its place among those in flight (queued look-ups count).
+    // Look-ups first: a new group waits for them. Their store already holds its place among those in flight.
     while (!lookups_.empty() && lookups_.front().notBefore <= now && TotalSlotFree(now)) {
         LookupJob job = std::move(lookups_.front());
         lookups_.pop_front();
@@ -185,7 +204,17 @@ void FastSchedule::Dispatch(Clock::time_point now) {
         if (!TotalSlotFree(now) || StoresInFlight() >= settings_.storesAtOnce) break;
         const std::size_t at = (cursor_ + k) % stores_.size();
         const std::shared_ptr<Store> store = stores_[at];
-        if (store->donePass || store->busy || now < store->nextAllowed) continue;
+        if (store->busy || now < store->nextAllowed || !Readable(*store)) continue;
+        const auto listed = std::find_if(book_.begin(), book_.end(),
+                                         [&](const WatchedStore& s) { return s.id == store->listed.id; });
+        // A failing store due for its next try starts with its session, once for that try.
+        if (listed->state.condition == StoreCondition::Failing && store->page == 1 &&
+            store->retriedFor != listed->state.nextTry) {
+            store->retriedFor = listed->state.nextTry;
+            store->sessionDue = true;
+        }
+        if (cycle_.stores().now() - store->sessionCheckedAt >= kSessionCheckEvery && store->page == 1)
+            store->sessionDue = true;
         if (store->loginDue) {
             Relogin(store);
         } else if (store->page == 1 && store->sessionDue) {
@@ -195,6 +224,7 @@ void FastSchedule::Dispatch(Clock::time_point now) {
         }
         cursor_ = (at + 1) % stores_.size();
         now = Clock::now();
+        if (cycle_.stopRequested()) return;
     }
 }
 
@@ -203,129 +233,133 @@ void FastSchedule::WaitForWork(Clock::time_point now) {
     Clock::time_point until = now + kLongestWait;
     if (!sends_.empty()) until = std::min(until, std::max(now, NextSlot()));
     for (const auto& s : stores_)
-        if (!s->donePass && !s->busy) until = std::min(until, std::max(now, s->nextAllowed));
+        if (!s->busy) until = std::min(until, std::max(now, s->nextAllowed));
     if (!lookups_.empty()) until = std::min(until, std::max(now, lookups_.front().notBefore));
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
     if (multi_.inFlight() > 0) {
         multi_.Poll(std::max(wait, std::chrono::milliseconds(1)));
-        HttpWaitPump();  // the window's events between the replies
+        HttpWaitPump();
     } else {
-        cycle_.d_.wait(std::max<std::int64_t>(
-                           1000, std::chrono::duration_cast<std::chrono::microseconds>(until - now).count()),
-                       [this] { return cycle_.stopRequested(); });
+        cycle_.Wait(std::max<std::int64_t>(
+            1000, std::chrono::duration_cast<std::chrono::microseconds>(until - now).count()));
     }
 }
 
 void FastSchedule::StartSession(const std::shared_ptr<Store>& store, bool userinfo) {
-    const Endpoints& e = cycle_.d_.session.endpoints();
+    const Endpoints& e = cycle_.endpoints();
     const Clock::time_point now = Clock::now();
-    Sent(now);
+    sends_.push_back(now);
     store->busy = true;
     store->nextAllowed = now + Gap(*store);
     auto block = std::make_shared<std::string>(SessionBlock(e));
     const bool started = multi_.Start({.url = e.session.Url("https", userinfo ? "/userinfo" : "/mall"),
                                        .cookie = &store->cookie,
-                                       .headerBlock = block.get()},
+                                       .headerBlock = block.get(),
+                                       .stallSeconds = kStallSeconds},
                                       [this, store, block, userinfo](std::string body, int status) {
                                           store->busy = false;
-                                          OnSession(store, userinfo, body, status);
+                                          if (store->present) OnSession(store, userinfo, body, status);
                                       });
     if (!started) store->busy = false;
 }
 
 void FastSchedule::OnSession(const std::shared_ptr<Store>& store, bool userinfo, const std::string& body,
                              int status) {
-    if (BackendBusy(status, body)) {
-        BackOff(*store);
-        return;  // checked again once the store's gap has passed
-    }
-    const std::string text = SessionReplyText(body);
+    const SessionReading reading = ReadSessionReply(status, body);
+    if (reading.verdict == SessionVerdict::Busy) return BackOff(*store);  // asked again after the gap
     store->userinfoNext = false;
-    if (!userinfo && text.find("mall_id") == std::string::npos) {
-        store->userinfoNext = true;  // as the session check does: "/userinfo" when "/mall" lacks the id
+    if (reading.verdict == SessionVerdict::NoAnswer) {
+        store->pendingFailure.clear();
+        cycle_.StoreFailed(store->tag, reading.reason);
         return;
     }
-    if (SessionReplyAlive(text)) {
-        Recover(*store);
-        store->sessionDue = false;
-        store->sessionCheckedAt = Clock::now();
-        if (store->offline) StateLine(*store, " 会话正常，继续监测");
-        store->offline = false;
+    if (reading.verdict == SessionVerdict::Dead) {
+        // As the session check does: "/userinfo" when "/mall" lacks the id; a password login when neither
+        // has it.
+        if (!userinfo) {
+            store->userinfoNext = true;
+        } else {
+            store->loginDue = true;
+        }
         return;
     }
-    store->loginDue = true;
+    Ease(*store);
+    store->sessionDue = false;
+    store->sessionCheckedAt = cycle_.stores().now();
+    cycle_.StoreSessionAlive(store->tag);
+    if (!store->pendingFailure.empty()) {
+        // The session is alive: the order list itself failed.
+        cycle_.StoreFailed(store->tag, std::exchange(store->pendingFailure, {}));
+        EndRead(*store);
+    }
 }
 
 void FastSchedule::Relogin(const std::shared_ptr<Store>& store) {
-    // Rare (a session that died): logged in as the default schedule does, waiting like any request, and
-    // counted against the limits like one.
+    // Rare (a session that died): logged in as the default schedule does, counted against the limits like
+    // any request.
     store->loginDue = false;
+    store->pendingFailure.clear();
     const Clock::time_point now = Clock::now();
-    Sent(now);
+    sends_.push_back(now);
     store->nextAllowed = now + Gap(*store);
-    const LoginResult login = MerchantLogin(cycle_.d_.session.endpoints(), store->account, store->password);
-    if (cycle_.stopRequested()) return;
-    if (login.code == kLoginOk) {
-        store->cookie = login.loginCookies;
-        store->tableCookie = store->cookie;
-        store->sessionDue = false;
-        store->sessionCheckedAt = Clock::now();
-        store->offline = false;
-        if (store->present) cycle_.KeepCookie(store->row, store->tag, store->cookie);
-        StateLine(*store, " 会话已失效，已重新登录");
-        return;
-    }
-    // The store list shows it, and the log has its line once, as in the default schedule.
-    cycle_.StoreFailed(store->row, store->tag, ReloginFailureText(login));
-    store->offline = true;
-    store->loginRetryAt = Clock::now() + kLoginRetryAfter;
-    store->donePass = true;
+    WatchedStore listed = store->listed;
+    listed.cookie = store->cookie;
+    const std::optional<std::string> fresh = cycle_.Relogin(listed);
+    if (!fresh) return;  // failing or offline now, as the login's answer said
+    store->cookie = *fresh;
+    store->sessionDue = false;
+    store->sessionCheckedAt = cycle_.stores().now();
 }
 
 void FastSchedule::StartList(const std::shared_ptr<Store>& store) {
-    const Endpoints& e = cycle_.d_.session.endpoints();
+    const Endpoints& e = cycle_.endpoints();
     const Clock::time_point now = Clock::now();
-    Sent(now);
+    sends_.push_back(now);
     store->busy = true;
     store->nextAllowed = now + Gap(*store);
     auto block = std::make_shared<std::string>(OrderListBlock(e));
-    const bool started = multi_.Start(
-        {.url = OrderListUrl(e, store->page), .cookie = &store->cookie, .headerBlock = block.get()},
-        [this, store, block](std::string body, int status) {
-            store->busy = false;
-            OnList(store, body, status);
-        });
+    const bool started = multi_.Start({.url = OrderListUrl(e, store->page),
+                                       .cookie = &store->cookie,
+                                       .headerBlock = block.get(),
+                                       .stallSeconds = kStallSeconds},
+                                      [this, store, block](std::string body, int status) {
+                                          store->busy = false;
+                                          if (store->present) OnList(store, body, status);
+                                      });
     if (!started) store->busy = false;
 }
 
 void FastSchedule::OnList(const std::shared_ptr<Store>& store, const std::string& body, int status) {
-    if (BackendBusy(status, body)) {
-        BackOff(*store);
-        return;  // the same page again once the store's gap has passed
-    }
+    if (BackendBusy(status, body)) return BackOff(*store);  // the same page again once the gap has passed
     JsonDocument doc;
     doc.Parse(Utf8ToGbk(UpToNul(body)));
     const std::string totalText = doc.GetText("total");
-    if (totalText == kNull) {
-        // A login page, the back end's error, or no reply: the session is checked before the next read, and
-        // this store's read ends here, as a failed order list ends it in the default schedule.
+    if (status < 200 || status > 299 || totalText == kNull) {
+        // A login page, the back end's error, or no reply. Its session is asked first: a dead one is logged
+        // in once; a live one means the list itself failed, which is said then, in the same words as the
+        // store list's tooltip.
         std::string why = status == 0 ? Utf8ToGbk("无应答") : "HTTP " + std::to_string(status);
         if (status >= 200 && status <= 299) why = Utf8ToGbk("回复不是订单数据");
-        cycle_.StoreFailed(store->row, store->tag, Utf8ToGbk("订单列表读取失败：") + why);
+        store->pendingFailure = Utf8ToGbk("订单列表读取失败：") + why;
         store->sessionDue = true;
-        EndRead(*store);
+        store->page = 1;
         return;
     }
-    Recover(*store);
-    if (store->page == 1) cycle_.StoreReadWell(store->row, store->tag);
+    Ease(*store);
+    if (store->page == 1) cycle_.StoreReadWell(store->tag);
     const int total = std::max(0, TextToInt(totalText));
     std::vector<std::string> names;
     const int count = doc.MemberNames("orders", names);
-    for (int i = 0; i < count; ++i)
-        ListedOrderSeen(store, ReadListedOrder(doc, i));
-    // Pages up to the last one that holds groups; no trailing empty page.
-    const int pages = (total + kPageSize - 1) / kPageSize;
-    if (store->page < pages) {
+    bool anyOrder = false;
+    for (int i = 0; i < count; ++i) {
+        const ListedOrder order = ReadListedOrder(doc, i);
+        anyOrder = anyOrder || order.sn != kNull;
+        ListedOrderSeen(store, order);
+    }
+    // Pages up to the last one that holds groups; no trailing empty page, none past a page without orders,
+    // none past the fiftieth.
+    const int pages = std::min((total + kPageSize - 1) / kPageSize, 50);
+    if (anyOrder && store->page < pages) {
         ++store->page;
         return;
     }
@@ -360,19 +394,21 @@ void FastSchedule::ListedOrderSeen(const std::shared_ptr<Store>& store, const Li
 }
 
 void FastSchedule::EndRead(Store& store) {
-    store.donePass = true;
+    ++store.reads;
+    store.page = 1;
     const Clock::time_point now = Clock::now();
     if (!store.foundNew && (!store.routineLogged || now - store.lastRoutine >= kRoutineLineEvery)) {
         cycle_.LogNothingNew(store.tag);
         store.routineLogged = true;
         store.lastRoutine = now;
     }
+    store.foundNew = false;
 }
 
 void FastSchedule::StartLookup(LookupJob job) {
-    const Endpoints& e = cycle_.d_.session.endpoints();
+    const Endpoints& e = cycle_.endpoints();
     Lookup& lookup = *job.lookup;
-    Sent(Clock::now());
+    sends_.push_back(Clock::now());
     ++lookupsInFlight_;
     auto request = std::make_shared<LookupRequest>(job.detail ? GroupOrderIdRequest(e, lookup.order.sn)
                                                               : OpenerNicknameRequest(e, lookup.order.uid));
@@ -380,7 +416,8 @@ void FastSchedule::StartLookup(LookupJob job) {
                                        .method = request->method,
                                        .cookie = &lookup.store->cookie,
                                        .headerBlock = &request->block,
-                                       .bodyBytes = request->body},
+                                       .bodyBytes = request->body,
+                                       .stallSeconds = kStallSeconds},
                                       [this, job, request](std::string body, int status) {
                                           --lookupsInFlight_;
                                           OnLookup(job, body, status);
@@ -407,7 +444,8 @@ void FastSchedule::OnLookup(const LookupJob& job, const std::string& body, int s
     if (--lookup.waiting > 0) return;
     store.lookups -= 1;
     looking_.erase(lookup.order.sn);
-    if (cycle_.stopRequested()) return;
+    // A store removed meanwhile: its work is dropped without a line.
+    if (cycle_.stopRequested() || !store.present) return;
     if (!cycle_.ReportOrder(store.tag, lookup.order, lookup.groupOrderId, lookup.nickname))
         rejected_[lookup.order.sn] = {lookup.groupOrderId, lookup.nickname, Clock::now()};
 }
@@ -416,22 +454,24 @@ void FastSchedule::BackOff(Store& store) {
     const Clock::duration doubled = std::max(Interval(), store.backoff) * 2;
     store.backoff = std::min<Clock::duration>(doubled, kMaxGap);
     store.nextAllowed = Clock::now() + store.backoff;
+    store.lastEase = cycle_.stores().now();
     if (store.slowed) return;
     store.slowed = true;
-    StateLine(store, " 请求过于频繁，已放慢监测");
+    cycle_.StoreSlowed(store.tag);
 }
 
-void FastSchedule::Recover(Store& store) {
+void FastSchedule::Ease(Store& store) {
+    // Gradually: a tenth less after each minute without a refusal. Halving on every good reply would swing
+    // straight back into the back end's limit.
     if (!store.slowed) return;
-    store.backoff /= 2;
+    const Clock::time_point now = cycle_.stores().now();
+    if (now - store.lastEase < kEaseEvery) return;
+    store.lastEase = now;
+    store.backoff -= store.backoff / 10;
     if (store.backoff > Interval()) return;
     store.backoff = {};
     store.slowed = false;
-    StateLine(store, " 已恢复正常监测速度");
-}
-
-void FastSchedule::StateLine(const Store& store, const std::string& textUtf8) {
-    cycle_.Log(Gbk(" 店铺ID：") + store.tag.id + "(" + store.tag.name + ")" + Utf8ToGbk(textUtf8));
+    cycle_.StoreSpeedRestored(store.tag);
 }
 
 }  // namespace tandrel

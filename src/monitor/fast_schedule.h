@@ -1,16 +1,20 @@
 #pragma once
 // The fast schedule ("快速"): every store's order list read about once an interval, several stores at once
 // on one multi handle, instead of store after store with a pause after every order element. What a new group
-// gives (its look-ups, the line, the row, the report) is the cycle's own; only the order of the requests
-// differs.
+// gives (its look-ups, the line, the row, the report) and every change of a store's state are the cycle's;
+// only the order of the requests differs. No store waits for another: each goes on to its next read when its
+// own gap has passed, so one whose replies stall holds no other.
 //
 // Limits kept: a store's order-list and session requests at least one interval apart (longer while the back
-// end says it is busy, doubling up to 30 s); all requests together, look-ups included, at most two per
-// interval, evenly spaced; at most "同时监测店铺数" stores with a request in flight. The session is checked
-// when monitoring starts, after a reply that shows it gone, and every ten minutes. The log gets a new group's
-// line, at most one routine line per store a minute, and a line when a store's state changes.
+// end says it is busy: doubled on each refusal up to 30 s, a tenth less after each minute without one); all
+// requests together, look-ups included, at most two per interval, evenly spaced; at most "同时监测店铺数"
+// stores with a request in flight. The session is checked when monitoring starts (unless the store list
+// checked it within the last minute), after a reply that shows it may be gone, and every ten minutes. The
+// log gets a new group's line, at most one routine line per store a minute, and a line when a store's state
+// changes.
 
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <set>
@@ -30,11 +34,14 @@ class FastSchedule {
     static constexpr std::chrono::seconds kMaxGap{30};
     static constexpr std::chrono::minutes kSessionCheckEvery{10};
     static constexpr std::chrono::minutes kRoutineLineEvery{1};
-    static constexpr std::chrono::minutes kLoginRetryAfter{1};
+    static constexpr std::chrono::minutes kFreshSession{1};
+    static constexpr std::chrono::minutes kEaseEvery{1};
+    // Request spacing follows the steady clock; what takes minutes (easing a back-off, session re-checks,
+    // retry waits) follows the store book's clock, which tests may run faster.
 
     FastSchedule(MonitorCycle& cycle, ScheduleSettings settings);
-    // Runs passes (every store read once each) until a stop; maxPasses > 0 asks for the stop after that many.
-    void Run(int maxPasses);
+    // Runs until a stop; a pass is counted each time every store that can be read was read once more.
+    void Run();
 
   private:
     struct Store;
@@ -50,8 +57,8 @@ class FastSchedule {
         Clock::time_point lastLine;
     };
 
-    bool BeginPass();
-    bool PassDone() const;
+    void Sync();
+    void CountPasses(Clock::time_point now);
     void Dispatch(Clock::time_point now);
     void WaitForWork(Clock::time_point now);
     Clock::duration Interval() const;
@@ -60,7 +67,7 @@ class FastSchedule {
     Clock::time_point NextSlot() const;  // when the next request may go out, as far as the total goes
     bool TotalSlotFree(Clock::time_point now);
     int StoresInFlight() const;
-    void Sent(Clock::time_point now);
+    bool Readable(const Store& store) const;
 
     void StartSession(const std::shared_ptr<Store>& store, bool userinfo);
     void StartList(const std::shared_ptr<Store>& store);
@@ -72,19 +79,22 @@ class FastSchedule {
     void ListedOrderSeen(const std::shared_ptr<Store>& store, const ListedOrder& order);
     void EndRead(Store& store);
     void BackOff(Store& store);
-    void Recover(Store& store);
-    void StateLine(const Store& store, const std::string& textUtf8);
+    void Ease(Store& store);
 
     MonitorCycle& cycle_;
     ScheduleSettings settings_;
     HttpMulti multi_;
     std::vector<std::shared_ptr<Store>> stores_;
-    std::size_t cursor_ = 0;  // where the next round-robin look for a store starts
+    std::uint64_t syncedVersion_ = 0;
+    bool synced_ = false;
+    std::vector<WatchedStore> book_;  // the book as of this turn
+    std::size_t cursor_ = 0;          // where the next round-robin look for a store starts
     std::deque<LookupJob> lookups_;
     int lookupsInFlight_ = 0;
     std::set<std::string> looking_;  // order numbers whose look-ups are under way
     std::unordered_map<std::string, Rejected> rejected_;
     std::deque<Clock::time_point> sends_;  // every request's start within the last interval
+    Clock::time_point lastIdlePass_{};     // with nothing readable, a pass is an interval
 };
 
 // Whether a reply says "too many requests": HTTP 429, or the back end's busy error code.

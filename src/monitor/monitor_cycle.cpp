@@ -1,11 +1,13 @@
 #include "monitor/monitor_cycle.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 #include "monitor/fast_schedule.h"
+#include "monitor/sequential_schedule.h"
 #include "net/http_request.h"
-#include "stores/store_list.h"
+#include "stores/session_check.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -41,53 +43,88 @@ void SeenOrders::Clear() {
     index_.clear();
 }
 
+void MonitorCycle::Post(std::function<void()> work) {
+    if (d_.post)
+        d_.post(std::move(work));
+    else
+        work();
+}
+
 void MonitorCycle::Log(const std::string& text) {
-    AppendStatusLine(d_.log, d_.timestamp() + text);
+    std::string line = d_.timestamp() + text;
+    Post([this, line = std::move(line)] { AppendStatusLine(d_.log, line); });
+}
+
+void MonitorCycle::Report(const std::string& line) {
+    Log(line);
+    if (d_.reportFailure) Post([this, text = line.substr(1)] { d_.reportFailure(text); });
+}
+
+std::string MonitorCycle::StorePrefix(const StoreTag& store) {
+    return Gbk(" 店铺ID：") + store.id + "(" + store.name + ")";
+}
+
+void MonitorCycle::Wait(std::int64_t microseconds) {
+    d_.wait(microseconds, [this] { return stopRequested_.load() != 0; });
+}
+
+void MonitorCycle::AddOldOrders(const std::vector<std::string>& orderSns) {
+    for (const std::string& sn : orderSns)
+        oldOrders_.Add(sn);
 }
 
 void MonitorCycle::StartMonitoring(int maxPasses) {
-    if (running_) return;
-    if (d_.stores.rowCount() == 0) {
-        d_.messages.ShowMessage(Gbk("无店铺，请添加店铺！"), MessageIcon::Exclamation);
+    if (running_.exchange(true)) return;
+    if (d_.stores.size() == 0) {
+        Post([this] { d_.messages.ShowMessage(Gbk("无店铺，请添加店铺！"), MessageIcon::Exclamation); });
+        running_ = false;
         return;
     }
-    running_ = true;
-    d_.controls.SetStartEnabled(false);
+    Post([this] { d_.controls.SetStartEnabled(false); });
     seenOrders_.Clear();
-    d_.orders.Clear();
+    Post([this] { d_.orders.Clear(); });
     stopRequested_.store(0);
     passesDone_ = 0;
-    // A stop abandons the request under way: the pass ends at once, and the abandoned exchange logs nothing.
-    const HttpWaitScope abandonOnStop(nullptr, [this] { return stopRequested_.load() != 0; });
-    const ScheduleSettings schedule = d_.schedule ? d_.schedule() : ScheduleSettings{};
-    if (schedule.kind == ScheduleKind::Fast) {
-        FastSchedule(*this, schedule).Run(maxPasses);
-    } else {
-        do {
-            MonitorPass();
-            ++passesDone_;
-            if (maxPasses > 0 && passesDone_ >= maxPasses) RequestStop();
-            if (RescanDue()) PeriodicRescan();
-        } while (stopRequested_.load() == 0);
+    maxPasses_ = maxPasses;
+    saidNothingWatched_ = false;
+    {
+        // A stop abandons the request under way: the pass ends at once, and the abandoned exchange logs
+        // nothing and changes no store's state.
+        const HttpWaitScope abandonOnStop(nullptr, [this] { return stopRequested_.load() != 0; });
+        const ScheduleSettings schedule = d_.schedule ? d_.schedule() : ScheduleSettings{};
+        if (schedule.kind == ScheduleKind::Fast)
+            FastSchedule(*this, schedule).Run();
+        else
+            SequentialSchedule(*this).Run();
     }
     running_ = false;
-    d_.controls.SetStartEnabled(true);
+    Post([this] { d_.controls.SetStartEnabled(true); });
     Log(Gbk(" 已停止"));
 }
 
+bool MonitorCycle::PassDone() {
+    ++passesDone_;
+    if (maxPasses_ > 0 && passesDone_ >= maxPasses_) RequestStop();
+    if (!RescanDue()) return false;
+    PeriodicRescan();
+    return true;
+}
+
 bool MonitorCycle::RescanDue() const {
-    const Settings& s = d_.settings();
-    if (!s.rescanEnabled || rescanMinuteCounter_ <= 0) return false;
-    const double r =
-        std::fmod(static_cast<double>(rescanMinuteCounter_), static_cast<double>(s.rescanMinutes));
+    const Settings s = d_.settings();
+    const std::int32_t minutes = rescanMinuteCounter_.load();
+    if (!s.rescanEnabled || minutes <= 0) return false;
+    const double r = std::fmod(static_cast<double>(minutes), static_cast<double>(s.rescanMinutes));
     return std::fabs(r) <= 0.0000001;
 }
 
 void MonitorCycle::PeriodicRescan() {
     oldOrders_ = std::move(seenOrders_);
     seenOrders_.Clear();
-    d_.orders.Clear();
-    d_.log.Clear();
+    Post([this] {
+        d_.orders.Clear();
+        d_.log.Clear();
+    });
     rescanMinuteCounter_ = 0;
 }
 
@@ -96,122 +133,98 @@ int MonitorCycle::IntervalMs() const {
     return n < 1 ? 100 : n;
 }
 
-void MonitorCycle::PauseInterval() {
-    const int n = IntervalMs();
-    // One wait for the whole pause: it handles events all along, and waking every millisecond would cost a
-    // busy processor for nothing. A stop ends it at once, however long the interval was set.
-    d_.wait(std::int64_t{n} * 1000, [this] { return stopRequested_.load() != 0; });
-}
-
-void MonitorCycle::MonitorPass() {
-    JsonDocument doc;
-    const int n = d_.stores.rowCount();
-    if (n == 0) {
-        RequestStop();
-        Log(Gbk(" 无店铺，请添加店铺！"));
+void MonitorCycle::SayWhenNothingIsWatched() {
+    const std::vector<WatchedStore> stores = d_.stores.Snapshot();
+    const bool anyWatched = std::any_of(stores.begin(), stores.end(),
+                                        [](const WatchedStore& s) { return IsWatched(s.state.condition); });
+    if (anyWatched || stores.empty()) {
+        saidNothingWatched_ = false;
         return;
     }
-    for (int row = 0; row < n; ++row) {
-        // Rows removed during the pass read as empty cells and fail their session check. A paused store is
-        // not asked for anything; the pause after it stays, so a list of paused stores does not spin.
-        if (d_.stores.Cell(row, StoreTableModel::kState) != Gbk("已掉线，请登录店铺") &&
-            !d_.stores.IsPaused(d_.stores.Cell(row, StoreTableModel::kStoreId)))
-            PollStore(row, doc);
-        if (stopRequested_.load()) return;
-        PauseInterval();
-    }
+    const StoreBook::Clock::time_point now = d_.stores.now();
+    if (saidNothingWatched_ && now - nothingWatchedSaidAt_ < std::chrono::minutes(10)) return;
+    saidNothingWatched_ = true;
+    nothingWatchedSaidAt_ = now;
+    Report(Gbk(" 没有正在监测的店铺：所有店铺都已掉线、已暂停或检查失败，请查看店铺列表"));
 }
 
-void MonitorCycle::PollStore(int row, JsonDocument& doc) {
-    std::string& cookie = d_.session.currentCookie();
-    cookie = d_.stores.Cell(row, StoreTableModel::kCookie);
-    storeName_ = d_.stores.Cell(row, StoreTableModel::kName);
-    storeId_ = d_.stores.Cell(row, StoreTableModel::kStoreId);
-    const std::string account = d_.stores.Cell(row, StoreTableModel::kAccount);
-    const std::string password = d_.stores.Cell(row, StoreTableModel::kPassword);
-
-    std::string fresh, failure;
-    const bool online = CheckStoreSession(d_.session, account, password, &fresh, &failure);
-    if (stopRequested_.load()) return;
-    if (!online) return StoreFailed(row, {storeId_, storeName_}, failure);
-    if (!fresh.empty()) {
-        // A store logged in again keeps its new session, so the next pass does not log in once more.
-        cookie = fresh;
-        KeepCookie(row, {storeId_, storeName_}, fresh);
-    }
-
-    const Endpoints& e = d_.session.endpoints();
-    const std::string block = OrderListBlock(e);
-    int page = 0, pages = 0;
-    do {
-        ++page;
-        std::string headers = block;
-        int status = 0;
-        const std::string body = HttpRequest(
-            {.url = OrderListUrl(e, page), .cookie = &cookie, .headerBlock = &headers, .status = &status});
-        if (stopRequested_.load()) return;
-        doc.Parse(Utf8ToGbk(UpToNul(body)));
-        // A reply without a total is no order list: an error page, a refusal or nothing at all. Reading it as
-        // "no orders" would report a failure as a quiet store.
-        if (status < 200 || status > 299 || doc.GetText("total") == kNull) {
-            std::string why = status == 0 ? Gbk("无应答") : "HTTP " + std::to_string(status);
-            if (status >= 200 && status <= 299) why = Gbk("回复不是订单数据");
-            return StoreFailed(row, {storeId_, storeName_}, Gbk("订单列表读取失败：") + why);
-        }
-        if (page == 1) StoreReadWell(row, {storeId_, storeName_});
-        const int total = std::max(0, TextToInt(doc.GetText("total")));
-        pages = total / kPageSize + 1;
-        std::vector<std::string> names;
-        const int count = doc.MemberNames("orders", names);
-        for (int i = 0; i < count; ++i) {
-            HandleElement(i, doc);
-            if (stopRequested_.load()) return;
-            PauseInterval();
-        }
-    } while (!stopRequested_.load() && page < pages);
+void MonitorCycle::StoreReadWell(const StoreTag& store) {
+    const std::optional<StoreCondition> before = d_.stores.ReadWell(store.id, d_.timestamp());
+    if (before == StoreCondition::Failing || before == StoreCondition::Offline)
+        Log(StorePrefix(store) + " " + Gbk("已恢复正常"));
 }
 
-void MonitorCycle::StoreFailed(int row, const StoreTag& store, const std::string& reason) {
-    StoreHealth& health = health_[store.id];
-    // The row may have moved or gone while the request waited: only the same store's row is marked.
-    if (d_.stores.Cell(row, StoreTableModel::kStoreId) == store.id) {
-        d_.stores.SetCell(row, StoreTableModel::kState, StoreStateFailing());
-        d_.stores.SetStateTip(row, reason + "\n" +
-                                       (health.lastGood.empty() ? Gbk("尚无成功读取")
-                                                                : Gbk("上次成功读取：") + health.lastGood));
-    }
-    if (health.failing) return;
-    health.failing = true;
-    const std::string line =
-        Gbk(" 店铺ID：") + store.id + "(" + store.name + ") " + Gbk("检查失败，重试中：") + reason;
-    Log(line);
-    if (d_.reportFailure) d_.reportFailure(line.substr(1));
+void MonitorCycle::StoreSessionAlive(const StoreTag& store) {
+    const std::optional<StoreCondition> before = d_.stores.SessionAlive(store.id);
+    if (before == StoreCondition::Offline) Log(StorePrefix(store) + Gbk(" 会话正常，继续监测"));
 }
 
-void MonitorCycle::StoreReadWell(int row, const StoreTag& store) {
-    StoreHealth& health = health_[store.id];
-    health.lastGood = d_.timestamp();
-    if (d_.stores.Cell(row, StoreTableModel::kStoreId) == store.id) {
-        if (d_.stores.Cell(row, StoreTableModel::kState) != StoreStateOnline())
-            d_.stores.SetCell(row, StoreTableModel::kState, StoreStateOnline());
-        d_.stores.SetStateTip(row, Gbk("上次成功读取：") + health.lastGood);
-    }
-    if (!health.failing) return;
-    health.failing = false;
-    Log(Gbk(" 店铺ID：") + store.id + "(" + store.name + ") " + Gbk("已恢复正常"));
-}
-
-void MonitorCycle::HandleElement(int index, const JsonDocument& doc) {
-    const ListedOrder order = ReadListedOrder(doc, index);
-    const StoreTag store{storeId_, storeName_};
-    if (!IsNewOrder(order.sn)) {
-        LogNothingNew(store);
+void MonitorCycle::StoreFailed(const StoreTag& store, const std::string& reason) {
+    const std::optional<StoreCondition> before = d_.stores.Failed(store.id, reason);
+    if (!before || *before == StoreCondition::Failing || *before == StoreCondition::Offline ||
+        *before == StoreCondition::Paused)
         return;
+    const std::optional<WatchedStore> now = d_.stores.Find(store.id);
+    const std::chrono::seconds wait = RetryDelay(now ? now->state.failures : 1);
+    Report(StorePrefix(store) + " " + StoreConditionText(StoreCondition::Failing) + Gbk("：") + reason +
+           Gbk("（") + std::to_string(wait.count()) + Gbk("秒后重试）"));
+}
+
+void MonitorCycle::StoreOffline(const StoreTag& store, const std::string& reason) {
+    const std::optional<StoreCondition> before = d_.stores.Offline(store.id, reason);
+    if (!before || *before == StoreCondition::Offline || *before == StoreCondition::Paused) return;
+    Report(StorePrefix(store) + " " + StoreConditionText(StoreCondition::Offline) + Gbk("：") + reason);
+}
+
+void MonitorCycle::StoreSlowed(const StoreTag& store) {
+    const std::optional<StoreCondition> before = d_.stores.Slowed(store.id, Gbk("请求过于频繁"));
+    if (before && IsWatched(*before) && *before != StoreCondition::Slowed)
+        Log(StorePrefix(store) + Gbk(" 请求过于频繁，已放慢监测"));
+}
+
+void MonitorCycle::StoreSpeedRestored(const StoreTag& store) {
+    if (d_.stores.SpeedRestored(store.id) == StoreCondition::Slowed)
+        Log(StorePrefix(store) + Gbk(" 已恢复正常监测速度"));
+}
+
+std::optional<std::string> MonitorCycle::Relogin(const WatchedStore& store) {
+    const StoreTag tag{store.id, store.name};
+    if (!d_.stores.TakeLoginTry(store.id)) {
+        // Its password was tried in this incident already: a marketplace locks accounts tried again and
+        // again. The merchant logs it in.
+        StoreOffline(tag, Gbk("登录已失效，请重新登录店铺"));
+        return std::nullopt;
     }
-    const std::string groupOrderId = LookupGroupOrderId(d_.session, order.sn);
-    const std::string nickname = LookupOpenerNickname(d_.session, order.uid);
-    if (stopRequested_.load()) return;  // a look-up was abandoned: the order is not reported half known
-    ReportOrder(store, order, groupOrderId, nickname);
+    const LoginResult login = MerchantLogin(endpoints(), store.account, store.password);
+    if (stopRequested()) {
+        d_.stores.GiveBackLoginTry(store.id);
+        return std::nullopt;
+    }
+    if (login.code == kLoginOk) {
+        KeepCookie(store, login.loginCookies);
+        d_.stores.SessionAlive(store.id);
+        Log(StorePrefix(tag) + Gbk(" 会话已失效，已重新登录"));
+        return login.loginCookies;
+    }
+    if (LoginRefused(login)) {
+        StoreOffline(tag, ReloginFailureText(login));
+    } else {
+        d_.stores.GiveBackLoginTry(store.id);  // it never reached the back end
+        StoreFailed(tag, ReloginFailureText(login));
+    }
+    return std::nullopt;
+}
+
+void MonitorCycle::KeepCookie(const WatchedStore& store, const std::string& cookie) {
+    // Kept only for the store it belongs to, and only while the merchant has not logged it in since.
+    if (!d_.stores.KeepCookie(store.id, store.login, cookie) || !d_.storeFile) return;
+    Post([this, id = store.id, prefix = StorePrefix({store.id, store.name}), cookie] {
+        if (const StoreResult kept = d_.storeFile->UpdateCookie(id, cookie);
+            !kept.error.empty() && kept.code != kStoreNotFound) {
+            AppendStatusLine(d_.log, d_.timestamp() + prefix + " " + kept.error);
+            if (d_.reportFailure) d_.reportFailure(kept.error);
+        }
+    });
 }
 
 std::string OrderListBlock(const Endpoints& e) {
@@ -246,18 +259,7 @@ bool MonitorCycle::IsNewOrder(const std::string& sn) const {
 }
 
 void MonitorCycle::LogNothingNew(const StoreTag& store) {
-    Log(Gbk(" 店铺ID：") + store.id + "(" + store.name + ")" + " " + Gbk(" 无开团订单，持续监测中..."));
-}
-
-void MonitorCycle::KeepCookie(int row, const StoreTag& store, const std::string& fresh) {
-    if (row < d_.stores.rowCount() && d_.stores.Cell(row, StoreTableModel::kStoreId) == store.id)
-        d_.stores.SetCell(row, StoreTableModel::kCookie, fresh);
-    if (d_.storeFile) {
-        if (const StoreResult kept = d_.storeFile->UpdateCookie(store.id, fresh); !kept.error.empty()) {
-            Log(Gbk(" 店铺ID：") + store.id + "(" + store.name + ") " + kept.error);
-            if (d_.reportFailure) d_.reportFailure(kept.error);
-        }
-    }
+    Log(StorePrefix(store) + " " + Gbk(" 无开团订单，持续监测中..."));
 }
 
 bool MonitorCycle::ReportOrder(const StoreTag& store, const ListedOrder& order,
@@ -265,7 +267,7 @@ bool MonitorCycle::ReportOrder(const StoreTag& store, const ListedOrder& order,
     const std::string& sn = order.sn;
     const std::string& goodsId = order.goodsId;
     const std::string& thumbUrl = order.thumbUrl;
-    const std::string storeTag = Gbk(" 店铺ID：") + store.id + "(" + store.name + ")";
+    const std::string storeTag = StorePrefix(store);
     const double hours = RemainingHours(TextToInt(order.duration));
     const std::string hoursText = HoursText(hours);
     const std::string status = Gbk(" 有新开团订单，开团账号：") + nickname + Gbk("，剩余时间：") + hoursText;
@@ -278,19 +280,22 @@ bool MonitorCycle::ReportOrder(const StoreTag& store, const ListedOrder& order,
     if (accepted) seenOrders_.Add(sn);
     Log(storeTag + Gbk(" 商品：") + goodsId + status + verdict);
     if (!accepted) return false;
-    d_.orders.AddOrderRow(store.name, goodsId, nickname, groupOrderId, hoursText, thumbUrl);
-    const ReportedGroup group{.time = std::chrono::system_clock::now(),
-                              .storeId = store.id,
-                              .storeName = store.name,
-                              .goodsId = goodsId,
-                              .nickname = nickname,
-                              .groupOrderId = groupOrderId,
-                              .remainingHours = hoursText,
-                              .orderSn = sn,
-                              .thumbUrl = thumbUrl,
-                              .old = oldOrders_.Contains(sn)};
-    for (const GroupListener& listener : listeners_)
-        listener(group);
+    ReportedGroup group{.time = std::chrono::system_clock::now(),
+                        .storeId = store.id,
+                        .storeName = store.name,
+                        .goodsId = goodsId,
+                        .nickname = nickname,
+                        .groupOrderId = groupOrderId,
+                        .remainingHours = hoursText,
+                        .orderSn = sn,
+                        .thumbUrl = thumbUrl,
+                        .old = oldOrders_.Contains(sn)};
+    Post([this, group = std::move(group)] {
+        d_.orders.AddOrderRow(group.storeName, group.goodsId, group.nickname, group.groupOrderId,
+                              group.remainingHours, group.thumbUrl);
+        for (const GroupListener& listener : listeners_)
+            listener(group);
+    });
     return true;
 }
 

@@ -1,12 +1,15 @@
 #pragma once
-// The monitoring cycle: pass after pass over every store in the store list, page by page through its open
-// group orders, each new order looked up, logged, listed and announced, until a stop is asked for. It runs on
-// the thread that owns the models; every pause goes through the injected wait, which keeps the event loop
-// turning, so the window (or the headless signal handling) stays live during a pass.
+// Monitoring: pass after pass over every store being watched, through its open group orders, each new order
+// looked up, logged, listed and announced, until a stop is asked for. MonitorCycle is what both schedules
+// share (whether a group is new, its report, a store's state changes and their lines, the re-login policy,
+// the rescan); the schedules (order by order, or fast) only decide the order of the requests. It runs on
+// whichever thread calls StartMonitoring: the program gives it a thread of its own, so nothing the merchant
+// opens meanwhile pauses it, and every line, row and report reaches the owner thread through post.
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -19,8 +22,8 @@
 #include "monitor/schedule_settings.h"
 #include "settings/settings.h"
 #include "stores/merchant_login.h"
+#include "stores/store_book.h"
 #include "stores/store_file.h"
-#include "stores/store_table_model.h"
 #include "support/json_document.h"
 #include "support/messages.h"
 
@@ -69,14 +72,14 @@ struct StoreTag {
 };
 
 struct MonitorDependencies {
-    StoreTableModel& stores;
+    StoreBook& stores;
     OrderTableModel& orders;
     LogSink& log;
-    MonitorControls& controls;
-    MessageSink& messages;  // "无店铺，请添加店铺！" when there is nothing to monitor
-    MarketplaceSession& session;
+    MonitorControls& controls;       // read from the monitoring thread: the caller makes that safe
+    MessageSink& messages;           // "无店铺，请添加店铺！" when there is nothing to monitor
+    MarketplaceSession& session;     // the cycle's own: endpoints, and the cookie of the store being polled
     StoreFile* storeFile = nullptr;  // where a re-login's cookie is kept; null: not kept
-    std::function<const Settings&()> settings;
+    std::function<Settings()> settings;
     // The pause between requests; it returns early once stopped answers true (a stop was asked for).
     PauseWait wait;
     std::function<std::string()> timestamp = [] { return StatusTimestamp(); };
@@ -85,7 +88,13 @@ struct MonitorDependencies {
     std::function<void(const std::string& text)> reportFailure = {};
     // Which schedule a start runs, read at every start. Null: the default, order by order.
     std::function<ScheduleSettings()> schedule = {};
+    // How lines, rows, reports, messages and file writes reach the thread that owns them, in order. Null:
+    // they are made at once on the monitoring thread.
+    std::function<void(std::function<void()>)> post = {};
 };
+
+// How long a reply may send nothing before it is given up, so that one stalled store holds no other.
+inline constexpr int kStallSeconds = 5;
 
 class MonitorCycle {
   public:
@@ -98,58 +107,71 @@ class MonitorCycle {
 
     // Safe from any thread and from a signal handler.
     void RequestStop() { stopRequested_.store(1); }
-    bool running() const { return running_; }
+    bool running() const { return running_.load(); }
     bool stopRequested() const { return stopRequested_.load() != 0; }
 
-    // The minute counter, raised by the shell's one-minute timer from start-up on.
+    // The minute counter, raised by the shell's one-minute timer from start-up on (any thread).
     void TickMinute() { ++rescanMinuteCounter_; }
-    std::int32_t rescanMinuteCounter() const { return rescanMinuteCounter_; }
+    std::int32_t rescanMinuteCounter() const { return rescanMinuteCounter_.load(); }
+    // Groups reported before (this month's history, when monitoring starts again) count as old groups.
+    void AddOldOrders(const std::vector<std::string>& orderSns);
 
     const SeenOrders& seenOrders() const { return seenOrders_; }
     const std::vector<std::string>& oldOrders() const { return oldOrders_.list(); }
     int passesDone() const { return passesDone_; }
 
-  private:
-    friend class FastSchedule;
-
-    void MonitorPass();
-    void PollStore(int row, JsonDocument& doc);
-    void HandleElement(int index, const JsonDocument& doc);
-    // What both schedules do with an element: whether it is new, the line when it is not, and for a new one
-    // (its look-ups made) the line, the row and the report to the listeners.
+    // What the schedules share. Texts are GBK.
+    StoreBook& stores() { return d_.stores; }
+    MarketplaceSession& session() { return d_.session; }
+    const Endpoints& endpoints() const { return d_.session.endpoints(); }
+    void Wait(std::int64_t microseconds);  // ends early on a stop
+    int IntervalMs() const;                // the monitoring interval's text as a number of milliseconds
+    bool PassesFilter(double hours) const;
     bool IsNewOrder(const std::string& sn) const;
     void LogNothingNew(const StoreTag& store);
-    // False when the remaining-time filter turned it away (logged, not recorded).
+    // The line, the row and the report of a new group whose look-ups are made; false when the remaining-time
+    // filter turned it away (logged, not recorded).
     bool ReportOrder(const StoreTag& store, const ListedOrder& order, const std::string& groupOrderId,
                      const std::string& nickname);
-    bool PassesFilter(double hours) const;
-    int IntervalMs() const;  // the monitoring interval's text as a number of milliseconds
-    // A store logged in again keeps its new session: in its row (when the row is still that store's) and in
-    // the store file.
-    void KeepCookie(int row, const StoreTag& store, const std::string& fresh);
-    bool RescanDue() const;
-    void PeriodicRescan();
-    void PauseInterval();
+    // A pass is done: counts it, asks for the stop after maxPasses, rescans when due. True: it rescanned.
+    bool PassDone();
     void Log(const std::string& text);
-    // A store's check or order list failed (reason GBK) or read well: the store list shows it, and the log
-    // has one line when a store starts failing and one when it recovers.
-    void StoreFailed(int row, const StoreTag& store, const std::string& reason);
-    void StoreReadWell(int row, const StoreTag& store);
+    // " 店铺ID：id(name)", the start of every line about a store.
+    static std::string StorePrefix(const StoreTag& store);
+    // When no store can be read (all offline, paused or failing): one line at once, again every ten minutes.
+    void SayWhenNothingIsWatched();
+
+    // A store's state changes, each with its one line when the state changes (GBK reasons).
+    void StoreReadWell(const StoreTag& store);
+    void StoreSessionAlive(const StoreTag& store);
+    void StoreFailed(const StoreTag& store, const std::string& reason);   // no answer: tried again later
+    void StoreOffline(const StoreTag& store, const std::string& reason);  // waits for the merchant
+    void StoreSlowed(const StoreTag& store);
+    void StoreSpeedRestored(const StoreTag& store);
+    // A store whose session the back end says is dead: logged in once per incident. The new session is kept
+    // (book and file) and returned; otherwise nothing, with the store failing or offline as the login's
+    // answer says.
+    std::optional<std::string> Relogin(const WatchedStore& store);
+    // Cookies the replies set during work begun under the store's login number.
+    void KeepCookie(const WatchedStore& store, const std::string& cookie);
+
+  private:
+    void PeriodicRescan();
+    bool RescanDue() const;
+    void Post(std::function<void()> work);
+    void Report(const std::string& line);  // a line that also goes to reportFailure
 
     MonitorDependencies d_;
     std::atomic<int> stopRequested_{0};
-    bool running_ = false;
-    std::int32_t rescanMinuteCounter_ = 0;
+    std::atomic<bool> running_{false};
+    std::atomic<std::int32_t> rescanMinuteCounter_{0};
     SeenOrders seenOrders_;
     SeenOrders oldOrders_;  // reported before the last rescan
     std::vector<GroupListener> listeners_;
     int passesDone_ = 0;
-    std::string storeId_, storeName_;  // of the store being polled, for the lines and rows
-    struct StoreHealth {
-        bool failing = false;
-        std::string lastGood;  // the timestamp of its last good read, empty before the first
-    };
-    std::unordered_map<std::string, StoreHealth> health_;  // by store id
+    int maxPasses_ = 0;
+    bool saidNothingWatched_ = false;
+    StoreBook::Clock::time_point nothingWatchedSaidAt_{};
 };
 
 }  // namespace tandrel

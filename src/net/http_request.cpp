@@ -294,7 +294,8 @@ void SetUp(CURL* curl, const HttpArgs& args, Exchange& x) {
         // progress; the whole exchange is capped at the four phases together.
         curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, ms);
         curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, (ms + 999) / 1000);
+        curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME,
+                         args.stallSeconds > 0 ? static_cast<long>(args.stallSeconds) : (ms + 999) / 1000);
         curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, 4 * ms);
     }
 

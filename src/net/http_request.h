@@ -80,6 +80,7 @@ struct HttpArgs {
     std::string_view bodyBytes = {};
     std::string_view proxy = {};  // "host:port"; empty: the system's default routing
     int timeoutSeconds = 0;       // per phase; below 1: 15 s; -1: the client's own timeouts
+    int stallSeconds = 0;         // above 0: given up after this long without a byte, however long the phases
     std::string_view proxyUser = {};
     std::string_view proxyPassword = {};
     int credentialTarget = 1;  // 1: the credentials are for the proxy; 0: for the server

@@ -134,7 +134,19 @@ std::string MarketplaceSim::IssueSession(const std::string& mallId) {
 void MarketplaceSim::SetFault(const std::string& pathPrefix, Fault fault, int times) {
     if (times == 0) return;
     std::lock_guard lock(impl_->mutex);
-    impl_->faults.push_back({pathPrefix, fault, times < 0 ? -1 : times});
+    impl_->faults.push_back({pathPrefix, fault, times < 0 ? -1 : times, {}});
+}
+
+void MarketplaceSim::SetStoreFault(const std::string& mallId, const std::string& pathPrefix, Fault fault,
+                                   int times) {
+    if (times == 0) return;
+    std::lock_guard lock(impl_->mutex);
+    impl_->faults.push_back({pathPrefix, fault, times < 0 ? -1 : times, mallId});
+}
+
+void MarketplaceSim::SetReportedTotal(const std::string& mallId, long long total) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->reportedTotals[mallId] = total;
 }
 
 void MarketplaceSim::ClearFaults() {

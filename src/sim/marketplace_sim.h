@@ -60,6 +60,7 @@ enum class Fault {
     Stall,              // the normal reply, after SetStallSeconds
     CloseWithoutReply,  // the connection is closed without a byte of reply
     HugeBody,           // status 200, SetHugeBodyBytes of JSON, streamed
+    SessionGone,        // the back end's "session expired" reply, whatever the cookie
 };
 
 struct RecordedRequest {
@@ -100,6 +101,10 @@ class MarketplaceSim {
     // Requests whose path starts with pathPrefix get the fault, the next `times` of them or, with -1, until
     // cleared. The first matching rule set wins.
     void SetFault(const std::string& pathPrefix, Fault fault, int times = -1);
+    // The same for the requests that carry one store's session only.
+    void SetStoreFault(const std::string& mallId, const std::string& pathPrefix, Fault fault, int times = -1);
+    // The store's order list says it holds this many groups, whatever it holds (a back end that miscounts).
+    void SetReportedTotal(const std::string& mallId, long long total);
     void ClearFaults();
     void SetStallSeconds(double seconds);  // how long Fault::Stall waits (default 30)
     // From now on replies vary as real servers' do (member order, escapes, header case, cookie attributes,

@@ -160,7 +160,9 @@ Reply MarketplaceSim::Impl::OrderList(const httplib::Request& req) {
                                                     {"thumbUrl", order.thumbUrl},
                                                     {"goodsName", order.goodsName}}}});
     }
-    return JsonReply(Json{{"success", true}, {"total", all.size()}, {"orders", std::move(list)}});
+    const auto told = reportedTotals.find(*mallId);
+    const long long total = told != reportedTotals.end() ? told->second : static_cast<long long>(all.size());
+    return JsonReply(Json{{"success", true}, {"total", total}, {"orders", std::move(list)}});
 }
 
 std::optional<std::string> MarketplaceSim::Impl::SessionMall(const httplib::Request& req) const {

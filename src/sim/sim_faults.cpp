@@ -78,7 +78,7 @@ void MarketplaceSim::Impl::Serve(const httplib::Request& req, httplib::Response&
         Apply(busy, res);
         return;
     }
-    switch (TakeFault(req.path)) {
+    switch (TakeFault(req)) {
         case Fault::None:
             if (vendor.Serve(req, res)) return;
             Apply(Route(req), res);
@@ -111,13 +111,19 @@ void MarketplaceSim::Impl::Serve(const httplib::Request& req, httplib::Response&
         case Fault::HugeBody:
             StreamHugeBody(res);
             return;
+        case Fault::SessionGone:
+            Apply(
+                JsonReply(Json{{"error_code", kCodeSessionExpired}, {"error_msg", "会话已过期，请重新登录"}}),
+                res);
+            return;
     }
 }
 
-Fault MarketplaceSim::Impl::TakeFault(const std::string& path) {
+Fault MarketplaceSim::Impl::TakeFault(const httplib::Request& req) {
     std::lock_guard lock(mutex);
     for (auto it = faults.begin(); it != faults.end(); ++it) {
-        if (!path.starts_with(it->prefix)) continue;
+        if (!req.path.starts_with(it->prefix)) continue;
+        if (!it->mallId.empty() && SessionMall(req) != it->mallId) continue;
         Fault fault = it->fault;
         if (it->remaining > 0 && --it->remaining == 0) faults.erase(it);
         return fault;

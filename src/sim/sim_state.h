@@ -45,7 +45,8 @@ inline constexpr long long kCodeTooFrequent = 54001;
 struct FaultRule {
     std::string prefix;
     Fault fault;
-    int remaining;  // -1: until cleared
+    int remaining;       // -1: until cleared
+    std::string mallId;  // empty: every store's requests; otherwise only those with this store's session
 };
 
 struct MarketplaceSim::Impl {
@@ -65,7 +66,8 @@ struct MarketplaceSim::Impl {
     std::set<std::string> smsRequested;                   // accounts that may now log in
     std::map<std::string, int> smsCounts;
     std::vector<FaultRule> faults;
-    std::shared_ptr<ReplyVariation> variation;  // null: replies are written plainly
+    std::map<std::string, long long> reportedTotals;  // by mall id: the order list's "total" says this
+    std::shared_ptr<ReplyVariation> variation;        // null: replies are written plainly
     double stallSeconds = 30;
     std::size_t hugeBodyBytes = 100u * 1000u * 1000u;
     std::deque<RecordedRequest> requests;
@@ -82,7 +84,7 @@ struct MarketplaceSim::Impl {
     void Serve(const httplib::Request& req, httplib::Response& res);
     Reply Route(const httplib::Request& req);
     void Record(const httplib::Request& req);
-    Fault TakeFault(const std::string& path);
+    Fault TakeFault(const httplib::Request& req);
     bool OverRateLimit(const httplib::Request& req);
     bool Stall();  // false when the simulator stopped meanwhile
     void StreamHugeBody(httplib::Response& res);

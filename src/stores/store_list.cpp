@@ -1,65 +1,113 @@
 #include "stores/store_list.h"
 
+#include "net/http_request.h"
+#include "stores/session_check.h"
 #include "support/text.h"
 
 namespace tandrel {
 
 const std::string& StoreStateOnline() {
-    static const std::string text = Utf8ToGbk("正常");
-    return text;
+    return StoreConditionText(StoreCondition::Online);
 }
 
 const std::string& StoreStateOffline() {
-    static const std::string text = Utf8ToGbk("已掉线，请登录店铺");
-    return text;
+    return StoreConditionText(StoreCondition::Offline);
 }
 
 const std::string& StoreStateFailing() {
-    static const std::string text = Utf8ToGbk("检查失败，重试中");
-    return text;
+    return StoreConditionText(StoreCondition::Failing);
 }
 
 const std::string& StoreStatePaused() {
-    static const std::string text = Utf8ToGbk("已暂停");
-    return text;
+    return StoreConditionText(StoreCondition::Paused);
 }
 
-StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& session,
+namespace {
+
+WatchedStore FromRecord(const StoreRecord& record) {
+    return {.id = record.shopid,
+            .account = record.shopname,
+            .name = record.username,
+            .password = record.shoppass,
+            .cookie = record.cookie,
+            .state = {},
+            .login = 0};
+}
+
+}  // namespace
+
+StoreResult LoadStoreList(StoreBook& book, StoreFile& file, const Endpoints& endpoints,
                           const std::function<void()>& pump, const std::function<void(int, int)>& progress) {
     // The file is read at once and not held open during the network checks.
     std::vector<StoreRecord> records;
     StoreResult result = file.ReadAll(records);
     if (!result.ok()) return result;
-    list.Clear();
+    std::vector<WatchedStore> listed;
+    for (const StoreRecord& record : records)
+        listed.push_back(FromRecord(record));
+    book.Replace(std::move(listed));
+    if (pump) pump();
     for (std::size_t i = 0; i < records.size(); ++i) {
-        StoreRecord& record = records[i];
-        const int row = list.AppendRow();
-        list.SetCell(row, StoreTableModel::kNumber, std::to_string(i + 1));
-        list.SetCell(row, StoreTableModel::kAccount, record.shopname);
-        list.SetCell(row, StoreTableModel::kStoreId, record.shopid);
-        list.SetCell(row, StoreTableModel::kName, record.username);
         if (progress) progress(static_cast<int>(i) + 1, static_cast<int>(records.size()));
         if (pump) pump();
-        session.currentCookie() = record.cookie;
-        std::string fresh, failure;
-        if (list.IsPaused(record.shopid)) {
-            list.SetCell(row, StoreTableModel::kState, StoreStatePaused());
-        } else if (CheckStoreSession(session, record.shopname, record.shoppass, &fresh, &failure)) {
-            if (!fresh.empty()) {
-                // The session is in the list either way; the file keeps it when it can.
-                if (StoreResult kept = file.UpdateCookie(record.shopid, fresh); result.error.empty())
-                    result.error = std::move(kept.error);
-                record.cookie = fresh;
-            }
-            list.SetCell(row, StoreTableModel::kState, StoreStateOnline());
+        const std::optional<WatchedStore> store = book.Find(records[i].shopid);
+        if (!store || store->state.condition == StoreCondition::Paused) continue;
+        std::string cookie = store->cookie;
+        const SessionReading reading = ReadStoreSession(endpoints, cookie);
+        if (HttpWaitAbandoned()) break;  // nothing learnt: every state stays as it was
+        if (reading.verdict == SessionVerdict::Alive) {
+            book.SessionAlive(store->id);
+        } else if (reading.verdict != SessionVerdict::Dead) {
+            book.Failed(store->id, reading.reason);
+        } else if (!book.TakeLoginTry(store->id)) {
+            book.Offline(store->id, Utf8ToGbk("登录已失效：") + reading.reason);
         } else {
-            list.SetCell(row, StoreTableModel::kState, StoreStateOffline());
-            list.SetStateTip(row, failure);
+            const LoginResult login = MerchantLogin(endpoints, store->account, store->password);
+            if (HttpWaitAbandoned()) {
+                book.GiveBackLoginTry(store->id);
+                break;
+            }
+            if (login.code == kLoginOk) {
+                // The session is in the list either way; the file keeps it when it can.
+                book.KeepCookie(store->id, store->login, login.loginCookies);
+                book.SessionAlive(store->id);
+                if (StoreResult kept = file.UpdateCookie(store->id, login.loginCookies); result.error.empty())
+                    result.error = std::move(kept.error);
+            } else if (LoginRefused(login)) {
+                book.Offline(store->id, ReloginFailureText(login));
+            } else {
+                book.GiveBackLoginTry(store->id);
+                book.Failed(store->id, ReloginFailureText(login));
+            }
         }
-        list.SetCell(row, StoreTableModel::kPassword, record.shoppass);
-        list.SetCell(row, StoreTableModel::kCookie, record.cookie);
         if (pump) pump();
     }
+    return result;
+}
+
+StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& session,
+                          const std::function<void()>& pump, const std::function<void(int, int)>& progress) {
+    StoreBook book;
+    book.SetObserver([&] { list.Show(book.Snapshot(), book.now()); });
+    StoreResult result = LoadStoreList(book, file, session.endpoints(), pump, progress);
+    book.SetObserver({});
+    return result;
+}
+
+StoreResult SyncStoreList(StoreBook& book, StoreFile& file) {
+    std::vector<StoreRecord> records;
+    StoreResult result = file.ReadAll(records);
+    if (!result.ok()) return result;
+    std::set<std::string> ids;
+    for (const StoreRecord& record : records) {
+        ids.insert(record.shopid);
+        const std::optional<WatchedStore> known = book.Find(record.shopid);
+        // A new store, or one logged in again: the login just made its session.
+        if (!known || known->cookie != record.cookie || known->password != record.shoppass)
+            book.LoggedIn(FromRecord(record));
+    }
+    for (const WatchedStore& store : book.Snapshot())
+        if (!ids.count(store.id)) book.Remove(store.id);
     return result;
 }
 

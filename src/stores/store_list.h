@@ -3,27 +3,35 @@
 #include <functional>
 
 #include "stores/merchant_login.h"
+#include "stores/store_book.h"
 #include "stores/store_file.h"
 #include "stores/store_table_model.h"
 
 namespace tandrel {
 
-// Rebuilds the store list from the file, checking each store's session on the way (a dead session is logged
-// in again; a new cookie is written to the file and the hidden cell). pump is called between stores so a
-// window can show the rows as they fill; progress, when given, hears (n, total) as store n (from 1) is about
-// to be checked. The result's code is the file read's (1, -1, -2); its error text is also set when the list
-// loaded but a new cookie could not be kept. The caller shows it. A paused store (the list's pausedIds) is
-// listed as paused without a check.
+// Lists the stores of the file in the book, then checks each one's session with a cookie text of its own:
+// a live one is 正常; a dead one is logged in again once per incident (the new session goes to the book and
+// the file); one the back end refuses is 已掉线; one without an answer is failing and tried again later. pump
+// is called between stores so a window can show the rows as they fill; progress, when given, hears (n,
+// total) as store n (from 1) is about to be checked. A paused store is listed without a check. A check
+// abandoned (the window closing) changes nothing. The result's code is the file read's (1, -1, -2); its error
+// text is also set when the list loaded but a new cookie could not be kept. The caller shows it.
+StoreResult LoadStoreList(StoreBook& book, StoreFile& file, const Endpoints& endpoints,
+                          const std::function<void()>& pump = {},
+                          const std::function<void(int, int)>& progress = {});
+// The same for a list of its own (the store commands, the login window's tests): the rows show the book.
 StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& session,
                           const std::function<void()>& pump = {},
                           const std::function<void(int, int)>& progress = {});
 
+// The book's stores as the file has them (ids, accounts, names, passwords, sessions), without a check: after
+// the merchant logged a store in or removed one, only what changed is changed.
+StoreResult SyncStoreList(StoreBook& book, StoreFile& file);
+
 // The login-state texts (GBK).
 const std::string& StoreStateOnline();
 const std::string& StoreStateOffline();
-// Checked during monitoring and failed; still checked every pass (the tooltip says why).
 const std::string& StoreStateFailing();
-// Paused by the merchant: neither checked nor polled.
 const std::string& StoreStatePaused();
 
 }  // namespace tandrel

@@ -77,6 +77,34 @@ const std::string& StoreTableModel::Cell(int row, int column) const {
     return rows_[static_cast<std::size_t>(row)][static_cast<std::size_t>(column)];
 }
 
+void StoreTableModel::Show(const std::vector<WatchedStore>& stores, StoreState::Clock::time_point now) {
+    std::vector<std::array<std::string, kColumnCount>> rows;
+    std::vector<std::string> tips;
+    for (std::size_t i = 0; i < stores.size(); ++i) {
+        const WatchedStore& s = stores[i];
+        rows.push_back({std::to_string(i + 1), s.account, s.id, s.name, StoreConditionText(s.state.condition),
+                        s.password, s.cookie});
+        tips.push_back(StoreStateTip(s.state, now));
+    }
+    bool sameStores = rows.size() == rows_.size();
+    for (std::size_t i = 0; sameStores && i < rows.size(); ++i)
+        sameStores = rows[i][kStoreId] == rows_[i][kStoreId];
+    if (!sameStores) {
+        beginResetModel();
+        rows_ = std::move(rows);
+        stateTips_ = std::move(tips);
+        endResetModel();
+        return;
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (rows[i] == rows_[i] && tips[i] == stateTips_[i]) continue;
+        rows_[i] = std::move(rows[i]);
+        stateTips_[i] = std::move(tips[i]);
+        const int row = static_cast<int>(i);
+        emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
+    }
+}
+
 void StoreTableModel::TrackCurrentRow(int row) {
     selectedStoreId_.clear();
     if (row < 0 || row >= rowCount()) return;  // the account keeps its previous value

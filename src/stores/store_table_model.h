@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "stores/store_book.h"
+
 namespace tandrel {
 
 class StoreTableModel : public QAbstractTableModel {
@@ -34,11 +36,9 @@ class StoreTableModel : public QAbstractTableModel {
     void SetStateTip(int row, std::string text);
     const std::string& StateTip(int row) const;
 
-    // Stores the merchant paused (by store id): they are listed but neither checked nor polled. The set
-    // outlives Clear(), so a reload keeps it.
-    void SetPausedIds(std::set<std::string> ids) { pausedIds_ = std::move(ids); }
-    const std::set<std::string>& pausedIds() const { return pausedIds_; }
-    bool IsPaused(const std::string& storeId) const { return pausedIds_.count(storeId) > 0; }
+    // Shows the stores as the book has them, in its order: rows are updated in place while the same stores
+    // are listed (the selection stays), rebuilt otherwise.
+    void Show(const std::vector<WatchedStore>& stores, StoreState::Clock::time_point now);
 
     // Selection tracking: the store id and account of the row last made current (-1: none).
     void TrackCurrentRow(int row);
@@ -48,7 +48,6 @@ class StoreTableModel : public QAbstractTableModel {
   private:
     std::vector<std::array<std::string, kColumnCount>> rows_;
     std::vector<std::string> stateTips_;  // one per row
-    std::set<std::string> pausedIds_;
     std::string selectedStoreId_;
     std::string selectedAccount_;
 };

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QThread>
+#include <chrono>
 #include <fstream>
 
 #include "../common/sim_stores.h"
@@ -88,16 +90,33 @@ TEST_F(AppCoreTest, WithoutControlsTheCycleReadsConfigIni) {
     EXPECT_NE(lines_.log.front().find("未满足时间条件"), std::string::npos) << lines_.log.front();
 }
 
-TEST_F(AppCoreTest, BusyWhileTheCycleRunsAndIdleWhenItReturns) {
-    int idles = 0;
-    bool busyInside = false;
+bool TurnUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (!done() && std::chrono::steady_clock::now() < until)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+TEST_F(AppCoreTest, MonitoringRunsOnItsOwnThreadAndItsReportsArriveOnThisOne) {
+    int idles = 0, ended = 0;
+    bool busyInside = true;
+    const QThread* reportedOn = nullptr;
     Core().SetIdleHandler([&] { ++idles; });
-    Core().AddReportListener([&](const ReportedGroup&) { busyInside = Core().busy(); });
+    Core().SetMonitoringEndedHandler([&] { ++ended; });
+    Core().AddReportListener([&](const ReportedGroup&) {
+        busyInside = Core().busy();
+        reportedOn = QThread::currentThread();
+    });
     ASSERT_TRUE(Core().LoadStores().ok());
     EXPECT_EQ(idles, 1);
-    Core().StartMonitoring(1);
-    EXPECT_TRUE(busyInside);
-    EXPECT_EQ(idles, 2);
+    ASSERT_TRUE(Core().BeginMonitoring(1));
+    EXPECT_TRUE(Core().monitoring());         // returned at once
+    EXPECT_FALSE(Core().BeginMonitoring(1));  // never twice
+    ASSERT_TRUE(TurnUntil([&] { return !Core().monitoring(); }, std::chrono::seconds(10)));
+    EXPECT_FALSE(busyInside);  // nothing of the window's is held while it runs
+    EXPECT_EQ(reportedOn, QThread::currentThread());
+    EXPECT_EQ(idles, 1);
+    EXPECT_EQ(ended, 1);
     EXPECT_TRUE(failures_.empty());
     EXPECT_TRUE(lines_.shown.empty());
 }

@@ -130,8 +130,9 @@ TEST_F(HeadlessVendorCheckTest, WithoutAVendorAddressNothingIsAsked) {
     EXPECT_EQ(out_.str() + err_.str(), "");
 }
 
-// A store file that refuses a re-login's cookie: during the pass that goes to the log and to stderr.
-TEST_F(HeadlessTest, AStoreFileFailureDuringAPassIsLoggedAndPrinted) {
+// A store file that refuses a re-login's cookie says so on stderr; a store that then needs the merchant
+// is logged and printed too.
+TEST_F(HeadlessTest, AStoreFileFailureAndAStoreThatNeedsTheMerchantArePrinted) {
     AddStore();
     {
         sqlite3* db = nullptr;
@@ -145,13 +146,25 @@ TEST_F(HeadlessTest, AStoreFileFailureDuringAPassIsLoggedAndPrinted) {
                   SQLITE_OK);
         sqlite3_close(db);
     }
-    // The session check fails twice: at the store list's load and in the pass; both log the store in again.
-    sim_.SetFault("/mall", sim::Fault::HtmlErrorPage, 2);
-    sim_.SetFault("/userinfo", sim::Fault::HtmlErrorPage, 2);
+    // The session dies twice: at the store list's load, which logs the store in (its cookie refused by the
+    // file), and again in the pass, where the same incident gets no second password login.
+    sim_.SetFault("/mall", sim::Fault::SessionGone, 2);
+    sim_.SetFault("/userinfo", sim::Fault::SessionGone, 2);
     std::ostringstream out, err;
-    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 1, out, err), 0);
-    EXPECT_NE(out.str().find(" 店铺ID：21(Shop) 用户数据保存失败\n"), std::string::npos) << out.str();
-    EXPECT_EQ(err.str(), "用户数据保存失败\n用户数据保存失败\n");
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 3, out, err), 0);
+    int logins = 0;
+    for (const auto& r : sim_.Requests())
+        logins += r.target == "/chats/auth";
+    EXPECT_EQ(logins, 1);
+    EXPECT_EQ(err.str().rfind("用户数据保存失败\n", 0), 0u) << err.str();
+    const std::string offline = "店铺ID：21(Shop) 已掉线，请登录店铺：登录已失效，请重新登录店铺\n";
+    EXPECT_NE(out.str().find(" " + offline), std::string::npos) << out.str();
+    EXPECT_NE(err.str().find(offline), std::string::npos) << err.str();
+    // Then nothing can be read, which is said too: once, not once a pass.
+    const std::string nothing = "没有正在监测的店铺：所有店铺都已掉线、已暂停或检查失败，请查看店铺列表\n";
+    const auto first = out.str().find(nothing);
+    EXPECT_NE(first, std::string::npos) << out.str();
+    EXPECT_EQ(out.str().find(nothing, first + 1), std::string::npos) << out.str();
 }
 
 TEST_F(HeadlessTest, ASecondMonitorOnTheSameFolderSaysSoAndEnds) {

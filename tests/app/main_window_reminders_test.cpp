@@ -68,6 +68,7 @@ TEST_F(MainWindowSimTest, AReportedGroupReachesTheRobotAndTheHistory) {
     poll.start(50);
     QTimer::singleShot(20s, &window, [&] { window.core().StopMonitoring(); });  // fail rather than hang
     Control<QPushButton>("按钮_开始监测")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.core().monitoring(); }, 25000));
 
     const auto requests = robot.Requests();
     ASSERT_EQ(requests.size(), 1u);

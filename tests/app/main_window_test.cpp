@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QGridLayout>
+#include <QMessageBox>
 #include <QTableWidget>
 
 #include "main_window_fixture.h"
@@ -358,7 +359,9 @@ TEST_F(MainWindowSimTest, StartAndStopRunTheCycleWithTheWindowAsItsLogAndControl
         startDisabledWhileRunning = !start->isEnabled();
         QTimer::singleShot(0, Control<QPushButton>("按钮_停止监测"), &QPushButton::click);
     });
-    start->click();  // returns once stopped
+    start->click();  // returns at once: monitoring runs on its own thread
+    EXPECT_TRUE(window.core().monitoring());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.core().monitoring(); }, 5000));
 
     EXPECT_TRUE(startDisabledWhileRunning);
     EXPECT_TRUE(start->isEnabled());
@@ -369,20 +372,56 @@ TEST_F(MainWindowSimTest, StartAndStopRunTheCycleWithTheWindowAsItsLogAndControl
     EXPECT_EQ(log.substr(log.rfind('\n') + 1).substr(21), " 已停止") << log;
 }
 
-TEST_F(MainWindowSimTest, ClosingDuringMonitoringWaitsForTheCycleToUnwind) {
+TEST_F(MainWindowSimTest, ClosingDuringMonitoringEndsItAtOnceWithItsLastLine) {
     MainWindow& window = OpenLoaded();
     window.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-    bool stillOpenAfterClose = false;
-    QTimer::singleShot(100ms, &window, [&] {
-        window.close();
-        stillOpenAfterClose = window.isVisible() && window.cycle().running();
-        if (!stillOpenAfterClose) window.cycle().RequestStop();  // fail rather than hang
-    });
-    Control<QPushButton>("按钮_开始监测")->click();  // returns once the close has stopped the cycle
-    EXPECT_TRUE(stillOpenAfterClose);
+    Control<QPushButton>("按钮_开始监测")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.cycle().running(); }, 5000));
+    QTest::qWait(100);
+    const auto asked = std::chrono::steady_clock::now();
+    window.close();
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, 500ms);
     EXPECT_FALSE(window.cycle().running());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.isVisible(); }, 5000));
+    EXPECT_FALSE(window.core().monitoring());
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(LogText().substr(LogText().rfind('\n') + 1).substr(21), " 已停止");
+}
+
+// A box left open (as the login's "登录成功" may be) runs its own event loop; monitoring neither waits for it
+// nor stops working, and a stop given meanwhile still ends it at once.
+TEST_F(MainWindowSimTest, MonitoringGoesOnWhileABoxIsOpenAndStopsAtOnceFromIt) {
+    MainWindow& window = OpenLoaded();
+    window.show();
+    Type("编辑框_监测间隔", "20");
+    const auto orderLists = [this] {
+        int n = 0;
+        for (const auto& r : sim_.Requests())
+            n += r.target.rfind("/chats/ungroupOrders", 0) == 0;
+        return n;
+    };
+    Control<QPushButton>("按钮_开始监测")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.cycle().running(); }, 5000));
+    int duringBox = -1;
+    std::chrono::milliseconds stopTook{-1};
+    QTimer::singleShot(0, &window, [&] {
+        QMessageBox box(QMessageBox::Information, Q("提示"), Q("登录成功"), QMessageBox::Ok, &window);
+        const int before = orderLists();
+        QTimer::singleShot(1000, &box, [&] {
+            duringBox = orderLists() - before;
+            const auto asked = std::chrono::steady_clock::now();
+            Control<QPushButton>("按钮_停止监测")->click();
+            while (window.cycle().running() && std::chrono::steady_clock::now() - asked < 2s)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            stopTook = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - asked);
+            box.accept();
+        });
+        box.exec();
+    });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return duringBox >= 0 && !window.core().monitoring(); }, 10000));
+    EXPECT_GE(duringBox, 5);  // a store's list about every 40 ms (its interval and the pause after it)
+    EXPECT_LT(stopTook.count(), 500);
     EXPECT_EQ(LogText().substr(LogText().rfind('\n') + 1).substr(21), " 已停止");
 }
 
@@ -404,9 +443,10 @@ TEST_F(MainWindowSimTest, StopCloseAndQuitEndALongPauseAtOnce) {
             asked = std::chrono::steady_clock::now();
             way(window);
         });
-        // A guard against hanging for a minute should the pause not end.
-        QTimer::singleShot(5s, &window, [&] { window.cycle().RequestStop(); });
         window.StartMonitoring();
+        // A guard against hanging for a minute should the pause not end.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return asked != std::chrono::steady_clock::time_point{}; }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !window.core().monitoring(); }, 5000));
         const auto took =
             std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - asked);
         EXPECT_LT(took.count(), 500);

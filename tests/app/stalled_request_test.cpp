@@ -159,7 +159,8 @@ TEST_F(StalledRequestTest, StopDuringAStalledOrderListEndsThePassAtOnceAndLogsOn
         QTest::keyClicks(window.findChild<QLineEdit*>(Q("编辑框_监测间隔")), Q("5"));
         Button("按钮_停止监测")->click();
     });
-    Button("按钮_开始监测")->click();  // returns once the pass has ended
+    Button("按钮_开始监测")->click();  // monitoring runs on its own thread
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.core().monitoring(); }, 10000));
     const qint64 unwound = probe.sinceActMs();
     std::printf("order list stalled: event-loop latency at most %lld ms; stop took %lld ms\n",
                 static_cast<long long>(probe.maxGapMs()), static_cast<long long>(unwound));
@@ -178,6 +179,8 @@ TEST_F(StalledRequestTest, StopDuringAStalledLookUpReportsNothingOfTheOrder) {
     sim_.SetFault("/chats/users/", sim::Fault::Stall);
     StallProbe probe(sim_, "/chats/users/", [&] { Button("按钮_停止监测")->click(); });
     Button("按钮_开始监测")->click();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !window.core().monitoring() && probe.sinceActMs() >= 0; }, 10000));
     EXPECT_TRUE(probe.stallSeen());
     EXPECT_LT(probe.maxGapMs(), kMaxLatencyMs);
     EXPECT_LT(probe.sinceActMs(), kMaxUnwindMs);
@@ -191,6 +194,8 @@ TEST_F(StalledRequestTest, ClosingDuringAStalledRequestStopsFirstThenCloses) {
     sim_.SetFault("/chats/ungroupOrders", sim::Fault::Stall);
     StallProbe probe(sim_, "/chats/ungroupOrders", [&] { window.close(); });
     Button("按钮_开始监测")->click();
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return !window.core().monitoring() && probe.sinceActMs() >= 0; }, 10000));
     EXPECT_TRUE(probe.stallSeen());
     EXPECT_LT(probe.maxGapMs(), kMaxLatencyMs);
     EXPECT_FALSE(window.cycle().running());

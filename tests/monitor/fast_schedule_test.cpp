@@ -41,20 +41,53 @@ std::vector<SimOrder> Orders(const std::string& prefix, int n) {
 
 class FastTest : public ::testing::Test, public LogSink, public MonitorControls, public MessageSink {
   protected:
-    void AddStore(const std::string& id) {
+    void AddStore(const std::string& id, const std::string& password = "p") {
         sim_.AddStore(
             {.account = "a" + id, .password = "p", .mallId = id, .mallName = "S" + id, .mobile = "1"});
-        const int row = stores_.AppendRow();
-        stores_.SetCell(row, StoreTableModel::kAccount, "a" + id);
-        stores_.SetCell(row, StoreTableModel::kStoreId, id);
-        stores_.SetCell(row, StoreTableModel::kName, "S" + id);
-        stores_.SetCell(row, StoreTableModel::kState, StoreStateOnline());
-        stores_.SetCell(row, StoreTableModel::kPassword, "p");
         const std::string cookie = sim_.IssueSession(id);
-        stores_.SetCell(row, StoreTableModel::kCookie, cookie);
+        std::vector<WatchedStore> all = book_.Snapshot();
+        WatchedStore store;
+        store.id = id, store.account = "a" + id, store.name = "S" + id, store.password = password;
+        store.cookie = cookie;
+        store.state.condition = StoreCondition::Online;
+        all.push_back(store);
+        book_.Replace(std::move(all));
         tokenMall_[cookie.substr(cookie.find('=') + 1)] = id;
     }
-    void SetUp() override { sim_.AddUser({.uid = "u1", .nickname = "小明"}); }
+    // The store book's clock runs this many times faster than the steady clock (back-off easing, retries).
+    void Faster(int scale) {
+        clockStart_ = Clock::now();
+        clockScale_ = scale;
+    }
+    // Stops the cycle from another thread once done answers true, or after limit.
+    void StopWhen(std::function<bool()> done, std::chrono::milliseconds limit = 5000ms) {
+        stopper_ = std::thread([this, done = std::move(done), limit] {
+            const auto until = Clock::now() + limit;
+            while (!done() && Clock::now() < until)
+                std::this_thread::sleep_for(10ms);
+            cycle_->RequestStop();
+        });
+    }
+    void TearDown() override {
+        if (stopper_.joinable()) stopper_.join();
+    }
+    int RequestsOf(const std::string& mall, const std::string& prefix = {}) const {
+        int n = 0;
+        for (const auto& r : sim_.Requests())
+            n += MallOf(r) == mall && r.target.rfind(prefix, 0) == 0;
+        return n;
+    }
+    void SetUp() override {
+        sim_.AddUser({.uid = "u1", .nickname = "小明"});
+        book_.SetObserver([this] {
+            std::lock_guard lock(viewMutex_);
+            stores_.Show(book_.Snapshot(), book_.now());
+        });
+    }
+    std::string State(int row) {
+        std::lock_guard lock(viewMutex_);
+        return GbkToUtf8(stores_.Cell(row, StoreTableModel::kState));
+    }
 
     void AppendText(const std::string& text) override {
         std::lock_guard lock(linesMutex_);
@@ -67,7 +100,7 @@ class FastTest : public ::testing::Test, public LogSink, public MonitorControls,
 
     MonitorCycle& Cycle(ScheduleKind kind = ScheduleKind::Fast) {
         cycle_ = std::make_unique<MonitorCycle>(MonitorDependencies{
-            .stores = stores_,
+            .stores = book_,
             .orders = orders_,
             .log = *this,
             .controls = *this,
@@ -109,7 +142,11 @@ class FastTest : public ::testing::Test, public LogSink, public MonitorControls,
 
     sim::MarketplaceSim sim_;
     MarketplaceSession session_{Endpoints::AllAt(sim_.baseUrl())};
-    StoreTableModel stores_;
+    Clock::time_point clockStart_ = Clock::now();
+    int clockScale_ = 1;
+    StoreBook book_{[this] { return clockStart_ + (Clock::now() - clockStart_) * clockScale_; }};
+    std::mutex viewMutex_;
+    StoreTableModel stores_;  // shows the book, as the window's list does
     OrderTableModel orders_;
     Settings settings_;
     bool filter_ = false;
@@ -120,6 +157,7 @@ class FastTest : public ::testing::Test, public LogSink, public MonitorControls,
     std::map<std::string, std::string> tokenMall_;
     std::function<void()> onWait_;
     std::unique_ptr<MonitorCycle> cycle_;
+    std::thread stopper_;
 };
 
 TEST_F(FastTest, ANewGroupGivesTheSameLineRowAndReportAsTheDefaultSchedule) {
@@ -150,8 +188,10 @@ TEST_F(FastTest, PagesEndAtTheLastOneHoldingGroups) {
     sim_.SetOrders("11", Orders("a", 20));
     sim_.SetOrders("12", Orders("b", 21));
     Cycle().StartMonitoring(2);
-    EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=1"), 4);
-    EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=2"), 2);  // store 12 only
+    // No store waits for another: store 11 may have read once more meanwhile.
+    EXPECT_GE(RequestsOf("11", "/chats/ungroupOrders?pageNo=1"), 2);
+    EXPECT_EQ(RequestsOf("11", "/chats/ungroupOrders?pageNo=2"), 0);
+    EXPECT_EQ(RequestsOf("12", "/chats/ungroupOrders?pageNo=2"), 2);
     EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=3"), 0);
     EXPECT_EQ(reported_.size(), 41u);
     EXPECT_EQ(Requests("/mars/shop/orderDetail"), 41);  // looked up once each
@@ -187,30 +227,83 @@ TEST_F(FastTest, KeepsTheLimitsPerStoreInTotalAndInFlight) {
     EXPECT_EQ(reported_.size(), 3u);
 }
 
-TEST_F(FastTest, ABusyBackEndSlowsTheStoreDownOnceAndItRecovers) {
+TEST_F(FastTest, ABusyBackEndSlowsTheStoreDownOnceAndItRecoversGradually) {
     AddStore("11");
-    sim_.SetRateLimit(4, 300ms);
-    Cycle().StartMonitoring(12);
+    Faster(600);  // a minute of the book's clock is 100 ms
+    sim_.SetRateLimit(1, 150ms);
+    auto& cycle = Cycle();
+    StopWhen([this] { return CountLines("请求过于频繁，已放慢监测") > 0; });
+    cycle.StartMonitoring();
+    stopper_.join();
     EXPECT_GT(sim_.RateLimitedReplies(), 0);
-    const auto lines = Lines();
-    int slowed = 0, recovered = 0;
-    bool lastWasSlowed = false;
-    for (const auto& l : lines) {
-        if (l.find("请求过于频繁，已放慢监测") != std::string::npos) {
-            EXPECT_FALSE(lastWasSlowed) << "one line per slow-down";
-            lastWasSlowed = true;
-            ++slowed;
-        } else if (l.find("已恢复正常监测速度") != std::string::npos) {
-            lastWasSlowed = false;
-            ++recovered;
-        }
-    }
-    EXPECT_GE(slowed, 1);
-    EXPECT_GE(recovered, 1);
+    EXPECT_EQ(State(0), "已放慢");
     sim_.SetRateLimit(0, 0ms);
-    lines_.clear();
-    Cycle().StartMonitoring(6);
-    EXPECT_EQ(CountLines("请求过于频繁"), 0);
+    // From the slowed gap back to the interval, a tenth each minute without a refusal.
+    StopWhen([this] { return CountLines("已恢复正常监测速度") > 0; });
+    const auto resumed = Clock::now();
+    cycle.StartMonitoring();
+    EXPECT_EQ(CountLines("已恢复正常监测速度"), 1);
+    EXPECT_GE(Clock::now() - resumed, 300ms);  // not at the first good reply
+    EXPECT_EQ(State(0), "正常");
+}
+
+// A back end that takes one order-list read per store every 400 ms: the gap settles above it instead of
+// halving back into it after every good reply.
+TEST_F(FastTest, ABackOffSettlesInsteadOfSwinging) {
+    AddStore("11");
+    intervalMs_ = 100;
+    Faster(15);
+    sim_.SetRateLimit(1, 400ms);
+    auto& cycle = Cycle();
+    StopWhen([] { return false; }, 8000ms);
+    cycle.StartMonitoring();
+    const int refused = sim_.RateLimitedReplies();
+    const int reads = RequestsOf("11", "/chats/ungroupOrders");
+    EXPECT_GT(reads, 8);
+    EXPECT_LE(refused * 4, reads) << refused << " of " << reads << " refused";
+    EXPECT_EQ(CountLines("请求过于频繁，已放慢监测"), 1);
+}
+
+TEST_F(FastTest, ARefusedPasswordIsTriedOnceAndAPausedStoreGetsNoRequest) {
+    AddStore("11", "changed");
+    AddStore("12");
+    AddStore("13");
+    sim_.ExpireSessions("11");
+    book_.SetPaused("13", true);
+    auto& cycle = Cycle();
+    StopWhen([] { return false; }, 1500ms);
+    cycle.StartMonitoring();
+    EXPECT_EQ(Requests("/chats/auth"), 1);
+    EXPECT_EQ(CountLines("已掉线，请登录店铺：登录已失效，重新登录失败：账号或密码错误"), 1);
+    EXPECT_EQ(State(0), "已掉线，请登录店铺");
+    EXPECT_GT(RequestsOf("12", "/chats/ungroupOrders"), 5);
+    EXPECT_EQ(RequestsOf("13"), 0);
+    EXPECT_EQ(State(2), "已暂停");
+}
+
+TEST_F(FastTest, AStoreWhoseRepliesStallHoldsNoOther) {
+    intervalMs_ = 50;
+    for (const char* id : {"11", "12", "13"})
+        AddStore(id);
+    sim_.SetStallSeconds(2);
+    sim_.SetStoreFault("11", "/chats/ungroupOrders", sim::Fault::Stall, 1);
+    auto& cycle = Cycle();
+    StopWhen([] { return false; }, 1500ms);
+    cycle.StartMonitoring();
+    // While store 11's reply stalls, the others are read about once an interval each (three stores share
+    // two requests an interval).
+    EXPECT_LE(RequestsOf("11", "/chats/ungroupOrders"), 1);
+    EXPECT_GE(RequestsOf("12", "/chats/ungroupOrders"), 8);
+    EXPECT_GE(RequestsOf("13", "/chats/ungroupOrders"), 8);
+}
+
+TEST_F(FastTest, ASessionTheListJustCheckedIsNotCheckedAgain) {
+    AddStore("11");
+    AddStore("12");
+    book_.SessionAlive("11");
+    Cycle().StartMonitoring(2);
+    EXPECT_EQ(RequestsOf("11", "/mall"), 0);
+    EXPECT_EQ(RequestsOf("12", "/mall"), 1);
 }
 
 TEST_F(FastTest, TheSessionIsCheckedAtTheStartAndAfterARepliesShowsItGone) {
@@ -230,17 +323,22 @@ TEST_F(FastTest, TheSessionIsCheckedAtTheStartAndAfterARepliesShowsItGone) {
 // once more when it reads well again.
 TEST_F(FastTest, AFailingStoreIsShownInTheStoreListOnceAndItsRecoveryToo) {
     AddStore("11");
+    Faster(600);  // its 30 s and 60 s waits last 50 and 100 ms
     sim_.SetFault("/chats/ungroupOrders", sim::Fault::Status500, 2);
     std::string stateWhileFailing;
     onWait_ = [&] {
-        const std::string state = GbkToUtf8(stores_.Cell(0, StoreTableModel::kState));
+        const std::string state = State(0);
         if (stateWhileFailing.empty() && state != "正常") stateWhileFailing = state;
     };
-    Cycle().StartMonitoring(4);
+    auto& cycle = Cycle();
+    StopWhen([this] { return CountLines("已恢复正常") > 0; });
+    cycle.StartMonitoring();
     EXPECT_EQ(stateWhileFailing, "检查失败，重试中");
-    EXPECT_EQ(CountLines("检查失败，重试中：订单列表读取失败：HTTP 500"), 1);
+    EXPECT_EQ(CountLines("检查失败，重试中：订单列表读取失败：HTTP 500（30秒后重试）"), 1);
     EXPECT_EQ(CountLines("已恢复正常"), 1);
-    EXPECT_EQ(GbkToUtf8(stores_.Cell(0, StoreTableModel::kState)), "正常");
+    EXPECT_EQ(Requests("/chats/auth"), 0);  // its session was alive throughout
+    EXPECT_EQ(State(0), "正常");
+    std::lock_guard lock(viewMutex_);
     EXPECT_EQ(GbkToUtf8(stores_.StateTip(0)), "上次成功读取：[T]");
 }
 

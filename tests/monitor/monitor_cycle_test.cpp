@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 #include "../common/sim_seeds.h"
 #include "../common/temp_dir.h"
+#include "monitor/sequential_schedule.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
 #include "support/text.h"
@@ -51,6 +53,7 @@ class CycleTest : public ::testing::TestWithParam<std::uint64_t>,
                   public MessageSink {
   protected:
     void SetUp() override {
+        book_.SetObserver([this] { stores_.Show(book_.Snapshot(), book_.now()); });
         if (GetParam() != 0) sim_.SetVariationSeed(GetParam());
         sim_.AddStore({.account = "a1", .password = "p1", .mallId = "11", .mallName = "One", .mobile = "1"});
         sim_.AddUser({.uid = "u1", .nickname = "小明"});
@@ -58,15 +61,16 @@ class CycleTest : public ::testing::TestWithParam<std::uint64_t>,
     }
     void AddRow(const std::string& account, const std::string& password, const std::string& id,
                 const std::string& name, const std::string& state, const std::string& cookie) {
-        const int row = stores_.AppendRow();
-        stores_.SetCell(row, StoreTableModel::kNumber, std::to_string(row + 1));
-        stores_.SetCell(row, StoreTableModel::kAccount, account);
-        stores_.SetCell(row, StoreTableModel::kStoreId, id);
-        stores_.SetCell(row, StoreTableModel::kName, name);
-        stores_.SetCell(row, StoreTableModel::kState, state);
-        stores_.SetCell(row, StoreTableModel::kPassword, password);
-        stores_.SetCell(row, StoreTableModel::kCookie, cookie);
+        std::vector<WatchedStore> all = book_.Snapshot();
+        WatchedStore store;
+        store.id = id, store.account = account, store.name = name, store.password = password;
+        store.cookie = cookie;
+        if (state == StoreStateOffline()) store.state.condition = StoreCondition::Offline;
+        if (state == StoreStateOnline()) store.state.condition = StoreCondition::Online;
+        all.push_back(store);
+        book_.Replace(std::move(all));
     }
+    void Later(std::chrono::seconds by) { clock_ += by; }
 
     // LogSink, MonitorControls, MessageSink
     void AppendText(const std::string& text) override {
@@ -83,7 +87,7 @@ class CycleTest : public ::testing::TestWithParam<std::uint64_t>,
     MonitorCycle& Cycle() {
         if (!cycle_) {
             cycle_ = std::make_unique<MonitorCycle>(
-                MonitorDependencies{.stores = stores_,
+                MonitorDependencies{.stores = book_,
                                     .orders = orders_,
                                     .log = *this,
                                     .controls = *this,
@@ -117,7 +121,9 @@ class CycleTest : public ::testing::TestWithParam<std::uint64_t>,
     testing::TempDir dir_;
     StoreFile file_{dir_.path()};
     MarketplaceSession session_{Endpoints::AllAt(sim_.baseUrl())};
-    StoreTableModel stores_;
+    StoreBook::Clock::time_point clock_ = StoreBook::Clock::time_point{} + std::chrono::hours(1);
+    StoreBook book_{[this] { return clock_; }};
+    StoreTableModel stores_;  // shows the book, as the window's list does
     OrderTableModel orders_;
     Settings settings_;
     bool filter_ = false;
@@ -199,33 +205,94 @@ TEST_P(CycleTest, PagesFollowEachPagesTotal) {
     EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=2"), 0);
 }
 
-TEST_P(CycleTest, DeadStoresAreSkippedAndAFailedCheckIsShownOnce) {
+TEST_P(CycleTest, ARefusedPasswordIsTriedOnceAndTheStoreWaitsForTheMerchant) {
     AddRow("a2", "p2", "12", "Two", StoreStateOffline(), "x=1");
     sim_.AddStore({.account = "a3", .password = "right", .mallId = "13", .mallName = "T", .mobile = "3"});
     AddRow("a3", "wrong", "13", "Three", StoreStateOnline(), "SESSION_TOKEN=dead");
-    Cycle().StartMonitoring(2);
-    ASSERT_EQ(lines_.size(), 4u);
+    Cycle().StartMonitoring(4);
+    ASSERT_EQ(lines_.size(), 6u);
     EXPECT_EQ(lines_[0], "[T] 店铺ID：11(一号店)  无开团订单，持续监测中...");
-    // The store whose session died and whose password changed: one line, not one per pass.
-    EXPECT_EQ(lines_[1].rfind("[T] 店铺ID：13(Three) 检查失败，重试中：登录已失效，重新登录失败：", 0), 0u)
-        << lines_[1];
-    EXPECT_EQ(lines_[2], "[T] 店铺ID：11(一号店)  无开团订单，持续监测中...");
-    EXPECT_EQ(lines_[3], "[T] 已停止");
-    EXPECT_EQ(U(stores_.Cell(2, StoreTableModel::kState)), "检查失败，重试中");
-    EXPECT_EQ(U(stores_.StateTip(2)).rfind("登录已失效，重新登录失败：", 0), 0u);
+    // The store whose session died and whose password changed: offline at once with the back end's reason,
+    // one line, and no second login however many passes follow (a marketplace locks such accounts).
+    EXPECT_EQ(lines_[1],
+              "[T] 店铺ID：13(Three) 已掉线，请登录店铺：登录已失效，重新登录失败：账号或密码错误");
+    EXPECT_EQ(lines_[5], "[T] 已停止");
+    EXPECT_EQ(Requests("/chats/auth"), 1);
+    EXPECT_EQ(U(stores_.Cell(2, StoreTableModel::kState)), "已掉线，请登录店铺");
+    EXPECT_EQ(U(stores_.StateTip(2)).rfind("登录已失效，重新登录失败：账号或密码错误\n请重新登录店铺", 0),
+              0u);
     EXPECT_EQ(U(stores_.Cell(1, StoreTableModel::kState)), "已掉线，请登录店铺");
+    EXPECT_EQ(Requests("/chats/ungroupOrders"), 4);
+    EXPECT_EQ(Requests("/mall"), 5);  // store 11's, and store 13's one check; store 12 is not asked at all
+
+    // Logged in by the merchant, it is watched again, and a later death of its session gets its one login.
+    const std::string fresh = sim_.IssueSession("13");
+    WatchedStore again = *book_.Find("13");
+    again.password = "right", again.cookie = fresh;
+    book_.LoggedIn(again);
+    sim_.ClearRequests();
+    Cycle().StartMonitoring(1);
     EXPECT_EQ(Requests("/chats/ungroupOrders"), 2);
+    sim_.ExpireSessions("13");
+    Cycle().StartMonitoring(2);
+    EXPECT_EQ(Requests("/chats/auth"), 1);
+    EXPECT_EQ(U(stores_.Cell(2, StoreTableModel::kState)), "正常");
+}
+
+TEST_P(CycleTest, ACheckWithoutAnAnswerNeverCostsALoginAndIsRetriedAfterItsWait) {
+    sim_.SetFault("/mall", sim::Fault::Status500);
+    Cycle().StartMonitoring(3);
+    EXPECT_EQ(Requests("/chats/auth"), 0);
+    EXPECT_EQ(Requests("/mall"), 1);  // the next two passes fall within its 30 s
+    EXPECT_EQ(U(stores_.Cell(0, StoreTableModel::kState)), "检查失败，重试中");
+    EXPECT_NE(U(stores_.StateTip(0)).find("下次重试："), std::string::npos) << U(stores_.StateTip(0));
+    EXPECT_EQ(Count("[T] 店铺ID：11(一号店) 检查失败，重试中：HTTP 500（30秒后重试）"), 1);
+    // Nothing can be read: said once, not once a pass.
+    EXPECT_EQ(Count("[T] 没有正在监测的店铺：所有店铺都已掉线、已暂停或检查失败，请查看店铺列表"), 1);
+
+    Later(std::chrono::seconds(31));
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(Requests("/mall"), 2);  // tried again, failing again: the next wait is a minute
+    Later(std::chrono::seconds(31));
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(Requests("/mall"), 2);
+    sim_.ClearFaults();
+    Later(std::chrono::seconds(30));
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(Requests("/mall"), 3);
+    EXPECT_EQ(Count("[T] 店铺ID：11(一号店) 已恢复正常"), 1);
+    EXPECT_EQ(U(stores_.Cell(0, StoreTableModel::kState)), "正常");
+}
+
+TEST(RetryDelay, GrowsToTenMinutes) {
+    using std::chrono::seconds;
+    EXPECT_EQ(RetryDelay(1), seconds(30));
+    EXPECT_EQ(RetryDelay(2), seconds(60));
+    EXPECT_EQ(RetryDelay(3), seconds(120));
+    EXPECT_EQ(RetryDelay(5), seconds(480));
+    EXPECT_EQ(RetryDelay(6), seconds(600));
+    EXPECT_EQ(RetryDelay(60), seconds(600));
 }
 
 TEST_P(CycleTest, APausedStoreIsNotPolled) {
     sim_.AddStore({.account = "a2", .password = "p2", .mallId = "12", .mallName = "Two", .mobile = "2"});
     AddRow("a2", "p2", "12", "Two", StoreStateOnline(), sim_.IssueSession("12"));
-    stores_.SetPausedIds({"12"});
+    book_.SetPausedIds({"12"});
     Cycle().StartMonitoring(1);
     EXPECT_EQ(lines_,
               (std::vector<std::string>{"[T] 店铺ID：11(一号店)  无开团订单，持续监测中...", "[T] 已停止"}));
     EXPECT_EQ(Requests("/chats/ungroupOrders"), 1);
     EXPECT_EQ(sim_.Requests().size(), 2u);  // store 11's session check and order list, nothing for 12
+    EXPECT_EQ(U(stores_.Cell(1, StoreTableModel::kState)), "已暂停");
+
+    // Paused while its work is under way: the rest of it is dropped, and it stays paused.
+    book_.SetPausedIds({});
+    sim_.SetOrders("12", {Order("p1", 100)});
+    onWait_ = [this](int) { book_.SetPaused("12", true); };
+    sim_.ClearRequests();
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(U(stores_.Cell(1, StoreTableModel::kState)), "已暂停");
+    EXPECT_EQ(Requests("/mars/shop/orderDetail"), 0);
 }
 
 TEST_P(CycleTest, AReloginKeepsTheNewSessionEverywhere) {
@@ -248,9 +315,11 @@ TEST_P(CycleTest, AStoreFileFailureDuringAPassGoesToTheLogNeverToABox) {
     Cycle().StartMonitoring(1);
     EXPECT_EQ(Requests("/chats/auth"), 1);
     EXPECT_TRUE(messages_.empty());
-    EXPECT_EQ(lines_,
-              (std::vector<std::string>{"[T] 店铺ID：11(一号店) 用户数据保存失败",
-                                        "[T] 店铺ID：11(一号店)  无开团订单，持续监测中...", "[T] 已停止"}));
+    ASSERT_EQ(lines_.size(), 4u);
+    EXPECT_EQ(lines_[0].rfind("[T] 店铺ID：11(一号店) ", 0), 0u);
+    EXPECT_EQ(lines_[1], "[T] 店铺ID：11(一号店) 会话已失效，已重新登录");
+    EXPECT_EQ(lines_[2], "[T] 店铺ID：11(一号店)  无开团订单，持续监测中...");
+    EXPECT_EQ(lines_[3], "[T] 已停止");
 }
 
 TEST_P(CycleTest, AStopDuringAPauseEndsWithOneStoppedLine) {
@@ -265,7 +334,7 @@ TEST_P(CycleTest, AStopDuringAPauseEndsWithOneStoppedLine) {
 
 TEST_P(CycleTest, RemovingTheLastStoreEndsMonitoring) {
     onWait_ = [this](int n) {
-        if (n == 1) stores_.Clear();
+        if (n == 1) book_.Remove("11");
     };
     Cycle().StartMonitoring();
     EXPECT_EQ(lines_, (std::vector<std::string>{"[T] 店铺ID：11(一号店)  无开团订单，持续监测中...",
@@ -273,12 +342,69 @@ TEST_P(CycleTest, RemovingTheLastStoreEndsMonitoring) {
     EXPECT_EQ(startEnabled_.back(), true);
 }
 
+TEST_P(CycleTest, AStoreRemovedDuringItsLookUpsIsDroppedWithoutALine) {
+    sim_.SetOrders("11", {Order("gone", 100)});
+    sim_.SetFault("/chats/users/", sim::Fault::Stall, 1);
+    sim_.SetStallSeconds(0.3);
+    std::thread remover([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        book_.Remove("11");
+    });
+    Cycle().StartMonitoring(1);
+    remover.join();
+    EXPECT_TRUE(alerts_.empty());
+    EXPECT_EQ(orders_.rowCount(), 0);
+    EXPECT_EQ(lines_, std::vector<std::string>{"[T] 已停止"});
+}
+
+TEST_P(CycleTest, AStopDuringAStalledCheckChangesNoState) {
+    sim_.SetFault("/mall", sim::Fault::Stall);
+    sim_.SetStallSeconds(20);
+    std::thread stopper([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        Cycle().RequestStop();
+    });
+    const auto started = std::chrono::steady_clock::now();
+    Cycle().StartMonitoring();
+    stopper.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(U(stores_.Cell(0, StoreTableModel::kState)), "正常");
+    EXPECT_EQ(lines_, std::vector<std::string>{"[T] 已停止"});
+}
+
+TEST_P(CycleTest, ATotalThatOverstatesStopsAtTheFirstPageWithoutOrders) {
+    sim_.SetOrders("11", {Order("t1", 100)});
+    sim_.SetReportedTotal("11", 2147483647);
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=1"), 1);
+    EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=2"), 1);
+    EXPECT_EQ(Requests("/chats/ungroupOrders?pageNo=3"), 0);
+
+    // Full pages that never end: fifty at most.
+    std::vector<SimOrder> many;
+    for (int i = 0; i < 20 * 60; ++i)
+        many.push_back(Order("m" + std::to_string(i), 100));
+    sim_.SetOrders("11", many);
+    sim_.ClearRequests();
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(Requests("/chats/ungroupOrders"), SequentialSchedule::kMaxPages);
+}
+
 TEST_P(CycleTest, AnEmptyListStartsNothing) {
-    stores_.Clear();
+    book_.Replace({});
     Cycle().StartMonitoring();
     EXPECT_EQ(messages_, std::vector<std::string>{"无店铺，请添加店铺！"});
     EXPECT_TRUE(lines_.empty());
     EXPECT_TRUE(startEnabled_.empty());
+}
+
+TEST_P(CycleTest, GroupsOfThisMonthsHistoryAreOldWhenMonitoringStartsAgain) {
+    sim_.SetOrders("11", {Order("h1", 100), Order("h2", 100)});
+    Cycle().AddOldOrders({"h1"});
+    std::vector<bool> old;
+    Cycle().AddListener([&](const ReportedGroup& group) { old.push_back(group.old); });
+    Cycle().StartMonitoring(1);
+    EXPECT_EQ(old, (std::vector<bool>{true, false}));
 }
 
 TEST_P(CycleTest, ARescanForgetsReportedGroupsAndMakesThemOld) {
@@ -320,21 +446,27 @@ TEST_P(CycleTest, BadIntervalTextsGiveAHundredMillisecondsInOneWait) {
     EXPECT_EQ(waitedMs_, 6);
 }
 
-TEST_P(CycleTest, AFailingOrderListIsShownOnceStillPolledAndItsRecoveryToo) {
+TEST_P(CycleTest, AFailingOrderListIsShownOnceRetriedAfterItsWaitAndItsRecoveryToo) {
     sim_.SetFault("/chats/ungroupOrders", sim::Fault::Status500, 2);
     std::string stateWhileFailing, tipWhileFailing;
     onWait_ = [&](int n) {
-        if (n != 2) return;  // after the second failing pass
+        if (n != 2) return;  // after the second pass
         stateWhileFailing = U(stores_.Cell(0, StoreTableModel::kState));
         tipWhileFailing = U(stores_.StateTip(0));
+        Later(std::chrono::seconds(30));
     };
-    Cycle().StartMonitoring(3);
-    const std::string store = "[T] 店铺ID：11(一号店)";
-    EXPECT_EQ(lines_, (std::vector<std::string>{store + " 检查失败，重试中：订单列表读取失败：HTTP 500",
-                                                store + " 已恢复正常", store + "  无开团订单，持续监测中...",
-                                                "[T] 已停止"}));
+    Cycle().StartMonitoring(2);
     EXPECT_EQ(stateWhileFailing, "检查失败，重试中");
-    EXPECT_EQ(tipWhileFailing, "订单列表读取失败：HTTP 500\n尚无成功读取");
+    EXPECT_EQ(tipWhileFailing.rfind("订单列表读取失败：HTTP 500\n", 0), 0u) << tipWhileFailing;
+    EXPECT_NE(tipWhileFailing.find("尚无成功读取"), std::string::npos);
+    EXPECT_EQ(Requests("/chats/ungroupOrders"), 1);  // the second pass falls within its wait
+    Later(std::chrono::seconds(60));
+    Cycle().StartMonitoring(1);  // once more failing: the next wait is a minute
+    Later(std::chrono::seconds(60));
+    Cycle().StartMonitoring(1);
+    const std::string store = "[T] 店铺ID：11(一号店)";
+    EXPECT_EQ(Count(store + " 检查失败，重试中：订单列表读取失败：HTTP 500（30秒后重试）"), 1);
+    EXPECT_EQ(Count(store + " 已恢复正常"), 1);
     EXPECT_EQ(Requests("/chats/ungroupOrders"), 3);
     EXPECT_EQ(U(stores_.Cell(0, StoreTableModel::kState)), "正常");
     EXPECT_EQ(U(stores_.StateTip(0)), "上次成功读取：[T]");
@@ -346,10 +478,13 @@ TEST_P(CycleTest, AReplyThatIsNoOrderListIsAFailureToo) {
         sim_.ClearFaults();
         sim_.SetFault("/chats/ungroupOrders", fault);
         cycle_.reset();
+        book_.Replace({});
+        AddRow("a1", "p1", "11", G("一号店"), StoreStateOnline(), sim_.IssueSession("11"));
         Cycle().StartMonitoring(1);
         ASSERT_EQ(lines_.size(), 2u);
         EXPECT_EQ(lines_[0], std::string("[T] 店铺ID：11(一号店) 检查失败，重试中：订单列表读取失败：") +
-                                 (fault == sim::Fault::HtmlErrorPage ? "回复不是订单数据" : "无应答"));
+                                 (fault == sim::Fault::HtmlErrorPage ? "回复不是订单数据" : "无应答") +
+                                 "（30秒后重试）");
     }
 }
 

@@ -1,0 +1,60 @@
+#include "stores/session_check.h"
+
+#include "net/http_request.h"
+#include "stores/merchant_login.h"
+#include "support/json_document.h"
+#include "support/text.h"
+
+namespace tandrel {
+namespace {
+
+constexpr std::string_view kNull = "{null}";
+constexpr std::string_view kBusyCode = "54001";
+
+}  // namespace
+
+SessionReading ReadSessionReply(int status, const std::string& body) {
+    if (status == 0) return {SessionVerdict::NoAnswer, Utf8ToGbk("无应答")};
+    if (status == 429) return {SessionVerdict::Busy, Utf8ToGbk("请求过于频繁")};
+    if (status >= 500) return {SessionVerdict::NoAnswer, "HTTP " + std::to_string(status)};
+    const std::string text = SessionReplyText(body);
+    const std::string_view trimmed = Trim(text);
+    JsonDocument doc;
+    const bool json = !trimmed.empty() && trimmed.front() == '{' && doc.Parse(text);
+    if (json && (doc.GetText("error_code") == kBusyCode || doc.GetText("errorCode") == kBusyCode))
+        return {SessionVerdict::Busy, Utf8ToGbk("请求过于频繁")};
+    if (json && SessionReplyAlive(text)) return {SessionVerdict::Alive, {}};
+    if (!json && status != 401 && status != 403) {
+        return {SessionVerdict::NoAnswer, status >= 200 && status <= 299 ? Utf8ToGbk("回复不是会话数据")
+                                                                         : "HTTP " + std::to_string(status)};
+    }
+    std::string why = json ? doc.GetText("error_msg") : std::string(kNull);
+    if (why == kNull) why = json ? doc.GetText("errorMsg") : std::string(kNull);
+    if (why == kNull || Trim(why).empty()) why = Utf8ToGbk("登录已失效");
+    return {SessionVerdict::Dead, why};
+}
+
+bool LoginRefused(const LoginResult& login) {
+    if (login.code == kLoginNeedsVerification) return true;
+    if (login.code != kLoginFailed) return false;
+    return !Trim(login.message).empty() && login.message != kNull;
+}
+
+SessionReading ReadStoreSession(const Endpoints& e, std::string& cookie, int stallSeconds) {
+    const auto ask = [&](std::string_view path) {
+        std::string block = SessionBlock(e);
+        int status = 0;
+        const std::string body = HttpRequest({.url = e.session.Url("https", path),
+                                              .cookie = &cookie,
+                                              .headerBlock = &block,
+                                              .status = &status,
+                                              .stallSeconds = stallSeconds});
+        return ReadSessionReply(status, body);
+    };
+    const SessionReading mall = ask("/mall");
+    // "/mall" may lack the id of a live session; "/userinfo" has it.
+    if (mall.verdict != SessionVerdict::Dead) return mall;
+    return ask("/userinfo");
+}
+
+}  // namespace tandrel
