@@ -8,6 +8,7 @@
 #include "notify/robot_message.h"
 #include "support/files.h"
 #include "support/local_time.h"
+#include "support/plain_text.h"
 #include "support/text.h"
 
 #ifdef _WIN32
@@ -26,26 +27,6 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-// Whether a spreadsheet could read the text as a formula: after any blanks (ASCII or the ideographic space),
-// it starts with = + - @ in half or full width, or with a tab or line break.
-bool LooksLikeFormula(std::string_view utf8) {
-    constexpr std::string_view kWideSpace = "\u3000";
-    while (!utf8.empty()) {
-        if (utf8.front() == ' ') {
-            utf8.remove_prefix(1);
-        } else if (utf8.substr(0, kWideSpace.size()) == kWideSpace) {
-            utf8.remove_prefix(kWideSpace.size());
-        } else {
-            break;
-        }
-    }
-    if (utf8.empty()) return false;
-    if (std::string_view("=+-@\t\r\n").find(utf8.front()) != std::string_view::npos) return true;
-    for (const std::string_view wide : {"\uFF1D", "\uFF0B", "\uFF0D", "\uFF20"})
-        if (utf8.substr(0, wide.size()) == wide) return true;
-    return false;
-}
-
 enum class CellKind {
     Text,    // chosen by someone else: never a formula
     Number,  // ids: written as they are when they are all digits, else taken as text
@@ -53,11 +34,14 @@ enum class CellKind {
 };
 
 std::string Cell(const std::string& utf8, CellKind kind) {
+    // A nickname, a store name or an id the marketplace sent must not run as a formula in a spreadsheet,
+    // nor ring, retitle or recolour the terminal it is printed on.
     std::string value = utf8;
-    const bool number = kind == CellKind::Number && !value.empty() &&
-                        value.find_first_not_of("0123456789") == std::string::npos;
-    // A nickname, a store name or an id the marketplace sent must not run as a formula in a spreadsheet.
-    if (kind != CellKind::Ours && !number && LooksLikeFormula(value)) value.insert(0, 1, '\'');
+    if (kind == CellKind::Number) value = SpreadsheetField(utf8, TextBytes::Utf8);
+    if (kind == CellKind::Text) {
+        value = RemoveControls(utf8, TextBytes::Utf8, LineBreaks::ToSpace);
+        if (LooksLikeFormula(value, TextBytes::Utf8)) value.insert(0, 1, '\'');
+    }
     if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
     std::string quoted = "\"";
     for (char c : value) {
