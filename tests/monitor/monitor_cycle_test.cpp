@@ -8,6 +8,7 @@
 #include "../common/temp_dir.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_list.h"
+#include "support/files.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -248,9 +249,9 @@ TEST_P(CycleTest, AStoreFileFailureDuringAPassGoesToTheLogNeverToABox) {
     Cycle().StartMonitoring(1);
     EXPECT_EQ(Requests("/chats/auth"), 1);
     EXPECT_TRUE(messages_.empty());
-    EXPECT_EQ(lines_,
-              (std::vector<std::string>{"[T] 店铺ID：11(一号店) 用户数据保存失败",
-                                        "[T] 店铺ID：11(一号店)  无开团订单，持续监测中...", "[T] 已停止"}));
+    EXPECT_EQ(lines_, (std::vector<std::string>{
+                          "[T] 店铺ID：11(一号店) 不是本程序的店铺文件，未改动：" + PathToUtf8(file_.path()),
+                          "[T] 店铺ID：11(一号店)  无开团订单，持续监测中...", "[T] 已停止"}));
 }
 
 TEST_P(CycleTest, AStopDuringAPauseEndsWithOneStoppedLine) {
