@@ -10,6 +10,7 @@
 #include "notify/history_file.h"
 #include "stores/store_list.h"
 #include "support/text.h"
+#include "update/vendor_hosts.h"
 
 namespace tandrel {
 
@@ -138,7 +139,7 @@ bool AppCore::Open(StartupShell& shell) {
     // Its pages wait as every request does: the event loop turns, and a stop (a signal) abandons them.
     const HttpWaitScope waiting([] { QCoreApplication::processEvents(); },
                                 [this] { return cycle_.stopRequested(); });
-    return shell.VendorCheck([](const std::string& url) { return HttpGetPlain(url); });
+    return shell.VendorCheck(VendorPageReader(VendorAddresses::From(endpoints_)));
 }
 
 void AppCore::Startup() {

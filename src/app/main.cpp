@@ -79,8 +79,24 @@ int main(int argc, char** argv) {
                                     : line->demo        ? std::filesystem::path()
                                     : envDir && *envDir ? tandrel::PathFromUtf8(envDir)
                                                         : copy.path;
+    // Nothing in the data folder is read or written before it is known to be the merchant's alone: a
+    // folder another account can write could hold its Config.ini, or links into its own files.
+    if (!dataDir.empty()) {
+        std::string note;
+        const std::string refusal = tandrel::ClaimDataFolder(dataDir,
+                                                             {{"Config.ini"},
+                                                              {"tandrel.lock"},
+                                                              {"shop", true},
+                                                              {tandrel::PathFromUtf8("商品ID"), true},
+                                                              {"history", true}},
+                                                             &note);
+        std::cerr << note;
+        if (!refusal.empty()) {
+            std::cerr << "tandrel: " << refusal << '\n';
+            return 1;
+        }
+    }
     if (!line->demo && !copy.portable) {
-        tandrel::MakePrivateFolders(dataDir);
         // An installed copy keeps its store file's key in the system keyring; a portable one the built-in
         // key, so that its folder still moves between computers.
         tandrel::StoreFile::SetDefaultKeySource(std::make_shared<tandrel::KeyringKeys>(

@@ -5,10 +5,17 @@
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
 #include "stores/store_list.h"
+#include "support/plain_text.h"
 #include "support/text.h"
 
 namespace tandrel {
 namespace {
+
+// A GBK field as it is printed: UTF-8 on one line, in one column, whatever a name from the public API or a
+// message from the back end holds.
+std::string Printed(std::string_view gbk) {
+    return GbkToUtf8(RemoveControls(gbk, TextBytes::Gbk, LineBreaks::ToSpace));
+}
 
 int AddStore(const std::string& accountUtf8, const std::filesystem::path& dataDir, const Endpoints& endpoints,
              std::istream& in, std::ostream& out, std::ostream& err) {
@@ -27,15 +34,14 @@ int AddStore(const std::string& accountUtf8, const std::filesystem::path& dataDi
             err << GbkToUtf8(saved.error) << '\n';
             return 1;
         }
-        out << GbkToUtf8(login.message) << '\t' << GbkToUtf8(login.storeId) << '\t' << GbkToUtf8(name)
-            << '\n';
+        out << Printed(login.message) << '\t' << Printed(login.storeId) << '\t' << Printed(name) << '\n';
         return 0;
     }
     if (login.code == kLoginNeedsVerification || login.message == Utf8ToGbk("需要手机验证")) {
-        out << GbkToUtf8(login.message) << '\n';
+        out << Printed(login.message) << '\n';
         return 3;
     }
-    err << GbkToUtf8(login.message) << '\n';
+    err << Printed(login.message) << '\n';
     return 1;
 }
 
@@ -51,7 +57,7 @@ int ListStores(const std::filesystem::path& dataDir, const Endpoints& endpoints,
         for (int column : {StoreTableModel::kNumber, StoreTableModel::kAccount, StoreTableModel::kStoreId,
                            StoreTableModel::kName, StoreTableModel::kState}) {
             if (column != StoreTableModel::kNumber) out << '\t';
-            out << GbkToUtf8(list.Cell(row, column));
+            out << Printed(list.Cell(row, column));
         }
         out << '\n';
     }

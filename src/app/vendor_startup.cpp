@@ -11,6 +11,7 @@
 #include "update/new_version_window.h"
 #include "update/notice_window.h"
 #include "update/updater_window.h"
+#include "update/vendor_hosts.h"
 #include "widgets/message_boxes.h"
 
 namespace tandrel {
@@ -37,7 +38,7 @@ bool VendorStartup::Run() {
     if (!endpoints_.vendorConfigured()) return true;
     // The pages wait as every request in the window does: the start-up window keeps painting meanwhile.
     const HttpWaitScope waiting([] { QCoreApplication::processEvents(); }, nullptr);
-    return VendorCheck([](const std::string& url) { return HttpGetPlain(url); });
+    return VendorCheck(VendorPageReader(addresses_));
 }
 
 QString VendorStartup::announcedVersion() const {

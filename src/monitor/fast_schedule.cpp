@@ -252,20 +252,23 @@ void FastSchedule::StartSession(const std::shared_ptr<Store>& store, bool userin
     store->busy = true;
     store->nextAllowed = now + Gap(*store);
     auto block = std::make_shared<std::string>(SessionBlock(e));
+    auto failure = std::make_shared<std::string>();
     const bool started = multi_.Start({.url = e.session.Url("https", userinfo ? "/userinfo" : "/mall"),
                                        .cookie = &store->cookie,
                                        .headerBlock = block.get(),
-                                       .stallSeconds = kStallSeconds},
-                                      [this, store, block, userinfo](std::string body, int status) {
+                                       .stallSeconds = kStallSeconds,
+                                       .failure = failure.get()},
+                                      [this, store, block, failure, userinfo](std::string body, int status) {
                                           store->busy = false;
-                                          if (store->present) OnSession(store, userinfo, body, status);
+                                          if (store->present)
+                                              OnSession(store, userinfo, body, status, *failure);
                                       });
     if (!started) store->busy = false;
 }
 
 void FastSchedule::OnSession(const std::shared_ptr<Store>& store, bool userinfo, const std::string& body,
-                             int status) {
-    const SessionReading reading = ReadSessionReply(status, body);
+                             int status, const std::string& failure) {
+    const SessionReading reading = ReadSessionReply(status, body, failure);
     if (reading.verdict == SessionVerdict::Busy) return BackOff(*store);  // asked again after the gap
     store->userinfoNext = false;
     if (reading.verdict == SessionVerdict::NoAnswer) {
@@ -318,29 +321,30 @@ void FastSchedule::StartList(const std::shared_ptr<Store>& store) {
     store->busy = true;
     store->nextAllowed = now + Gap(*store);
     auto block = std::make_shared<std::string>(OrderListBlock(e));
+    auto failure = std::make_shared<std::string>();
     const bool started = multi_.Start({.url = OrderListUrl(e, store->page),
                                        .cookie = &store->cookie,
                                        .headerBlock = block.get(),
-                                       .stallSeconds = kStallSeconds},
-                                      [this, store, block](std::string body, int status) {
+                                       .stallSeconds = kStallSeconds,
+                                       .failure = failure.get()},
+                                      [this, store, block, failure](std::string body, int status) {
                                           store->busy = false;
-                                          if (store->present) OnList(store, body, status);
+                                          if (store->present) OnList(store, body, status, *failure);
                                       });
     if (!started) store->busy = false;
 }
 
-void FastSchedule::OnList(const std::shared_ptr<Store>& store, const std::string& body, int status) {
+void FastSchedule::OnList(const std::shared_ptr<Store>& store, const std::string& body, int status,
+                          const std::string& failure) {
     if (BackendBusy(status, body)) return BackOff(*store);  // the same page again once the gap has passed
     JsonDocument doc;
     doc.Parse(Utf8ToGbk(UpToNul(body)));
     const std::string totalText = doc.GetText("total");
-    if (status < 200 || status > 299 || totalText == kNull) {
+    if (!failure.empty() || status < 200 || status > 299 || totalText == kNull) {
         // A login page, the back end's error, or no reply. Its session is asked first: a dead one is logged
         // in once; a live one means the list itself failed, which is said then, in the same words as the
         // store list's tooltip.
-        std::string why = status == 0 ? Utf8ToGbk("无应答") : "HTTP " + std::to_string(status);
-        if (status >= 200 && status <= 299) why = Utf8ToGbk("回复不是订单数据");
-        store->pendingFailure = Utf8ToGbk("订单列表读取失败：") + why;
+        store->pendingFailure = OrderListFailure(status, failure);
         store->sessionDue = true;
         store->page = 1;
         return;

@@ -72,8 +72,10 @@ class FastSchedule {
     void StartSession(const std::shared_ptr<Store>& store, bool userinfo);
     void StartList(const std::shared_ptr<Store>& store);
     void StartLookup(LookupJob job);
-    void OnSession(const std::shared_ptr<Store>& store, bool userinfo, const std::string& body, int status);
-    void OnList(const std::shared_ptr<Store>& store, const std::string& body, int status);
+    void OnSession(const std::shared_ptr<Store>& store, bool userinfo, const std::string& body, int status,
+                   const std::string& failure);
+    void OnList(const std::shared_ptr<Store>& store, const std::string& body, int status,
+                const std::string& failure);
     void OnLookup(const LookupJob& job, const std::string& body, int status);
     void Relogin(const std::shared_ptr<Store>& store);
     void ListedOrderSeen(const std::shared_ptr<Store>& store, const ListedOrder& order);

@@ -12,6 +12,7 @@
 
 #include "support/files.h"
 #include "support/local_time.h"
+#include "support/plain_text.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -78,8 +79,9 @@ std::filesystem::path ExportIdList(const std::vector<std::string>& ids, const st
     const auto path = ExportFilePath(dataDir, ids.size(), now);
     if (ids.empty()) return path;
     std::string text;
+    // One id a line, whatever the marketplace put in it, and nothing a spreadsheet would run.
     for (const auto& id : ids)
-        text += id + "\r\n";
+        text += SpreadsheetField(id, TextBytes::Gbk) + "\r\n";
     if (!MakePrivateFolders(path.parent_path())) {
         if (failure) *failure = std::generic_category().message(errno ? errno : EIO);
         return path;

@@ -227,6 +227,13 @@ void MonitorCycle::KeepCookie(const WatchedStore& store, const std::string& cook
     });
 }
 
+std::string OrderListFailure(int status, const std::string& failure) {
+    std::string why = failure;
+    if (why.empty()) why = status == 0 ? Gbk("无应答") : "HTTP " + std::to_string(status);
+    if (failure.empty() && status >= 200 && status <= 299) why = Gbk("回复不是订单数据");
+    return Gbk("订单列表读取失败：") + why;
+}
+
 std::string OrderListBlock(const Endpoints& e) {
     const std::string host = e.merchant.Host();
     return "Host: " + host +

@@ -63,6 +63,9 @@ struct ListedOrder {
     std::string sn, duration, goodsId, uid, thumbUrl;
 };
 ListedOrder ReadListedOrder(const JsonDocument& doc, int index);
+// Why an order-list reply is no order list (GBK): the request's own failure, the HTTP status, or a page that
+// is no order list.
+std::string OrderListFailure(int status, const std::string& failure);
 // The order-list request's header block.
 std::string OrderListBlock(const Endpoints& endpoints);
 

@@ -73,22 +73,20 @@ void SequentialSchedule::PollStore(const WatchedStore& store) {
     int page = 0, pages = 0;
     do {
         ++page;
-        std::string headers = block;
+        std::string headers = block, failure;
         int status = 0;
         const std::string body = HttpRequest({.url = OrderListUrl(e, page),
                                               .cookie = &cookie,
                                               .headerBlock = &headers,
                                               .status = &status,
-                                              .stallSeconds = kStallSeconds});
+                                              .stallSeconds = kStallSeconds,
+                                              .failure = &failure});
         if (!StillWanted(store)) return;
         doc.Parse(Utf8ToGbk(UpToNul(body)));
         // A reply without a total is no order list: an error page, a refusal or nothing at all. Reading it as
         // "no orders" would report a failure as a quiet store.
-        if (status < 200 || status > 299 || doc.GetText("total") == kNull) {
-            std::string why = status == 0 ? Gbk("无应答") : "HTTP " + std::to_string(status);
-            if (status >= 200 && status <= 299) why = Gbk("回复不是订单数据");
-            return cycle_.StoreFailed(tag, Gbk("订单列表读取失败：") + why);
-        }
+        if (!failure.empty() || status < 200 || status > 299 || doc.GetText("total") == kNull)
+            return cycle_.StoreFailed(tag, OrderListFailure(status, failure));
         if (page == 1) cycle_.StoreReadWell(tag);
         const int total = std::max(0, TextToInt(doc.GetText("total")));
         pages = total / kPageSize + 1;

@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <string>
+#include <vector>
 
 #include "net/http_request.h"
 
@@ -38,7 +39,17 @@ struct Exchange {
     std::string body;
     CurlList headers;
     Reply reply;
+    CURL* curl = nullptr;
+    std::string origin;                        // the request's own, where its redirects may always go
+    std::vector<std::string> redirectOrigins;  // and these
+    std::string refusedHop;                    // a redirect's address that was not followed
+    char errorText[CURL_ERROR_SIZE] = {};
 };
+
+// Lets a redirect go on only to the exchange's origin and its listed ones, checked before anything is sent.
+void GuardRedirects(CURL* curl, Exchange& x, const std::vector<std::string>* redirectOrigins);
+// Why an exchange gave no usable reply, GBK; empty when it did.
+std::string FailureText(CURL* curl, CURLcode result, const Exchange& x, bool noRedirect);
 
 void GlobalInit();
 void SetUp(CURL* curl, const HttpArgs& args, Exchange& x);

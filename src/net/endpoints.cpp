@@ -1,6 +1,8 @@
 #include "net/endpoints.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string>
 
 #ifndef TANDREL_VENDOR_BASE_URL
 #define TANDREL_VENDOR_BASE_URL ""
@@ -21,6 +23,48 @@ constexpr std::string_view kCookieDomain = "pinduoduo.com";
 constexpr std::string_view kVendorHost = "www.vendor.example";
 constexpr std::string_view kVendorFallbackHost = "pages.vendor.example";
 
+bool IsDigits(std::string_view text) {
+    return !text.empty() && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// A host name (labels of letters, digits and "-", none starting or ending with "-"), an IPv4 address, or an
+// IPv6 address in brackets; then, optionally, ":" and a port from 1 to 65535. Nothing else: what passes
+// here is what libcurl will connect to, so a typing slip stops the start instead of failing every request.
+bool IsHostAndPort(std::string_view text) {
+    std::string_view host = text, port;
+    if (!text.empty() && text.front() == '[') {
+        const auto close = text.find(']');
+        if (close == std::string_view::npos || close < 3) return false;
+        if (text.substr(1, close - 1).find_first_not_of("0123456789abcdefABCDEF:.") != std::string_view::npos)
+            return false;
+        host = {};
+        if (close + 1 < text.size()) {
+            if (text[close + 1] != ':') return false;
+            port = text.substr(close + 2);
+            if (!IsDigits(port)) return false;
+        }
+    } else if (const auto colon = text.rfind(':'); colon != std::string_view::npos) {
+        host = text.substr(0, colon);
+        port = text.substr(colon + 1);
+        if (!IsDigits(port)) return false;
+    }
+    if (!port.empty() &&
+        (port.size() > 5 || std::stoi(std::string(port)) < 1 || std::stoi(std::string(port)) > 65535))
+        return false;
+    if (host.empty()) return text.front() == '[';
+    if (host.size() > 253) return false;
+    for (std::size_t start = 0; start <= host.size();) {
+        const auto dot = std::min(host.find('.', start), host.size());
+        const std::string_view label = host.substr(start, dot - start);
+        if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') return false;
+        for (const char c : label)
+            if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'))
+                return false;
+        start = dot + 1;
+    }
+    return true;
+}
+
 // "http://host[:port]" with an optional trailing slash and nothing after it; the result has no slash.
 bool NormalizeBase(std::string_view text, std::string& base) {
     base.clear();
@@ -34,7 +78,7 @@ bool NormalizeBase(std::string_view text, std::string& base) {
         return false;
     while (!rest.empty() && rest.back() == '/')
         rest.remove_suffix(1);
-    if (rest.empty() || rest.find_first_of("/?#@ \t\r\n") != std::string_view::npos) return false;
+    if (!IsHostAndPort(rest)) return false;
     base = std::string(text.substr(0, text.find("://") + 3)) + std::string(rest);
     return true;
 }

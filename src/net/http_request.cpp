@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <utility>
@@ -10,6 +11,7 @@
 
 #include "net/curl_exchange.h"
 #include "support/cookies.h"
+#include "support/text.h"
 
 namespace tandrel {
 
@@ -43,8 +45,10 @@ std::string FailureInChinese(CURLcode code, const std::string& detail) {
         case CURLE_OPERATION_TIMEDOUT:
             what = "连接超时";
             break;
-        case CURLE_SSL_CONNECT_ERROR:
         case CURLE_PEER_FAILED_VERIFICATION:
+            what = "证书无效";
+            break;
+        case CURLE_SSL_CONNECT_ERROR:
         case CURLE_SSL_CERTPROBLEM:
         case CURLE_SSL_CACERT_BADFILE:
             what = "安全连接失败";
@@ -242,6 +246,28 @@ CURLcode PerformWaiting(HttpClient& client, CURL* curl) {
 
 }  // namespace
 
+std::string UrlOrigin(std::string_view url) {
+    // Parsed by the same library that fetches it, so the host checked is the host asked.
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), &curl_url_cleanup);
+    if (!handle || curl_url_set(handle.get(), CURLUPART_URL, std::string(url).c_str(), 0) != CURLUE_OK)
+        return {};
+    const auto part = [&](CURLUPart which, unsigned flags) {
+        char* value = nullptr;
+        std::string text;
+        if (curl_url_get(handle.get(), which, &value, flags) == CURLUE_OK && value) text = value;
+        curl_free(value);
+        return text;
+    };
+    const std::string scheme = part(CURLUPART_SCHEME, 0);
+    if (scheme != "http" && scheme != "https") return {};
+    std::string host = part(CURLUPART_HOST, 0);
+    const std::string port = part(CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    if (host.empty() || port.empty()) return {};
+    for (char& c : host)
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    return scheme + "://" + host + ":" + port;
+}
+
 std::string CompleteHeaderBlock(std::string_view block, std::string_view url) {
     std::string out(block);
     const auto addIfMissing = [&](std::string_view search, const std::string& line) {
@@ -313,6 +339,8 @@ void SetUp(CURL* curl, const HttpArgs& args, Exchange& x) {
 
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, args.noRedirect ? 0L : 1L);
     curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    GuardRedirects(curl, x, args.redirectOrigins);
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, x.errorText);
     // Peers are verified against the system's certificate store (the default): the login sends passwords.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -359,15 +387,61 @@ void SetUp(CURL* curl, const HttpArgs& args, Exchange& x) {
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, &x.reply);
 }
 
+void GuardRedirects(CURL* curl, Exchange& x, const std::vector<std::string>* redirectOrigins) {
+    x.curl = curl;
+    x.origin = UrlOrigin(x.url);
+    x.redirectOrigins = redirectOrigins ? *redirectOrigins : std::vector<std::string>();
+    x.refusedHop.clear();
+    // Every request of a transfer passes here once its connection stands and before a byte of it is sent,
+    // so a hop elsewhere never receives the body, the cookie or the password.
+    curl_easy_setopt(curl, CURLOPT_PREREQDATA, &x);
+    curl_easy_setopt(
+        curl, CURLOPT_PREREQFUNCTION, +[](void* data, char*, char*, int, int) -> int {
+            auto* exchange = static_cast<Exchange*>(data);
+            char* current = nullptr;
+            curl_easy_getinfo(exchange->curl, CURLINFO_EFFECTIVE_URL, &current);
+            const std::string address = current ? current : "";
+            if (address == exchange->url) return CURL_PREREQFUNC_OK;
+            const std::string origin = UrlOrigin(address);
+            const auto& listed = exchange->redirectOrigins;
+            if (!origin.empty() && (origin == exchange->origin ||
+                                    std::find(listed.begin(), listed.end(), origin) != listed.end()))
+                return CURL_PREREQFUNC_OK;
+            exchange->refusedHop = address;
+            return CURL_PREREQFUNC_ABORT;
+        });
+}
+
+std::string FailureText(CURL* curl, CURLcode result, const Exchange& x, bool noRedirect) {
+    if (result == CURLE_OK) {
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        char* location = nullptr;
+        curl_easy_getinfo(curl, CURLINFO_REDIRECT_URL, &location);
+        if (noRedirect && status >= 300 && status < 400 && location)
+            return Utf8ToGbk("服务器要求转到别处，未跟随：") + location;
+        // A text reply never holds a NUL; one that does is not what was asked for, and read up to its NUL
+        // it would lose whatever follows without a word.
+        if (x.reply.body.find('\0') != std::string::npos)
+            return Utf8ToGbk("服务器应答无法识别（含有空字符）");
+        return {};
+    }
+    if (!x.refusedHop.empty()) return Utf8ToGbk("服务器把请求转到了别处，未跟随：") + x.refusedHop;
+    if (x.reply.tooLarge) return Utf8ToGbk("服务器应答过大");
+    return Utf8ToGbk(FailureInChinese(result, x.errorText[0] ? x.errorText : curl_easy_strerror(result)));
+}
+
 // The reply handed back the way every request does: the cookies merged, the out-arguments filled.
 std::string Finish(CURL* curl, CURLcode result, const HttpArgs& args, Exchange& x) {
     long status = 0;
-    if (result == CURLE_OK) {
-        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    } else {
+    std::string failure = FailureText(curl, result, x, args.noRedirect);
+    if (result == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    if (result != CURLE_OK || (!failure.empty() && status / 100 != 3)) {
+        status = 0;
         x.reply.body.clear();
         x.reply.headers.clear();
     }
+    if (args.failure) *args.failure = std::move(failure);
     // The handle still points at the exchange's header list; every use starts with a reset, so it is never
     // read.
 
@@ -414,12 +488,15 @@ std::string HttpFetch(HttpArgs args) {
 }
 
 std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel,
-                         std::chrono::milliseconds limit) {
+                         std::chrono::milliseconds limit, const std::vector<std::string>* redirectOrigins) {
     HttpClient client;
     if (!client.valid()) return {};
     CURL* curl = static_cast<CURL*>(client.handle());
-    const std::string address(url);
-    Reply reply;
+    Exchange x;
+    x.url = std::string(url);
+    const std::string& address = x.url;
+    Reply& reply = x.reply;
+    GuardRedirects(curl, x, redirectOrigins);
     curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");

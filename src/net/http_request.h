@@ -76,6 +76,8 @@ struct HttpArgs {
     std::string* headerBlock = nullptr;      // in/out: "Name: value" lines separated by CRLF; completed
     std::string* returnedHeaders = nullptr;  // out: the reply's header lines, "Set-Cookie" in one spelling
     int* status = nullptr;                   // out: the HTTP status, 0 when no reply arrived
+    // True: a redirect is not followed (a request that carries a password must not be posted again
+    // elsewhere); the 3xx is the reply, and failure says where it pointed.
     bool noRedirect = false;
     std::string_view bodyBytes = {};
     std::string_view proxy = {};  // "host:port"; empty: the system's default routing
@@ -85,7 +87,18 @@ struct HttpArgs {
     std::string_view proxyPassword = {};
     int credentialTarget = 1;  // 1: the credentials are for the proxy; 0: for the server
     HttpClient* client = nullptr;
+    // Where a followed redirect may lead besides the request's own scheme, host and port: origins as
+    // UrlOrigin gives them. Every hop is checked before anything is sent to it; a hop elsewhere ends the
+    // request as a failure.
+    const std::vector<std::string>* redirectOrigins = nullptr;
+    // out: why no usable reply arrived (no connection, a timeout, a refused certificate, a refused redirect,
+    // a reply that is not text), in Chinese (GBK) with the library's words after it; empty when one did.
+    std::string* failure = nullptr;
 };
+
+// "scheme://host:port" of an http or https address as libcurl reads it (host lower-cased, the scheme's port
+// when none is given); empty for any other scheme or an address that does not parse.
+std::string UrlOrigin(std::string_view url);
 
 std::string HttpRequest(const HttpArgs& args);
 // Several requests at once on one libcurl multi handle, driven by the caller's loop on its own thread. Each
@@ -126,10 +139,11 @@ std::string HttpFetch(HttpArgs args);
 // A plain GET for pictures and the vendor's pages: no session cookie, no header block of the program's own,
 // the same reply cap and 15-second phases, and limit for the whole read (a server trickling a byte now and
 // then would otherwise hold it for ever). Returns the body, empty on any failure, past the limit or when
-// cancel becomes true.
+// cancel becomes true. A redirect is followed only within the address's own origin and redirectOrigins.
 inline constexpr std::chrono::milliseconds kPlainGetLimit{60000};
 std::string HttpGetPlain(std::string_view url, const std::atomic<bool>* cancel = nullptr,
-                         std::chrono::milliseconds limit = kPlainGetLimit);
+                         std::chrono::milliseconds limit = kPlainGetLimit,
+                         const std::vector<std::string>* redirectOrigins = nullptr);
 
 // What a plain POST got back: the HTTP status (0 when no reply arrived, with the reason in error: Chinese,
 // then the library's own words in brackets) and the body (capped like every reply).

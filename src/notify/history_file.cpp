@@ -9,6 +9,7 @@
 #include "notify/robot_message.h"
 #include "support/files.h"
 #include "support/local_time.h"
+#include "support/plain_text.h"
 #include "support/text.h"
 
 #ifdef _WIN32
@@ -34,11 +35,14 @@ enum class CellKind {
 };
 
 std::string Cell(const std::string& utf8, CellKind kind) {
+    // A nickname, a store name or an id the marketplace sent must not run as a formula in a spreadsheet,
+    // nor ring, retitle or recolour the terminal it is printed on.
     std::string value = utf8;
-    const bool number = kind == CellKind::Number && !value.empty() &&
-                        value.find_first_not_of("0123456789") == std::string::npos;
-    // A nickname, a store name or an id the marketplace sent must not run as a formula in a spreadsheet.
-    if (kind != CellKind::Ours && !number && HistoryCellLooksLikeFormula(value)) value.insert(0, 1, '\'');
+    if (kind == CellKind::Number) value = SpreadsheetField(utf8, TextBytes::Utf8);
+    if (kind == CellKind::Text) {
+        value = RemoveControls(utf8, TextBytes::Utf8, LineBreaks::ToSpace);
+        if (LooksLikeFormula(value, TextBytes::Utf8)) value.insert(0, 1, '\'');
+    }
     if (value.find_first_of(",\"\r\n") == std::string::npos) return value;
     std::string quoted = "\"";
     for (char c : value) {

@@ -102,8 +102,13 @@ std::string DesktopText(const std::vector<ReportedGroup>& groups) {
     for (std::size_t i = 0; i < groups.size() && i < 5; ++i) {
         const ReportedGroup& g = groups[i];
         if (!text.empty()) text += "\n";
+        // Notification servers read their text as markup; a name is shown as it is, never as a tag or an
+        // entity, under every server (escaping would show "&lt;" where a server reads plain text).
         const auto field = [](const std::string& gbk) {
-            return RemoveControls(GbkToUtf8(gbk), TextBytes::Utf8, LineBreaks::ToSpace);
+            std::string plain;
+            for (const char c : RemoveControls(GbkToUtf8(gbk), TextBytes::Utf8, LineBreaks::ToSpace))
+                plain += c == '<' ? "＜" : c == '>' ? "＞" : c == '&' ? "＆" : std::string(1, c);
+            return plain;
         };
         text += field(g.storeName) + " 商品" + field(g.goodsId) + " " + field(g.nickname) + " 剩" +
                 field(g.remainingHours) + "小时";

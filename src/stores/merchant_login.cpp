@@ -25,6 +25,16 @@ std::string TrimmedText(const JsonDocument& doc, std::string_view path) {
     return std::string(Trim(doc.GetText(path)));
 }
 
+// Why there is no answer to read in a reply (GBK): the request's own failure (no connection, a timeout, a
+// refused certificate, a redirect), or a reply that is no JSON object. Empty when there is one.
+std::string UnreadableReply(const std::string& failure, const JsonDocument& doc) {
+    if (!failure.empty()) return failure;
+    // The reader is lenient, as the replies' own reader was: only a reply that opens no object at all is
+    // beyond reading.
+    if (doc.RootKind() != static_cast<int>(JsonKind::Object)) return Utf8ToGbk("服务器应答无法识别");
+    return {};
+}
+
 }  // namespace
 
 // The session block, used by the session check and the SMS request.
@@ -88,17 +98,26 @@ LoginResult MerchantLogin(const Endpoints& endpoints, std::string_view account, 
         "Content-Length: 55\r\n"
         "Host: " +
         endpoints.merchant.Host() + "\r\n";
-    std::string noCookie;
+    std::string noCookie, failure;
+    // The body holds the password: it is never posted again wherever a redirect points.
     const std::string reply = HttpFetch({.url = url,
                                          .method = kHttpPost,
                                          .cookie = &noCookie,
                                          .returnedCookies = &result.loginCookies,
                                          .headerBlock = &block,
-                                         .bodyBytes = body});
+                                         .noRedirect = true,
+                                         .bodyBytes = body,
+                                         .failure = &failure});
     std::string text = Utf8ToGbk(ReplyText(reply));
     UnescapeText(text);
     JsonDocument doc;
     doc.Parse(text);
+    if (std::string why = UnreadableReply(failure, doc); !why.empty()) {
+        result.code = kLoginFailed;
+        result.message = std::move(why);
+        return result;
+    }
+    result.answered = true;
     const std::string auth = TrimmedText(doc, "auth");
     result.storeId = TrimmedText(doc, "mall_id");
     result.mobile = TrimmedText(doc, "mobile");
@@ -169,11 +188,20 @@ int RequestSmsCode(const Endpoints& endpoints, std::string_view account, std::st
                    std::string* message) {
     const std::string url = endpoints.merchant.Url("https", "/earth/api/user/getLoginVerificationCode");
     const std::string body = "{\"username\":\"" + JsonEscape(GbkToUtf8(account)) + "\"}";
-    std::string block = SessionBlock(endpoints);
-    const std::string reply = HttpFetch(
-        {.url = url, .method = kHttpPost, .cookie = &cookie, .headerBlock = &block, .bodyBytes = body});
+    std::string block = SessionBlock(endpoints), failure;
+    const std::string reply = HttpFetch({.url = url,
+                                         .method = kHttpPost,
+                                         .cookie = &cookie,
+                                         .headerBlock = &block,
+                                         .noRedirect = true,
+                                         .bodyBytes = body,
+                                         .failure = &failure});
     JsonDocument doc;
     doc.Parse(Utf8ToGbk(ReplyText(reply)));
+    if (std::string why = UnreadableReply(failure, doc); !why.empty()) {
+        if (message) *message = std::move(why);
+        return 0;
+    }
     if (message) *message = doc.GetText("errorMsg");
     return TextToInt(doc.GetText("errorCode"));
 }
@@ -182,7 +210,7 @@ std::string FetchCaptcha(const Endpoints& endpoints, const std::function<void()>
     const std::string url =
         endpoints.merchant.Url("https", "/captchaCode/getCaptchaCode?rd=" + RandomAlnumText(6));
     std::string cookie;
-    const std::string reply = HttpFetch({.url = url, .cookie = &cookie});
+    const std::string reply = HttpFetch({.url = url, .cookie = &cookie, .noRedirect = true});
     std::string data = ExtractBetween(ReplyText(reply), ";base64,", "\"}");
     UnescapeText(data);
     return Base64Decode(data, pump);

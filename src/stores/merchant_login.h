@@ -37,6 +37,7 @@ struct LoginResult {
     std::string mobile;
     std::string message;       // GBK, for the message box
     std::string loginCookies;  // the cookies the login reply set, "a=1;b=2"
+    bool answered = false;     // the back end's own answer was read (a refusal is one; no reply is not)
 };
 
 // Texts are GBK. The login sends neither nor changes the session cookie.

@@ -13,7 +13,8 @@ constexpr std::string_view kBusyCode = "54001";
 
 }  // namespace
 
-SessionReading ReadSessionReply(int status, const std::string& body) {
+SessionReading ReadSessionReply(int status, const std::string& body, const std::string& failure) {
+    if (!failure.empty()) return {SessionVerdict::NoAnswer, failure};
     if (status == 0) return {SessionVerdict::NoAnswer, Utf8ToGbk("无应答")};
     if (status == 429) return {SessionVerdict::Busy, Utf8ToGbk("请求过于频繁")};
     if (status >= 500) return {SessionVerdict::NoAnswer, "HTTP " + std::to_string(status)};
@@ -36,20 +37,20 @@ SessionReading ReadSessionReply(int status, const std::string& body) {
 
 bool LoginRefused(const LoginResult& login) {
     if (login.code == kLoginNeedsVerification) return true;
-    if (login.code != kLoginFailed) return false;
-    return !Trim(login.message).empty() && login.message != kNull;
+    return login.code == kLoginFailed && login.answered;
 }
 
 SessionReading ReadStoreSession(const Endpoints& e, std::string& cookie, int stallSeconds) {
     const auto ask = [&](std::string_view path) {
-        std::string block = SessionBlock(e);
+        std::string block = SessionBlock(e), failure;
         int status = 0;
         const std::string body = HttpRequest({.url = e.session.Url("https", path),
                                               .cookie = &cookie,
                                               .headerBlock = &block,
                                               .status = &status,
-                                              .stallSeconds = stallSeconds});
-        return ReadSessionReply(status, body);
+                                              .stallSeconds = stallSeconds,
+                                              .failure = &failure});
+        return ReadSessionReply(status, body, failure);
     };
     const SessionReading mall = ask("/mall");
     // "/mall" may lack the id of a live session; "/userinfo" has it.

@@ -22,8 +22,9 @@ struct SessionReading {
     std::string reason;  // GBK, for the log and the store list's tooltip; empty when alive
 };
 
-// What one reply of "/mall" or "/userinfo" says.
-SessionReading ReadSessionReply(int status, const std::string& body);
+// What one reply of "/mall" or "/userinfo" says; failure is the request's own reason when no usable reply
+// arrived (a refused certificate, a timeout, …), which then says why.
+SessionReading ReadSessionReply(int status, const std::string& body, const std::string& failure = {});
 
 // Asks "/mall", then "/userinfo" when the first reply lacks the store id, with the store's own cookie text
 // (the replies' cookies are merged into it). stallSeconds > 0 gives up on a reply that sends nothing.

@@ -185,6 +185,9 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
     // An existing file is opened without the right to create, so a foreign file is never replaced. One an
     // older version left readable to others is made private.
     KeepPrivate(path_);
+    // A file none of the keys opens as a store file is not one of ours (or not whole): it is said so, and
+    // kept as it is rather than reported as a failed save.
+    bool foreign = false;
     const auto openWith = [&](std::string_view key) {
         if (db.get()) sqlite3_close_v2(db.handle());
         db.handle() = nullptr;
@@ -194,7 +197,12 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
             sqlite3_key(db.get(), key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
             (sqlite3_busy_timeout(db.get(), 5000), true) &&
             db.Prepare(std::string("SELECT ") + FieldList() + " FROM " + kTable + " LIMIT 0", probe);
+        const int code = db.get() ? sqlite3_errcode(db.get()) : SQLITE_OK;
+        foreign = !opened && (code == SQLITE_NOTADB || code == SQLITE_ERROR || code == SQLITE_CORRUPT);
         return opened;
+    };
+    const auto notOurs = [&] {
+        return StoreResult{kStoreOpenFailed, Utf8ToGbk("不是本程序的店铺文件，未改动：" + fileName)};
     };
     if (openWith(kPassword)) {
         if (keys_) {
@@ -212,13 +220,15 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
         }
         return {};
     }
-    if (!keys_) return StoreResult::Failed(kStoreOpenFailed);
+    if (!keys_) return foreign ? notOurs() : StoreResult::Failed(kStoreOpenFailed);
+    const bool foreignUnderBuiltInKey = foreign;
     std::string key;
     if (keys_->Read(key) == StoreKeySource::Answer::NoKeyring)
         return {kStoreOpenFailed,
                 Utf8ToGbk(
                     "店铺文件用系统钥匙串里的密钥加密，需要系统钥匙串才能打开：请在已登录的桌面会话中运行")};
-    if (key.empty() || !openWith(key)) return StoreResult::Failed(kStoreOpenFailed);
+    if (key.empty()) return foreignUnderBuiltInKey ? notOurs() : StoreResult::Failed(kStoreOpenFailed);
+    if (!openWith(key)) return foreign ? notOurs() : StoreResult::Failed(kStoreOpenFailed);
     return {};
 }
 

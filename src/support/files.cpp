@@ -210,6 +210,72 @@ bool MakePrivateFolders(const std::filesystem::path& folder) {
 }
 
 #ifdef _WIN32
+std::string ClaimDataFolder(const std::filesystem::path& dataDir, const std::vector<DataFolderEntry>& entries,
+                            std::string*) {
+    if (!MakePrivateFolders(dataDir)) return "无法创建数据文件夹：" + PathToUtf8(dataDir);
+    for (const DataFolderEntry& entry : entries)
+        if (entry.folder && !MakePrivateFolders(dataDir / entry.name))
+            return "无法创建数据文件夹：" + PathToUtf8(dataDir / entry.name);
+    return {};
+}
+#else
+namespace {
+
+// One folder of the data folder, checked with lstat (never through a link) and made private when it is
+// this account's; the refusal, or empty.
+std::string ClaimFolder(const std::filesystem::path& folder, bool followLink, std::string* note) {
+    struct stat st {};
+    if ((followLink ? ::stat(folder.c_str(), &st) : ::lstat(folder.c_str(), &st)) != 0) {
+        if (errno != ENOENT || ::mkdir(folder.c_str(), 0700) != 0 || ::lstat(folder.c_str(), &st) != 0)
+            return "无法创建数据文件夹：" + PathToUtf8(folder);
+    }
+    if (S_ISLNK(st.st_mode)) return "数据文件夹中有链接，不使用：" + PathToUtf8(folder);
+    if (!S_ISDIR(st.st_mode)) return "不是文件夹：" + PathToUtf8(folder);
+    if (st.st_uid != ::geteuid()) return "文件夹属于另一个账号，不使用：" + PathToUtf8(folder);
+    if ((st.st_mode & 077) != 0) {
+        if (::chmod(folder.c_str(), 0700) != 0)
+            return "无法将文件夹设为仅本账号可用，不使用：" + PathToUtf8(folder);
+        if (note) *note += "已将文件夹设为仅本账号可用：" + PathToUtf8(folder) + "\n";
+    }
+    return {};
+}
+
+// An entry that is a link, or that another account owns, is refused.
+std::string CheckEntry(const std::filesystem::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? "" : "无法读取：" + PathToUtf8(path);
+    if (S_ISLNK(st.st_mode)) return "数据文件夹中有链接，不使用：" + PathToUtf8(path);
+    if (st.st_uid != ::geteuid()) return "文件属于另一个账号，不使用：" + PathToUtf8(path);
+    return {};
+}
+
+}  // namespace
+
+std::string ClaimDataFolder(const std::filesystem::path& dataDir, const std::vector<DataFolderEntry>& entries,
+                            std::string* note) {
+    if (dataDir.empty()) return "没有数据文件夹";
+    // The folder named may itself be a link the merchant made (to another disk, say); what it leads to is
+    // checked. Its parents are made as MakePrivateFolders makes them.
+    if (const auto parent = dataDir.parent_path(); !parent.empty() && parent != dataDir)
+        MakePrivateFolders(parent);
+    if (std::string refusal = ClaimFolder(dataDir, true, note); !refusal.empty()) return refusal;
+    for (const DataFolderEntry& entry : entries) {
+        const std::filesystem::path path = dataDir / entry.name;
+        if (!entry.folder) {
+            if (std::string refusal = CheckEntry(path); !refusal.empty()) return refusal;
+            continue;
+        }
+        if (std::string refusal = ClaimFolder(path, false, note); !refusal.empty()) return refusal;
+        std::error_code ec;
+        for (const auto& inside : std::filesystem::directory_iterator(path, ec))
+            if (std::string refusal = CheckEntry(inside.path()); !refusal.empty()) return refusal;
+        if (ec) return "无法读取：" + PathToUtf8(path);
+    }
+    return {};
+}
+#endif
+
+#ifdef _WIN32
 std::FILE* OpenPrivateForAppend(const std::filesystem::path& path) {
     return _wfsopen(path.c_str(), L"a+b", _SH_DENYWR);
 }

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tandrel {
 
@@ -50,6 +51,22 @@ bool WriteFileAtomically(const std::filesystem::path& path, std::string_view byt
 // on Windows the user's profile ACL does this). Folders that exist are left as they are. False when the
 // folder does not exist afterwards.
 bool MakePrivateFolders(const std::filesystem::path& folder);
+
+// What the program keeps in its data folder, checked before anything there is read or written.
+struct DataFolderEntry {
+    std::filesystem::path name;  // directly in the data folder
+    bool folder = false;         // made (0700) when missing; its own entries are checked too
+};
+
+// Makes sure the data folder is the merchant's alone before the program trusts what it holds: on POSIX the
+// folder (made when missing) and every folder of entries belong to this account and are writable by nobody
+// else; one of this account's that others could read or write is made private (0700), and note receives one
+// line per folder so changed. No entry is a link, and no entry (nor any entry in its folders) belongs to
+// another account, since anyone who could put it there could have chosen its contents. Returns the
+// refusal, naming the folder or entry (UTF-8), or empty when the folder may be used. On Windows the folder's
+// access list is left as it is: the user's profile grants it to the user (and the system's administrators).
+std::string ClaimDataFolder(const std::filesystem::path& dataDir, const std::vector<DataFolderEntry>& entries,
+                            std::string* note = nullptr);
 
 // Opens a file for appending, created private to the user (0600 on POSIX) when missing and never through a
 // link. Gives a descriptor (POSIX) or a C stream (Windows); -1 / null with errno set on failure.

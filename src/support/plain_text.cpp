@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "support/text.h"
+
 namespace tandrel {
 namespace {
 
@@ -131,7 +133,9 @@ std::string RemoveControls(std::string_view text, TextBytes bytes, LineBreaks br
         const bool lineBreak = u.code == '\r' || u.code == '\n';
         const bool control = (u.code < 0x20 && u.code != '\t' && !lineBreak) || u.code == 0x7F ||
                              (bytes == TextBytes::Utf8 && u.code >= 0x80 && u.code <= 0x9F);
-        if (lineBreak && breaks == LineBreaks::ToSpace) {
+        if (u.code == '\t' && breaks == LineBreaks::ToSpace) {
+            out += ' ';  // a tab would start another column of a tab-separated line
+        } else if (lineBreak && breaks == LineBreaks::ToSpace) {
             // A CR LF pair is one break, one space.
             if (!(u.code == '\n' && i > 0 && text[i - 1] == '\r')) out += ' ';
         } else if (!control) {
@@ -140,6 +144,33 @@ std::string RemoveControls(std::string_view text, TextBytes bytes, LineBreaks br
         i += u.length;
     }
     return out;
+}
+
+bool LooksLikeFormula(std::string_view text, TextBytes bytes) {
+    const std::string utf8 = bytes == TextBytes::Gbk ? GbkToUtf8(text) : std::string(text);
+    std::string_view rest = utf8;
+    constexpr std::string_view kWideSpace = "\u3000";
+    while (!rest.empty()) {
+        if (rest.front() == ' ') {
+            rest.remove_prefix(1);
+        } else if (rest.substr(0, kWideSpace.size()) == kWideSpace) {
+            rest.remove_prefix(kWideSpace.size());
+        } else {
+            break;
+        }
+    }
+    if (rest.empty()) return false;
+    if (std::string_view("=+-@\t\r\n").find(rest.front()) != std::string_view::npos) return true;
+    for (const std::string_view wide : {"\uFF1D", "\uFF0B", "\uFF0D", "\uFF20"})
+        if (rest.substr(0, wide.size()) == wide) return true;
+    return false;
+}
+
+std::string SpreadsheetField(std::string_view text, TextBytes bytes) {
+    std::string value = RemoveControls(text, bytes, LineBreaks::ToSpace);
+    const bool digits = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+    if (!digits && LooksLikeFormula(value, bytes)) value.insert(0, 1, '\'');
+    return value;
 }
 
 std::string DefuseMentions(std::string_view utf8) {

@@ -15,13 +15,25 @@ enum class TextBytes {
            // are not UTF-8 are dropped
 };
 
-enum class LineBreaks { Keep, ToSpace };
+enum class LineBreaks {
+    Keep,     // tab, CR and LF stay (a notice's lines)
+    ToSpace,  // each tab and each line break (a CR LF pair counts as one) becomes a space: one field, one
+              // line
+};
 
 // Removes every control character but tab and (with Keep) CR and LF: the other C0 controls, DEL, the C1
 // controls in UTF-8, and each escape sequence whole (ESC [ ... final byte, ESC ] ... BEL or ESC \, the
 // other string sequences, two-byte escapes). A string sequence left open ends at a line break, so one bad
 // field cannot swallow the lines after it.
 std::string RemoveControls(std::string_view text, TextBytes bytes, LineBreaks breaks = LineBreaks::Keep);
+
+// Whether a spreadsheet could take the text for a formula: after any blanks (ASCII or the ideographic
+// space) it starts with = + - @ in half or full width, or with a tab or line break.
+bool LooksLikeFormula(std::string_view text, TextBytes bytes);
+// A field from outside made safe for a file a spreadsheet may open: its controls removed (a tab or line
+// break becomes a space) and, when it could be taken for a formula, a leading "'". Text that is all digits
+// (an id) is left as it is.
+std::string SpreadsheetField(std::string_view text, TextBytes bytes);
 
 // A nickname or name posted to a chat group mentions nobody: "@" and "<", ">" become their fullwidth
 // forms, so neither "@all" nor "<at user_id=\"all\">" reaches the robot as a mention (UTF-8 in and out).

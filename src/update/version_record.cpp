@@ -35,12 +35,33 @@ const std::string& VersionRecord::Field(int n) const {
     return fields_[static_cast<std::size_t>(n - 1)];
 }
 
-std::int32_t VersionNumber(std::string_view version) {
-    return TextToInt(RemoveChar(version, '.'));
+int CompareVersions(std::string_view a, std::string_view b) {
+    // A component is its leading digits, without leading zeros; compared by length, then digit by digit,
+    // so no component is too long for a number.
+    const auto component = [](std::string_view& rest) {
+        const std::size_t dot = rest.find('.');
+        std::string_view piece = Trim(rest.substr(0, dot));
+        rest = dot == std::string_view::npos ? std::string_view() : rest.substr(dot + 1);
+        std::size_t digits = 0;
+        while (digits < piece.size() && piece[digits] >= '0' && piece[digits] <= '9')
+            ++digits;
+        piece = piece.substr(0, digits);
+        while (!piece.empty() && piece.front() == '0')
+            piece.remove_prefix(1);
+        return piece;
+    };
+    a = Trim(a);
+    b = Trim(b);
+    while (!a.empty() || !b.empty()) {
+        const std::string_view x = component(a), y = component(b);
+        if (x.size() != y.size()) return x.size() < y.size() ? -1 : 1;
+        if (const int order = x.compare(y); order != 0) return order < 0 ? -1 : 1;
+    }
+    return 0;
 }
 
 bool AnnouncesNewerVersion(const VersionRecord& record, std::string_view localVersion) {
-    return record.valid() && VersionNumber(record.Field(kFieldVersion)) > VersionNumber(localVersion);
+    return record.valid() && CompareVersions(record.Field(kFieldVersion), localVersion) > 0;
 }
 
 int NoticeLockSeconds(std::string_view field17) {

@@ -54,8 +54,10 @@ class VersionRecord {
     std::vector<std::string> fields_;
 };
 
-// A dotted version with every "." removed, read as an integer: "1.3.1" gives 131, "1.10" gives 110.
-std::int32_t VersionNumber(std::string_view version);
+// Dotted versions compared component by component as numbers, a missing component counting as 0 (so
+// 1.2.10 < 1.3.1 < 1.4 < 1.10, and 1.3 == 1.3.0): negative, 0 or positive. A component that does not start
+// with a digit counts as 0.
+int CompareVersions(std::string_view a, std::string_view b);
 bool AnnouncesNewerVersion(const VersionRecord& record, std::string_view localVersion = kVersionText);
 
 // Seconds the notice window stays shut for field 17: 0 or less none, exactly 1 means 30, else N.

@@ -9,6 +9,7 @@
 #include "app/command_line.h"
 #include "sim/marketplace_sim.h"
 #include "stores/store_file.h"
+#include "support/text.h"
 
 namespace tandrel {
 namespace {
@@ -77,6 +78,29 @@ TEST_F(StoreCommandsTest, LoginProblemsGiveTheirExitStatus) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "账号、密码都不能为空，请填写\n");
     EXPECT_TRUE(sim_.Requests().size() == 2u);  // the empty password sent nothing
+}
+
+// A store name from the public API with a line break and tabs (as "\u000a" and "\u0009" decode) cannot add
+// a row to the list.
+TEST_F(StoreCommandsTest, EveryStoreIsOneLineWhateverItsNameHolds) {
+    sim_.AddStore({.account = "forger", .password = "pw", .mallId = "503", .mallName = "x", .mobile = "3"});
+    ASSERT_TRUE(StoreFile(dir_.path())
+                    .SaveStore(Utf8ToGbk("店\n9\tfake\t999\t假店\t正常\x1b[2J\x07"), "forger", "pw", "503",
+                               sim_.IssueSession("503"))
+                    .ok());
+    const auto r = Run({"store", "list"});
+    EXPECT_EQ(r.out, "1\tforger\t503\t店 9 fake 999 假店 正常\t正常\n");
+}
+
+// Failures say what went wrong in words of their own, not "{null}".
+TEST(StoreAddFailures, SayWhyInWords) {
+    testing::TempDir dir;
+    std::istringstream in("pw\n");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunStoreCommand({"store", "add", "a"}, dir.path(),
+                              Endpoints::AllAt(sim::MarketplaceSim::RefusedBaseUrl()), in, out, err),
+              1);
+    EXPECT_NE(err.str().find("无法连接服务器"), std::string::npos) << err.str();
 }
 
 TEST(CommandLine, AcceptsTheCommandsAndRefusesTheRest) {

@@ -14,6 +14,8 @@ class TempDir {
         path_ = std::filesystem::temp_directory_path() /
                 ("tandrel-test-" + std::to_string(rd()) + std::to_string(rd()));
         std::filesystem::create_directories(path_);
+        // A data folder must be the merchant's alone; tests that want another start from this.
+        std::filesystem::permissions(path_, std::filesystem::perms::owner_all);
     }
     ~TempDir() {
         std::error_code ec;

@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (record.valid() && static_cast<int>(record.fields().size()) < tandrel::kRequiredVersionFields)
         __builtin_trap();
     tandrel::PackageAddress(record);
-    tandrel::VersionNumber(record.Field(tandrel::kFieldVersion));
+    tandrel::CompareVersions(record.Field(tandrel::kFieldVersion), page);
     tandrel::NoticeLockSeconds(record.Field(tandrel::kFieldNoticeLock));
     tandrel::NoticeDisplayText(page);
     return 0;

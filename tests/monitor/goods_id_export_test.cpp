@@ -52,6 +52,14 @@ TEST(GoodsIdExport, WritesUnderChineseNamesAndAppendsToTheSameFile) {
     EXPECT_EQ(listed, (std::vector<std::string>{"商品ID：2个 导出时间：2018年6月1日14时5分9秒.txt"}));
 }
 
+// An id is one line whatever it holds, and nothing a spreadsheet would run; ids of digits stay as they are.
+TEST(GoodsIdExport, IdsFromOutsideCannotAddLinesOrFormulas) {
+    testing::TempDir dir;
+    const auto path = ExportIdList({"111", "=HYPERLINK(\"x\")", "2\r\n333", "\t@SUM(1)", "9\x1b[2J"},
+                                   dir.path(), At(14, 5, 9));
+    EXPECT_EQ(Read(path), "111\r\n'=HYPERLINK(\"x\")\r\n2 333\r\n' @SUM(1)\r\n9\r\n");
+}
+
 TEST(GoodsIdExport, NoIdsNoFileAndAFolderThatCannotBeMadeFails) {
     testing::TempDir dir;
     std::filesystem::create_directories(dir.path() / PathFromUtf8("商品ID"));

@@ -58,10 +58,19 @@ TEST(Endpoints, TheVendorIsConfiguredByEitherAddress) {
 }
 
 TEST(Endpoints, MalformedOverridesAreNamedInTheError) {
-    for (const char* bad : {"127.0.0.1:18080", "ftp://x", "http://", "http://host/path", "http://a b"}) {
+    for (const char* bad :
+         {"127.0.0.1:18080", "ftp://x", "http://", "http://host/path", "http://a b", "http://127.0.0.1:99999",
+          "http://127.0.0.1:0", "http://host;x", "http://h:;x", "http://h:", "http://-h.com", "http://h..com",
+          "http://[::1", "http://[::1]x", "http://h:80:80", "http://user@h", "http://h_x"}) {
         std::string error;
         Endpoints::With(bad, "", "", "", "", &error);
         EXPECT_NE(error.find("TANDREL_MERCHANT_URL"), std::string::npos) << bad;
+    }
+    for (const char* good : {"http://127.0.0.1:65535", "https://mms.example.com", "http://[::1]:8080/",
+                             "http://Gate-1.local:1"}) {
+        std::string error;
+        Endpoints::With(good, "", "", "", "", &error);
+        EXPECT_EQ(error, "") << good;
     }
 }
 

@@ -325,5 +325,115 @@ TEST_F(HttpRequestTest, AnOuterScopeAbandonsTheRequestsOfInnerOnes) {
     EXPECT_EQ(sim_.Requests().size(), 1u);
 }
 
+// A server that answers every request with a redirect to where the test says.
+std::string RedirectTo(const std::string& location, int status = 307) {
+    return "HTTP/1.1 " + std::to_string(status) + " Moved\r\nLocation: " + location +
+           "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
+struct RedirectServers {
+    // elsewhere stands for another host (another port is another origin); it answers 200 to whatever
+    // reaches it, so a test sees whether anything did.
+    testing::RawHttpServer elsewhere{[](const std::string&, const testing::RawHttpServer::Send& send) {
+        send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nstolen");
+    }};
+    std::string location;
+    testing::RawHttpServer first{[this](const std::string& target, const testing::RawHttpServer::Send& send) {
+        if (target == "/same") {
+            send(RedirectTo("/final"));
+        } else if (target == "/final") {
+            send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nhere");
+        } else {
+            send(RedirectTo(location));
+        }
+    }};
+};
+
+TEST(Redirects, ARequestThatCarriesAPasswordFollowsNone) {
+    RedirectServers servers;
+    servers.location = servers.elsewhere.baseUrl() + "/steal";
+    std::string noCookie, failure;
+    int status = -1;
+    const std::string body = HttpFetch({.url = servers.first.baseUrl() + "/chats/auth",
+                                        .method = kHttpPost,
+                                        .cookie = &noCookie,
+                                        .status = &status,
+                                        .noRedirect = true,
+                                        .bodyBytes = "{\"password\":\"secret\"}",
+                                        .failure = &failure});
+    EXPECT_TRUE(servers.elsewhere.targets().empty());
+    EXPECT_NE(failure.find(servers.location), std::string::npos) << failure;
+    EXPECT_EQ(servers.first.targets(), std::vector<std::string>{"/chats/auth"});
+    EXPECT_EQ(body, "");
+    std::string sameFailure;
+    EXPECT_EQ(
+        HttpFetch({.url = servers.first.baseUrl() + "/same", .noRedirect = true, .failure = &sameFailure}),
+        "");
+    EXPECT_NE(sameFailure, "");
+}
+
+TEST(Redirects, OthersFollowOnlyWithinTheirOriginOrTheListedOnes) {
+    RedirectServers servers;
+    const std::string other = servers.elsewhere.baseUrl();
+    // Within the request's own scheme, host and port a redirect is followed.
+    std::string failure = "junk";
+    int status = 0;
+    EXPECT_EQ(HttpRequest({.url = servers.first.baseUrl() + "/same", .status = &status, .failure = &failure}),
+              "here");
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(failure, "");
+    // Another port or another host: refused before anything is sent there (another scheme is another
+    // origin too, see below; ftp is no web address at all).
+    const std::string firstPort = servers.first.baseUrl().substr(servers.first.baseUrl().rfind(':'));
+    for (const std::string& location :
+         {other + "/steal", "http://localhost" + firstPort + "/steal", std::string("ftp://127.0.0.1/x")}) {
+        servers.location = location;
+        std::string cookie = "PASS_ID=secret";
+        EXPECT_EQ(HttpRequest({.url = servers.first.baseUrl() + "/orders",
+                               .method = kHttpPost,
+                               .cookie = &cookie,
+                               .status = &status,
+                               .bodyBytes = "x",
+                               .failure = &failure}),
+                  "")
+            << location;
+        EXPECT_EQ(status, 0);
+        EXPECT_NE(failure, "") << location;
+    }
+    EXPECT_TRUE(servers.elsewhere.targets().empty());
+    // A listed origin may be reached; plain GETs (the vendor's pages) follow the same rule.
+    servers.location = other + "/page";
+    const std::vector<std::string> listed{UrlOrigin(other)};
+    EXPECT_EQ(HttpRequest({.url = servers.first.baseUrl() + "/x", .redirectOrigins = &listed}), "stolen");
+    EXPECT_EQ(HttpGetPlain(servers.first.baseUrl() + "/banben.php"), "");
+    EXPECT_EQ(HttpGetPlain(servers.first.baseUrl() + "/same"), "here");
+    EXPECT_EQ(HttpGetPlain(servers.first.baseUrl() + "/banben.php", nullptr, kPlainGetLimit, &listed),
+              "stolen");
+    EXPECT_EQ(servers.elsewhere.targets(), (std::vector<std::string>{"/page", "/page"}));
+}
+
+TEST(Redirects, MultiTransfersKeepTheRuleAndSayWhy) {
+    RedirectServers servers;
+    servers.location = servers.elsewhere.baseUrl() + "/steal";
+    HttpMulti multi;
+    std::string failure;
+    int got = -1;
+    ASSERT_TRUE(multi.Start({.url = servers.first.baseUrl() + "/orders", .failure = &failure},
+                            [&](std::string, int status) { got = status; }));
+    for (int i = 0; i < 200 && multi.inFlight(); ++i)
+        multi.Poll(std::chrono::milliseconds(20));
+    EXPECT_EQ(got, 0);
+    EXPECT_NE(failure.find(servers.location), std::string::npos);
+    EXPECT_TRUE(servers.elsewhere.targets().empty());
+}
+
+TEST(UrlOrigins, AreSchemeHostAndPort) {
+    EXPECT_EQ(UrlOrigin("https://MMS.Example.com/x?y"), "https://mms.example.com:443");
+    EXPECT_EQ(UrlOrigin("http://127.0.0.1:8080"), "http://127.0.0.1:8080");
+    EXPECT_NE(UrlOrigin("http://mms.example.com"), UrlOrigin("https://mms.example.com"));
+    EXPECT_EQ(UrlOrigin("ftp://h/x"), "");
+    EXPECT_EQ(UrlOrigin("not a url"), "");
+}
+
 }  // namespace
 }  // namespace tandrel

@@ -103,6 +103,21 @@ TEST(HistoryFile, NoFieldFromOutsideIsAFormula) {
     EXPECT_NE(HistoryFile::Row(g).find(",'－1,"), std::string::npos);
 }
 
+// Escape and bell bytes from a name never reach the file, and a tab or line break is a space.
+TEST(HistoryFile, NoControlCharacterReachesTheFile) {
+    ReportedGroup g = Group(LocalMoment(2026, 12, 8, 23), "1");
+    g.storeName = "\x1b]0;owned\x07shop\x1b[2J\x07";
+    g.nickname =
+        "a\tb\x7f\x01"
+        "c";
+    g.orderSn = "sn\r\n9";
+    const std::string row = HistoryFile::Row(g);
+    EXPECT_EQ(row.find_first_of("\x1b\x07\x7f\x01\t"), std::string::npos) << row;
+    EXPECT_NE(row.find(",shop,"), std::string::npos) << row;
+    EXPECT_NE(row.find(",a bc,"), std::string::npos) << row;
+    EXPECT_NE(row.find(",sn 9,"), std::string::npos) << row;
+}
+
 TEST(HistoryFile, AMonthChangeStartsANewFileWithItsOwnHeader) {
     testing::TempDir dir;
     HistoryFile history(dir.path());
@@ -206,7 +221,7 @@ TEST(HistoryFileRead, RowsAndOrderNumbersComeBackAsWrittenNewestFirst) {
     EXPECT_EQ(rows[0][7], "sn2");
     EXPECT_EQ(rows[0][4], "'=1+1");
     EXPECT_EQ(rows[0][8], "老团");
-    EXPECT_EQ(rows[1][2], "店,\"甲\"\r\n乙");
+    EXPECT_EQ(rows[1][2], "店,\"甲\" 乙");  // one row a group: a line break in a name is a space
     EXPECT_EQ(rows[2][7], "sn0");
     EXPECT_EQ(history.RowsOf(when, 1).size(), 1u);
     EXPECT_EQ(history.OrderNumbersOf(when), (std::unordered_set<std::string>{"sn0", "sn1", "sn2"}));

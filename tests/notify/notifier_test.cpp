@@ -54,6 +54,16 @@ void WriteConfig(const std::filesystem::path& path, const std::string& utf8) {
     std::ofstream(path, std::ios::binary) << content;
 }
 
+// A notification server reads markup: a name never becomes a tag, a link or an entity there.
+TEST(Notifier, TheDesktopTextIsPlainWhateverANameHolds) {
+    ReportedGroup g = Group(1);
+    g.nickname = "<a href=\"http://x\">&amp;<img src=x></a>";
+    g.storeName = "\x1b[2J\t<b>";
+    const std::string text = DesktopText({g});
+    EXPECT_EQ(text.find_first_of("<>&\x1b\t"), std::string::npos) << text;
+    EXPECT_NE(text.find("＜a href=\"http://x\"＞＆amp;"), std::string::npos) << text;
+}
+
 TEST(Notifier, OneDesktopBatchPerBurstAndOneRobotMessage) {
     testing::TempDir dir;
     sim::RobotSim robot(sim::RobotStyle::ErrCode);

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "../common/proxy_recorder.h"
+#include "../common/raw_http_server.h"
 #include "../common/sim_seeds.h"
 #include "../common/windows_compat.h"
 #include "sim/marketplace_sim.h"
@@ -127,8 +128,10 @@ TEST_P(MerchantLoginTest, GivesTheFourResultCodes) {
         EXPECT_EQ(broken.code, kLoginFailed) << static_cast<int>(fault);
         sim_.ClearFaults();
     }
+    // An HTML page is no answer of the back end's: it says so (a JSON answer without a message still
+    // says "{null}", below).
     sim_.SetFault("/chats/auth", Fault::HtmlErrorPage, 1);
-    EXPECT_EQ(MerchantLogin(endpoints_, "shop_01 a", "p\\w\"x").message, "{null}");
+    EXPECT_EQ(MerchantLogin(endpoints_, "shop_01 a", "p\\w\"x").message, G("服务器应答无法识别"));
     const auto refused = MerchantLogin(Endpoints::AllAt(MarketplaceSim::RefusedBaseUrl()), "a", "b");
     EXPECT_EQ(refused.code, kLoginFailed);
 }
@@ -165,7 +168,7 @@ TEST_P(MerchantLoginTest, RequestsAnSmsCodeWithTheLoginsOwnCookie) {
 
     sim_.SetFault("/earth", Fault::HtmlErrorPage, 1);
     EXPECT_EQ(RequestSmsCode(endpoints_, "verify", cookie, &message), 0);
-    EXPECT_EQ(message, "{null}");
+    EXPECT_EQ(message, G("服务器应答无法识别"));  // an HTML page is no answer of the back end's
     RequestSmsCode(endpoints_, "a\"b", cookie, &message);
     EXPECT_EQ(Requests("/earth").back().body, R"({"username":"a\"b"})");
 }
@@ -281,6 +284,54 @@ TEST_P(MerchantLoginTest, SessionCheckReadsAnIdAfterAThreeCharacterName) {
     EXPECT_EQ(fresh, "");  // alive: not logged in again
     ASSERT_EQ(sim_.Requests().size(), 1u);
     EXPECT_EQ(sim_.Requests()[0].target, "/mall");
+}
+
+// A back end that answers each request with the reply the test sets, and a second one that records
+// whether anything reached it.
+struct ScriptedBackEnd {
+    testing::RawHttpServer elsewhere{[](const std::string&, const testing::RawHttpServer::Send& send) {
+        send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\n{}");
+    }};
+    std::string reply;
+    testing::RawHttpServer server{
+        [this](const std::string&, const testing::RawHttpServer::Send& send) { send(reply); }};
+    Endpoints endpoints = Endpoints::AllAt(server.baseUrl());
+    void Json(const std::string& body) {
+        reply = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " +
+                std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    }
+};
+
+TEST(LoginFailures, EachHasItsOwnWordsAndARedirectIsAFailedLogin) {
+    ScriptedBackEnd backEnd;
+    const auto contains = [](const std::string& text, const char* utf8) {
+        return text.find(Utf8ToGbk(utf8)) != std::string::npos;
+    };
+    // The back end's refusal, in its words; "{null}" only where its JSON has none.
+    backEnd.Json(R"({"error_code":1,"error_msg":"密码错误"})");
+    EXPECT_EQ(MerchantLogin(backEnd.endpoints, "a", "b").message, G("密码错误"));
+    backEnd.Json(R"({"error_code":1})");
+    EXPECT_EQ(MerchantLogin(backEnd.endpoints, "a", "b").message, "{null}");
+    // A reply that is not the back end's JSON, and one with a raw NUL in it.
+    backEnd.Json("<html>busy</html>");
+    EXPECT_EQ(MerchantLogin(backEnd.endpoints, "a", "b").message, G("服务器应答无法识别"));
+    backEnd.Json(std::string(R"({"error_msg":"x"})") + '\0' + "rest");
+    EXPECT_TRUE(contains(MerchantLogin(backEnd.endpoints, "a", "b").message, "服务器应答无法识别"));
+    // No connection.
+    const auto refused = MerchantLogin(Endpoints::AllAt(MarketplaceSim::RefusedBaseUrl()), "a", "b");
+    EXPECT_TRUE(contains(refused.message, "无法连接服务器")) << GbkToUtf8(refused.message);
+    // A redirect: the password is not posted again, neither is the SMS request; the captcha is not
+    // fetched from elsewhere.
+    backEnd.reply = "HTTP/1.1 307 Moved\r\nLocation: " + backEnd.elsewhere.baseUrl() +
+                    "/chats/auth\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+    const auto redirected = MerchantLogin(backEnd.endpoints, "a", "b");
+    EXPECT_EQ(redirected.code, kLoginFailed);
+    EXPECT_TRUE(contains(redirected.message, "未跟随")) << GbkToUtf8(redirected.message);
+    std::string smsMessage, smsCookie;
+    EXPECT_EQ(RequestSmsCode(backEnd.endpoints, "a", smsCookie, &smsMessage), 0);
+    EXPECT_TRUE(contains(smsMessage, "未跟随"));
+    EXPECT_EQ(FetchCaptcha(backEnd.endpoints), "");
+    EXPECT_TRUE(backEnd.elsewhere.targets().empty());
 }
 
 TEST(MarketplaceTransport, EveryExchangeWithTheBuiltInHostsGoesOverTls) {

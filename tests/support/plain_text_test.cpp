@@ -39,6 +39,7 @@ TEST(PlainTextTest, ControlCharactersGoButTabAndLineBreaksStay) {
     all += '\x7f';
     EXPECT_EQ(Clean(all), "\t\n\r");
     EXPECT_EQ(Clean("a\r\nb\nc", LineBreaks::ToSpace), "a b c");
+    EXPECT_EQ(Clean("a\tb", LineBreaks::ToSpace), "a b");  // one field stays one column
     // C1 controls in UTF-8, the 8-bit CSI and OSC with what they introduce.
     EXPECT_EQ(Clean("a\xc2\x9b"
                     "2Jb\xc2\x9d"

@@ -168,6 +168,19 @@ TEST_F(UpdaterTest, NothingHappensWithoutANewerVersion) {
     EXPECT_FALSE(PackageRequested());
 }
 
+// A replayed release, properly signed for its own old version, is no update: with the dots removed 1.2.10
+// and 0.0.132 counted as newer than 1.3.1.
+TEST_F(UpdaterTest, ASignedPackageForAnOlderVersionIsRefused) {
+    for (const char* older : {"1.2.10", "0.0.132", "1.3.1.0"}) {
+        fields_[0] = fields_[1] = older;
+        Serve({kUpdaterProgram});
+        Updater updater(Record(), Options());
+        EXPECT_EQ(updater.Begin({}, {}), UpdaterBegin::NotNewer) << older;
+    }
+    EXPECT_FALSE(PackageRequested());
+    EXPECT_TRUE(started_.empty());
+}
+
 TEST_F(UpdaterTest, ALeftoverPackageIsDeletedAndAFailedDownloadLeavesNone) {
     std::ofstream(programDir_ / "m_update1.3.2_2.zip") << "left over from an earlier run";
     std::ofstream(programDir_ / "m_update1.3.2_2.zip.part") << "killed half-way";

@@ -11,6 +11,7 @@
 #include "sim/marketplace_sim.h"
 #include "sim/vendor_service.h"
 #include "support/text.h"
+#include "update/vendor_hosts.h"
 
 namespace tandrel {
 namespace {
@@ -137,9 +138,14 @@ TEST_F(VersionCheckTest, ANewerVersionStopsBeforeTheNotices) {
     const auto result = Run();
     EXPECT_EQ(result.outcome, Outcome::NewerVersion);
     EXPECT_EQ(RequestsFor("/zelapp/tongzhi.php"), 0);
-    for (const char* older : {"1.3.1", "1.2.9", "1.10"}) {
+    for (const char* older : {"1.3.1", "1.2.9", "1.2.10", "0.0.132"}) {
         SetField(1, older);
         EXPECT_EQ(Run().outcome, Outcome::Continue) << older;
+    }
+    // Compared component by component: 1.4 and 1.10 are newer than 1.3.1.
+    for (const char* newer : {"1.4", "1.10"}) {
+        SetField(1, newer);
+        EXPECT_EQ(Run().outcome, Outcome::NewerVersion) << newer;
     }
 }
 
@@ -205,6 +211,32 @@ TEST_F(VersionCheckTest, TheLogoAndTheCounterAreReadOnlyFromTheVendorsHosts) {
     result = Run();
     EXPECT_EQ(result.logo, "GIF89a-bytes");
     EXPECT_TRUE(result.visitCounted);
+}
+
+// A vendor page, the logo or the counter that redirects leads only to the vendor's own hosts.
+TEST(VendorPageReader, FollowsRedirectsOnlyAmongTheVendorsHosts) {
+    testing::RawHttpServer elsewhere([](const std::string&, const testing::RawHttpServer::Send& send) {
+        send("HTTP/1.1 200 OK\r\nContent-Length: 6\r\nConnection: close\r\n\r\nforged");
+    });
+    testing::RawHttpServer fallback([](const std::string&, const testing::RawHttpServer::Send& send) {
+        send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\nConnection: close\r\n\r\nreal");
+    });
+    std::string location;
+    testing::RawHttpServer primary([&](const std::string&, const testing::RawHttpServer::Send& send) {
+        send("HTTP/1.1 302 Found\r\nLocation: " + location +
+             "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    });
+    VendorAddresses addresses;
+    addresses.versionPage = primary.baseUrl() + "/zelapp/banben.php";
+    addresses.noticesPage = primary.baseUrl() + "/zelapp/tongzhi.php";
+    addresses.versionFallback = fallback.baseUrl() + "/zelapp/banben.html";
+    addresses.noticesFallback = fallback.baseUrl() + "/zelapp/tongzhi.html";
+    const PageReader read = VendorPageReader(addresses);
+    location = elsewhere.baseUrl() + "/zelapp/banben.php";
+    EXPECT_EQ(read(addresses.versionPage), "");
+    EXPECT_TRUE(elsewhere.targets().empty());
+    location = fallback.baseUrl() + "/zelapp/banben.html";
+    EXPECT_EQ(read(addresses.versionPage), "real");
 }
 
 }  // namespace

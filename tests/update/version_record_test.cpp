@@ -31,14 +31,25 @@ TEST(VersionRecord, NeedsTwentyOneFieldsAndDropsOnlyAnEmptyLastPiece) {
     EXPECT_EQ(record.Field(25), "");  // read but absent: empty, not a fault
 }
 
-TEST(VersionRecord, ComparesVersionsWithTheDotsRemoved) {
-    EXPECT_EQ(VersionNumber("1.3.1"), 131);
-    EXPECT_EQ(VersionNumber("1.10"), 110);
+TEST(VersionRecord, ComparesVersionsComponentByComponent) {
+    // With the dots removed, 1.2.10 (1210) and 0.0.132 were newer than 1.3.1 (131), and 1.4 (14) was not.
+    EXPECT_LT(CompareVersions("1.2.10", "1.3.1"), 0);
+    EXPECT_LT(CompareVersions("1.3.1", "1.4"), 0);
+    EXPECT_LT(CompareVersions("1.4", "1.10"), 0);
+    EXPECT_LT(CompareVersions("0.0.132", "1.3.1"), 0);
+    EXPECT_EQ(CompareVersions("1.3", "1.3.0"), 0);
+    EXPECT_EQ(CompareVersions("01.3", " 1.3 "), 0);
+    EXPECT_GT(CompareVersions("2", "1.99.99"), 0);
+    EXPECT_GT(CompareVersions("1.3.99999999999999999999999", "1.3.99999999999999999999998"), 0);
+    EXPECT_EQ(CompareVersions("x", ""), 0);
     auto withVersion = [](const std::string& v) { return VersionRecord::Parse(v + Fields(21).substr(5)); };
     EXPECT_TRUE(AnnouncesNewerVersion(withVersion("1.3.2")));
     EXPECT_FALSE(AnnouncesNewerVersion(withVersion("1.3.1")));
     EXPECT_FALSE(AnnouncesNewerVersion(withVersion("1.2.9")));
-    EXPECT_FALSE(AnnouncesNewerVersion(withVersion("1.10")));  // 110 < 131
+    EXPECT_FALSE(AnnouncesNewerVersion(withVersion("1.2.10")));
+    EXPECT_FALSE(AnnouncesNewerVersion(withVersion("0.0.132")));
+    EXPECT_TRUE(AnnouncesNewerVersion(withVersion("1.4")));
+    EXPECT_TRUE(AnnouncesNewerVersion(withVersion("1.10")));
     EXPECT_FALSE(AnnouncesNewerVersion(VersionRecord()));
 }
 
