@@ -2,11 +2,13 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMenu>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <utility>
@@ -53,6 +55,13 @@ OrderListWidget::OrderListWidget(OrderTableModel& orders, OrderListServices serv
     unseenLabel_->setAutoFillBackground(true);
     unseenLabel_->setAttribute(Qt::WA_TransparentForMouseEvents);
     unseenLabel_->hide();
+    pointerCheck_ = new QTimer(this);
+    pointerCheck_->setInterval(300);
+    connect(pointerCheck_, &QTimer::timeout, this, [this] {
+        // Whatever the last event said, the pointer is where the cursor is.
+        if (!rect().contains(mapFromGlobal(QCursor::pos()))) setAttribute(Qt::WA_UnderMouse, false);
+        CatchUp();
+    });
 }
 
 void OrderListWidget::OnRowAdded(int row) {
@@ -65,6 +74,7 @@ void OrderListWidget::OnRowAdded(int row) {
         unseenLabel_->move(width() - unseenLabel_->width() - 4, height() - unseenLabel_->height() - 4);
         unseenLabel_->show();
         unseenLabel_->raise();
+        pointerCheck_->start();
         return;
     }
     scrollTo(orders_.index(row, 0));
@@ -74,6 +84,7 @@ void OrderListWidget::CatchUp() {
     if (unseenRows_ == 0 || underMouse() || menu_->isVisible()) return;
     unseenRows_ = 0;
     unseenLabel_->hide();
+    pointerCheck_->stop();
     if (orders_.rowCount() > 0) scrollTo(orders_.index(orders_.rowCount() - 1, 0));
 }
 

@@ -13,6 +13,7 @@
 #include "net/endpoints.h"
 
 class QLabel;
+class QTimer;
 class QMenu;
 
 namespace tandrel {
@@ -58,6 +59,8 @@ class OrderListWidget final : public QTableView {
     QMenu* menu_ = nullptr;
     QLabel* unseenLabel_ = nullptr;
     int unseenRows_ = 0;
+    // While rows wait: the pointer may have left without a leave event (a box that closed over the list).
+    QTimer* pointerCheck_ = nullptr;
 };
 
 }  // namespace tandrel

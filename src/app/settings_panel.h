@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QRect>
+#include <QString>
 #include <array>
 #include <string>
 
@@ -19,6 +20,9 @@ class QPushButton;
 class QWidget;
 
 namespace tandrel {
+
+// The ASCII digits of a number box's text: full-width digits converted, everything else dropped.
+QString PlainDigits(const QString& text);
 
 class SettingsPanel final : public QObject, public SettingsControls, public MonitorControls {
   public:

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QGridLayout>
+#include <QInputMethodEvent>
 #include <QMessageBox>
 #include <QTableWidget>
 
@@ -219,6 +220,18 @@ TEST_F(MainWindowTest, NumberBoxesStoreWhatIsTypedTrimmedAndShowDefaultsOnlyAfte
     EXPECT_EQ(Stored("设置_提示音_次数"), "5");
     const Settings& s = window.settingsFile().settings();
     EXPECT_EQ(std::tuple(s.remainingHours, s.rescanMinutes, s.alertRepeatCount), std::tuple(25, 7, 5));
+    EXPECT_EQ(Control<QLineEdit>("编辑框_剩余时间值")->text(), Q("25"));  // the box shows its value
+
+    // A full-width blank and full-width digits, as a Chinese input method types them: the value is what
+    // the box then shows, not the 100 ms a text starting with a blank would read as.
+    auto* interval = Control<QLineEdit>("编辑框_监测间隔");
+    interval->selectAll();
+    QInputMethodEvent typed;
+    typed.setCommitString(Q("\u3000５００"));
+    QApplication::sendEvent(interval, &typed);
+    EXPECT_EQ(Control<QLineEdit>("编辑框_监测间隔")->text(), Q("500"));
+    EXPECT_EQ(Stored("设置_监测间隔"), "500");
+    EXPECT_EQ(window.settingsFile().settings().monitorIntervalMs, 500);
 }
 
 // A paste of lines into a number box must not reach Config.ini as lines of their own.

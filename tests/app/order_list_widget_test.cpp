@@ -1,5 +1,7 @@
 #include "app/order_list_widget.h"
 
+#include <QCursor>
+
 #include "../common/windows_compat.h"
 #include "main_window_fixture.h"
 
@@ -149,6 +151,25 @@ TEST_F(MainWindowTest, TheOrderListHoldsStillUnderThePointerAndSaysHowManyRowsCa
     EXPECT_FALSE(label->isVisible());
     EXPECT_EQ(list->unseenRows(), 0);
     EXPECT_TRUE(list->viewport()->rect().contains(list->visualRect(window.orders().index(42, 0)).center()));
+}
+
+// A box that opened and closed over the list leaves no leave event behind: the label still goes once the
+// pointer is elsewhere.
+TEST_F(MainWindowTest, TheNewRowsLabelGoesWhenThePointerIsGoneWithoutALeaveEvent) {
+    MainWindow& window = Open();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* list = Control<OrderListWidget>("超级列表框_订单数据1");
+    QCursor::setPos(list->mapToGlobal(list->rect().center()));
+    list->setAttribute(Qt::WA_UnderMouse, true);
+    window.orders().AddOrderRow("s", "g1", "n", "o", "3", "");
+    auto* label = Control<QLabel>("标签_新订单");
+    ASSERT_TRUE(label->isVisible());
+    QTest::qWait(400);
+    EXPECT_TRUE(label->isVisible());  // the pointer is still there
+    QCursor::setPos(window.mapToGlobal(QPoint(window.width() - 5, window.height() - 5)));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !label->isVisible(); }, 2000));
+    EXPECT_EQ(list->unseenRows(), 0);
 }
 
 #ifndef _WIN32  // the desktop's opener is found on PATH here; Windows opens through the shell instead
