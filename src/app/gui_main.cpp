@@ -48,11 +48,16 @@ bool InstallQtChinese(QApplication& app) {
 }
 
 int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const Endpoints& endpoints,
-           bool startMonitoring) {
+           bool startMonitoring, const std::string& refusal) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tandrel"));
     ApplySkin(app);
     InstallQtChinese(app);
+    if (!refusal.empty()) {
+        // Started from a desktop there is no terminal to read stderr on.
+        MessageBoxes::Show(nullptr, QMessageBox::Warning, QString::fromStdString(refusal));
+        return 1;
+    }
     auto core = std::make_unique<AppCore>(AppCoreOptions{.dataDir = dataDir, .endpoints = endpoints});
     VendorStartup vendor(endpoints, PathFromQString(QCoreApplication::applicationDirPath()),
                          VendorWindowServices{});

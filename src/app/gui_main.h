@@ -2,6 +2,7 @@
 // Start-up with the window: the application object, the skin, the working directories, the main window.
 
 #include <filesystem>
+#include <string>
 
 #include "net/endpoints.h"
 
@@ -14,8 +15,9 @@ class MainWindow;
 // Creates the QApplication (none may exist yet), shows the main window and runs the event loop until the
 // window is closed. With startMonitoring (the demo), monitoring starts once the store list has loaded.
 // Returns the exit status.
+// A data folder that is refused (refusal, UTF-8) is said in a message box, and nothing else happens.
 int RunGui(int& argc, char** argv, const std::filesystem::path& dataDir, const Endpoints& endpoints,
-           bool startMonitoring = false);
+           bool startMonitoring = false, const std::string& refusal = {});
 
 // The demo's start: once the store list has loaded, the window's own start runs (the one the button and the
 // tray use), so the button and the tray menu show that monitoring runs.

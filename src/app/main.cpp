@@ -93,6 +93,8 @@ int main(int argc, char** argv) {
         std::cerr << note;
         if (!refusal.empty()) {
             std::cerr << "tandrel: " << refusal << '\n';
+            if (!line->headless && line->command.empty())
+                return tandrel::RunGui(argc, argv, dataDir, endpoints, false, refusal);
             return 1;
         }
     }
