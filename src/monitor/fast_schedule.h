@@ -68,6 +68,7 @@ class FastSchedule {
     bool TotalSlotFree(Clock::time_point now);
     int StoresInFlight() const;
     bool Readable(const Store& store) const;
+    const WatchedStore* Listed(const Store& store) const;  // its entry in the book as of this turn
 
     void StartSession(const std::shared_ptr<Store>& store, bool userinfo);
     void StartList(const std::shared_ptr<Store>& store);
@@ -89,14 +90,16 @@ class FastSchedule {
     std::vector<std::shared_ptr<Store>> stores_;
     std::uint64_t syncedVersion_ = 0;
     bool synced_ = false;
-    std::vector<WatchedStore> book_;  // the book as of this turn
-    std::size_t cursor_ = 0;          // where the next round-robin look for a store starts
+    std::vector<WatchedStore> book_;                          // the book as of this turn
+    std::unordered_map<std::string, std::size_t> bookIndex_;  // by store id
+    std::size_t cursor_ = 0;  // where the next round-robin look for a store starts
     std::deque<LookupJob> lookups_;
     int lookupsInFlight_ = 0;
     std::set<std::string> looking_;  // order numbers whose look-ups are under way
     std::unordered_map<std::string, Rejected> rejected_;
     std::deque<Clock::time_point> sends_;  // every request's start within the last interval
     Clock::time_point lastIdlePass_{};     // with nothing readable, a pass is an interval
+    Clock::time_point lastNothingCheck_{};
 };
 
 // Whether a reply says "too many requests": HTTP 429, or the back end's busy error code.

@@ -223,7 +223,9 @@ TEST_F(FastTest, KeepsTheLimitsPerStoreInTotalAndInFlight) {
         last[mall] = r.at;
     }
     for (std::size_t i = 2; i < requests.size(); ++i)
-        EXPECT_GE(requests[i].at - requests[i - 2].at, interval - slack) << requests[i].target;
+        EXPECT_GE(requests[i].at - requests[i - 2].at, interval - slack)
+            << requests[i - 2].target << " " << requests[i - 1].target << " " << requests[i].target << " at "
+            << std::chrono::duration_cast<std::chrono::milliseconds>(requests[i].at - requests[0].at).count();
     EXPECT_EQ(reported_.size(), 3u);
 }
 
