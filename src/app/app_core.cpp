@@ -40,6 +40,22 @@ void AppCore::Controls::SetStartEnabled(bool enabled) {
     if (attached_) attached_->SetStartEnabled(enabled);
 }
 
+namespace {
+
+void SleepUnlessStopped(std::int64_t microseconds, const std::function<bool()>& stopped) {
+    const auto until =
+        std::chrono::steady_clock::now() + std::chrono::microseconds(std::max<std::int64_t>(
+                                               0, std::min<std::int64_t>(microseconds, INT64_MAX / 2000)));
+    while (!(stopped && stopped())) {
+        const auto left = until - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(kWaitStopCheckMs)));
+    }
+}
+
+}  // namespace
+
 bool AppCore::LiveControls::RemainingFilterChecked() const {
     std::lock_guard lock(mutex_);
     return filter_;
@@ -87,7 +103,9 @@ AppCore::AppCore(AppCoreOptions options)
               .session = session_,
               .storeFile = &storeFile_,
               .settings = [this] { return live_.settings(); },
-              .wait = options.wait ? std::move(options.wait) : &WaitPumping,
+              // The monitoring thread has no event loop of its own (and is never made a Qt thread): its
+              // pauses are plain sleeps that a stop cuts short.
+              .wait = options.wait ? std::move(options.wait) : &SleepUnlessStopped,
               .reportFailure = std::move(options.reportFailure),
               // Config.ini's section "监测", read at every start: the dialog's change counts from the next.
               .schedule = [this] { return LoadScheduleSettings(ProfileFile(dataDir_ / "Config.ini")); },
@@ -97,7 +115,7 @@ AppCore::AppCore(AppCoreOptions options)
     // The list shows the book: at once for a change made on this thread (the rows fill as the checks go),
     // through the event loop, one refresh for many, for the monitoring thread's.
     book_.SetObserver([this] {
-        if (QThread::currentThread() == owner_.thread()) return ShowBook();
+        if (std::this_thread::get_id() == ownerThread_) return ShowBook();
         if (bookShowPending_.exchange(true)) return;
         PostToOwner([this] {
             bookShowPending_ = false;

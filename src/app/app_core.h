@@ -216,6 +216,7 @@ class AppCore {
     // pauses and would otherwise replace the cookie of the store being polled.
     MarketplaceSession storesSession_;
     QObject owner_;  // lives on this thread: the monitoring thread's work is posted to it
+    std::thread::id ownerThread_ = std::this_thread::get_id();
     std::atomic<bool> deliver_{true};
     std::atomic<bool> bookShowPending_{false};
     StoreBook book_;
