@@ -229,7 +229,7 @@ bool AppCore::BeginMonitoring(int maxPasses) {
     live_.Refresh(settingsFile_.settings());
     liveTimer_.start();
     deliver_ = true;
-    thread_ = std::thread([this, maxPasses] {
+    thread_.Start([this, maxPasses] {
         // Groups reported this month already (before a stop, or by an earlier run) are old groups now: a
         // restart does not announce every open group as new. Read here, off the window's thread.
         cycle_.AddOldOrders(HistoryFile(dataDir_).MonthOrderNumbers());

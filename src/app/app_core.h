@@ -43,6 +43,7 @@
 #include "stores/store_table_model.h"
 #include "support/instance_lock.h"
 #include "support/messages.h"
+#include "support/pooled_thread.h"
 #include "update/version_check.h"
 
 namespace tandrel {
@@ -233,7 +234,7 @@ class AppCore {
     std::unique_ptr<QTimer> ownMinuteTimer_;
     int busy_ = 0;
     std::function<void()> onIdle_;
-    std::thread thread_;
+    PooledThread thread_;
     std::function<void()> onEnded_;
 };
 
