@@ -228,6 +228,8 @@ bool AppCore::BeginMonitoring(int maxPasses) {
     }
     live_.Refresh(settingsFile_.settings());
     liveTimer_.start();
+    // At once, not when the thread's first word arrives: a second click must find the button off.
+    controls_.SetStartEnabled(false);
     deliver_ = true;
     thread_.Start([this, maxPasses] {
         // Groups reported this month already (before a stop, or by an earlier run) are old groups now: a
