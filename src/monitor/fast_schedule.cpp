@@ -362,14 +362,10 @@ void FastSchedule::OnList(const std::shared_ptr<Store>& store, const std::string
     Ease(*store);
     if (store->page == 1) cycle_.StoreReadWell(store->tag);
     const int total = std::max(0, TextToInt(totalText));
-    std::vector<std::string> names;
-    const int count = doc.MemberNames("orders", names);
-    bool anyOrder = false;
-    for (int i = 0; i < count; ++i) {
-        const ListedOrder order = ReadListedOrder(doc, i);
-        anyOrder = anyOrder || order.sn != kNull;
+    const std::vector<ListedOrder> orders = ReadListedOrders(doc);
+    for (const ListedOrder& order : orders)
         ListedOrderSeen(store, order);
-    }
+    const bool anyOrder = AnyListedOrder(orders);
     // Pages up to the last one that holds groups; no trailing empty page, none past a page without orders,
     // none past the fiftieth.
     const int pages = std::min((total + kPageSize - 1) / kPageSize, 50);

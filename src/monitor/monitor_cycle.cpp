@@ -256,6 +256,19 @@ ListedOrder ReadListedOrder(const JsonDocument& doc, int index) {
     return o;
 }
 
+std::vector<ListedOrder> ReadListedOrders(const JsonDocument& doc) {
+    std::vector<std::string> names;
+    const int count = doc.MemberNames("orders", names);
+    std::vector<ListedOrder> orders;
+    for (int i = 0; i < count; ++i)
+        orders.push_back(ReadListedOrder(doc, i));
+    return orders;
+}
+
+bool AnyListedOrder(const std::vector<ListedOrder>& orders) {
+    return std::any_of(orders.begin(), orders.end(), [](const ListedOrder& o) { return o.sn != kNull; });
+}
+
 bool MonitorCycle::PassesFilter(double hours) const {
     return !d_.controls.RemainingFilterChecked() ||
            static_cast<double>(d_.settings().remainingHours) - hours >= -0.0000001;

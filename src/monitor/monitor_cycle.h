@@ -63,6 +63,10 @@ struct ListedOrder {
     std::string sn, duration, goodsId, uid, thumbUrl;
 };
 ListedOrder ReadListedOrder(const JsonDocument& doc, int index);
+// Every element of an order-list page ("orders" empty counts as one whose sn is "{null}").
+std::vector<ListedOrder> ReadListedOrders(const JsonDocument& doc);
+// Whether a page lists any order at all (a page without one ends the paging).
+bool AnyListedOrder(const std::vector<ListedOrder>& orders);
 // Why an order-list reply is no order list (GBK): the request's own failure, the HTTP status, or a page that
 // is no order list.
 std::string OrderListFailure(int status, const std::string& failure);

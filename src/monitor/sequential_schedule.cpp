@@ -90,12 +90,8 @@ void SequentialSchedule::PollStore(const WatchedStore& store) {
         if (page == 1) cycle_.StoreReadWell(tag);
         const int total = std::max(0, TextToInt(doc.GetText("total")));
         pages = total / kPageSize + 1;
-        std::vector<std::string> names;
-        const int count = doc.MemberNames("orders", names);
-        bool anyOrder = false;
-        for (int i = 0; i < count; ++i) {
-            const ListedOrder order = ReadListedOrder(doc, i);
-            anyOrder = anyOrder || order.sn != kNull;
+        const std::vector<ListedOrder> orders = ReadListedOrders(doc);
+        for (const ListedOrder& order : orders) {
             if (!cycle_.IsNewOrder(order.sn)) {
                 cycle_.LogNothingNew(tag);
             } else {
@@ -109,7 +105,7 @@ void SequentialSchedule::PollStore(const WatchedStore& store) {
             PauseInterval();
         }
         // A total that says more than the pages hold stops at the first page without orders.
-        if (!anyOrder) break;
+        if (!AnyListedOrder(orders)) break;
     } while (!cycle_.stopRequested() && page < pages && page < kMaxPages);
 }
 
