@@ -4,6 +4,7 @@
 #include <fstream>
 #include <unordered_set>
 
+#include "support/plain_text.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -74,21 +75,8 @@ bool ParseRow(std::string_view text, std::size_t pos, Row& row, std::size_t& nex
 }  // namespace
 
 bool HistoryCellLooksLikeFormula(std::string_view utf8) {
-    constexpr std::string_view kWideSpace = "\u3000";
-    while (!utf8.empty()) {
-        if (utf8.front() == ' ') {
-            utf8.remove_prefix(1);
-        } else if (utf8.substr(0, kWideSpace.size()) == kWideSpace) {
-            utf8.remove_prefix(kWideSpace.size());
-        } else {
-            break;
-        }
-    }
-    if (utf8.empty()) return false;
-    if (std::string_view("=+-@\t\r\n").find(utf8.front()) != std::string_view::npos) return true;
-    for (const std::string_view wide : {"\uFF1D", "\uFF0B", "\uFF0D", "\uFF20"})
-        if (utf8.substr(0, wide.size()) == wide) return true;
-    return false;
+    // The very test the history's writer guards its cells with, so that reading undoes exactly what it did.
+    return LooksLikeFormula(utf8, TextBytes::Utf8);
 }
 
 std::vector<std::string> HistoryOrderNumbers(std::string_view text, std::size_t maxRows, bool startsMidLine) {
