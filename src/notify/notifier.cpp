@@ -59,6 +59,12 @@ bool Notifier::AlreadyReported(const ReportedGroup& group) {
     return !reported_.insert(group.orderSn).second;
 }
 
+void Notifier::OnNotice(const WatchNotice& notice) {
+    // The robots do not carry notices yet; the desktop does.
+    if (settings_.desktopNotification)
+        emit desktopBatch(QString::fromStdString(notice.title), QString::fromStdString(notice.text));
+}
+
 void Notifier::OnGroupReported(const ReportedGroup& group) {
     // A group goes to the robots and the history once: a stop and start, or a restart, finds the same open
     // groups again as new. A rescan's old groups are meant to be told again, as old.

@@ -19,6 +19,7 @@
 #include "notify/history_writer.h"
 #include "notify/notify_settings.h"
 #include "notify/robot_poster.h"
+#include "notify/watch_notice.h"
 
 namespace tandrel {
 
@@ -36,6 +37,8 @@ class Notifier : public QObject {
     // Re-reads the section "提醒" (at start and after the settings dialog saved).
     void Reload();
     void OnGroupReported(const ReportedGroup& group);
+    // A message about the watching, on the notifier's thread; the caller says it once.
+    void OnNotice(const WatchNotice& notice);
     // At an orderly end (monitoring stopped for good): the history rows that wait are written, and the robot
     // gets what is waiting, within timeout.
     void Shutdown(std::chrono::milliseconds timeout = std::chrono::seconds(5));
