@@ -85,6 +85,7 @@ AppCore::AppCore(AppCoreOptions options)
       endpoints_(std::move(options.endpoints)),
       err_(options.err ? *options.err : std::cerr),
       posterOptions_(options.posterOptions),
+      heartbeatOptions_(std::move(options.heartbeat)),
       ownPlayer_(options.soundPlayer ? nullptr : std::make_unique<SdlSoundPlayer>()),
       player_(options.soundPlayer ? *options.soundPlayer : *ownPlayer_),
       settingsFile_(dataDir_ / "Config.ini", nullptr),
@@ -115,13 +116,17 @@ AppCore::AppCore(AppCoreOptions options)
     // The list shows the book: at once for a change made on this thread (the rows fill as the checks go),
     // through the event loop, one refresh for many, for the monitoring thread's.
     book_.SetObserver([this] {
-        if (std::this_thread::get_id() == ownerThread_) return ShowBook();
+        if (std::this_thread::get_id() == ownerThread_) return OnBookChanged();
         if (bookShowPending_.exchange(true)) return;
         PostToOwner([this] {
             bookShowPending_ = false;
-            ShowBook();
+            OnBookChanged();
         });
     });
+    // A failing store is told once its minutes have passed, and the summary at its hour, with no change of
+    // the book to say so.
+    noticeTimer_.setInterval(static_cast<int>(options.noticeReview.count()));
+    QObject::connect(&noticeTimer_, &QTimer::timeout, [this] { ReviewNotices(true); });
     // What monitoring reads of the controls is copied here often enough for a change to count at once.
     liveTimer_.setInterval(100);
     QObject::connect(&liveTimer_, &QTimer::timeout, [this] { live_.Refresh(settingsFile_.settings()); });
@@ -130,6 +135,9 @@ AppCore::AppCore(AppCoreOptions options)
 AppCore::~AppCore() {
     deliver_ = false;
     JoinMonitoring();
+    noticeTimer_.stop();
+    heartbeat_.reset();
+    notices_.reset();
     // A timer that lives with the window must not reach a core that is gone.
     if (minuteTimer_) minuteTimer_->disconnect();
 }
@@ -167,6 +175,35 @@ void AppCore::Startup() {
         reminders_ = std::make_unique<Notifier>(
             dataDir_, dataDir_ / "Config.ini", [this](const std::string& line) { ReminderLine(line); },
             posterOptions_);
+    if (!notices_) {
+        for (const std::string& problem : reminders_->settings().watchProblems)
+            ReminderLine(problem);
+        notices_ = std::make_unique<StoreNotices>(
+            dataDir_, [this](const WatchNotice& notice) { reminders_->OnNotice(notice); },
+            [this](const std::string& line) { ReminderLine(line); },
+            [this](std::function<void()> work) { PostToOwner(std::move(work)); });
+        // Its beats wait for the network on a thread of their own; what it says comes back to this one.
+        heartbeat_ = std::make_unique<Heartbeat>(
+            [this] { return book_.goodReads(); },
+            [this] { return cycle_.running() && !cycle_.stopRequested(); },
+            [this](const std::string& line) { PostToOwner([this, line] { ReminderLine(line); }); },
+            heartbeatOptions_);
+        noticeTimer_.start();
+        ReviewNotices(true);
+    }
+}
+
+void AppCore::ReviewNotices(bool withSummary) {
+    if (!notices_ || !reminders_) return;
+    const NotifySettings& settings = reminders_->settings();
+    const std::vector<WatchedStore> stores = book_.Snapshot();
+    notices_->Review(stores, book_.now(), settings.storeAlertMinutes);
+    if (withSummary) notices_->ReviewSummary(settings.summaryHour, settings.history, stores);
+}
+
+void AppCore::OnBookChanged() {
+    ShowBook();
+    ReviewNotices(false);
 }
 
 void AppCore::ReminderLine(const std::string& line) {
@@ -231,6 +268,9 @@ bool AppCore::BeginMonitoring(int maxPasses) {
     // At once, not when the thread's first word arrives: a second click must find the button off.
     controls_.SetStartEnabled(false);
     deliver_ = true;
+    if (heartbeat_)
+        heartbeat_->Start(reminders_->settings().heartbeatAddress,
+                          std::chrono::minutes(reminders_->settings().heartbeatMinutes));
     thread_.Start([this, maxPasses] {
         // Groups reported this month already (before a stop, or by an earlier run) are old groups now: a
         // restart does not announce every open group as new. Read here, off the window's thread.
@@ -245,6 +285,7 @@ void AppCore::OnMonitoringEnded() {
     if (!thread_.joinable()) return;
     thread_.join();
     liveTimer_.stop();
+    if (heartbeat_) heartbeat_->Stop();
     if (onEnded_) onEnded_();
 }
 
@@ -264,12 +305,14 @@ void AppCore::JoinMonitoring() {
     cycle_.RequestStop();
     thread_.join();
     liveTimer_.stop();
+    if (heartbeat_) heartbeat_->Stop();
     // Its last lines and the start button's state are still on their way: they are made now.
     if (deliver_) QCoreApplication::sendPostedEvents(&owner_);
     if (onEnded_ && deliver_) onEnded_();
 }
 
 void AppCore::Finish(std::chrono::milliseconds timeout) {
+    if (notices_) notices_->Flush();
     if (reminders_) reminders_->Shutdown(timeout);
 }
 

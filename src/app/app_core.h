@@ -35,7 +35,9 @@
 #include "monitor/reported_group.h"
 #include "monitor/sound_player.h"
 #include "net/endpoints.h"
+#include "notify/heartbeat.h"
 #include "notify/notifier.h"
+#include "notify/store_notices.h"
 #include "settings/settings.h"
 #include "stores/merchant_login.h"
 #include "stores/store_book.h"
@@ -72,6 +74,9 @@ struct AppCoreOptions {
     std::function<void(const std::string& text)> reportFailure =
         {};  // beside the log line (GBK); may be null
     RobotPosterOptions posterOptions = {};
+    HeartbeatOptions heartbeat = {};
+    // How often the stores' notices and the daily summary are looked at besides every change of the book.
+    std::chrono::milliseconds noticeReview{5000};
 };
 
 class AppCore {
@@ -146,6 +151,7 @@ class AppCore {
     MonitorCycle& cycle() { return cycle_; }
     // Set up by Startup().
     Notifier& reminders() { return *reminders_; }
+    StoreNotices& storeNotices() { return *notices_; }
 
   private:
     // The cycle's view of the controls: the attached ones, or Config.ini's values.
@@ -200,12 +206,16 @@ class AppCore {
     void ReminderLine(const std::string& line);
     void PostToOwner(std::function<void()> work);
     void ShowBook();
+    void OnBookChanged();
+    // What the stores' states and the hour ask to be told, through the reminders.
+    void ReviewNotices(bool withSummary);
     void OnMonitoringEnded();
 
     std::filesystem::path dataDir_;
     Endpoints endpoints_;
     std::ostream& err_;
     RobotPosterOptions posterOptions_;
+    HeartbeatOptions heartbeatOptions_;
     std::unique_ptr<SdlSoundPlayer> ownPlayer_;
     SoundPlayer& player_;
     Outputs outputs_;
@@ -228,6 +238,10 @@ class AppCore {
     QTimer liveTimer_;
     Alerts alerts_;
     std::unique_ptr<Notifier> reminders_;
+    // After the reminders they tell through, and gone before them.
+    std::unique_ptr<StoreNotices> notices_;
+    std::unique_ptr<Heartbeat> heartbeat_;
+    QTimer noticeTimer_;
     std::vector<GroupListener> reportListeners_;
     MonitorCycle cycle_;
     QPointer<QTimer> minuteTimer_;  // the core's own, or a child of the window

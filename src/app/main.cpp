@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
         const std::string refusal = tandrel::ClaimDataFolder(dataDir,
                                                              {{"Config.ini"},
                                                               {"tandrel.lock"},
+                                                              {"notices.json"},
                                                               {"shop", true},
                                                               {tandrel::PathFromUtf8("商品ID"), true},
                                                               {"history", true}},

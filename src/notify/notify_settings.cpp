@@ -1,7 +1,11 @@
 #include "notify/notify_settings.h"
 
+#include <algorithm>
+#include <optional>
 #include <unordered_map>
 
+#include "net/http_request.h"
+#include "support/plain_text.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -35,6 +39,74 @@ const std::string& HistoryKey() {
     return Key("历史记录");
 }
 
+const std::string& StoreAlertMinutesKey() {
+    return Key("店铺异常提醒分钟");
+}
+const std::string& HeartbeatAddressKey() {
+    return Key("心跳地址");
+}
+const std::string& HeartbeatMinutesKey() {
+    return Key("心跳间隔");
+}
+const std::string& DailySummaryKey() {
+    return Key("每日汇总");
+}
+
+namespace {
+
+// A whole number within [low, high], or nothing (blanks around it allowed, nothing else).
+std::optional<int> NumberIn(std::string_view text, int low, int high) {
+    text = Trim(text);
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string_view::npos)
+        return std::nullopt;
+    const int value = TextToInt(text);
+    if (value < low || value > high) return std::nullopt;
+    return value;
+}
+
+// The watch's own keys, each checked on its own: a bad one says so and takes its default.
+void LoadWatchNoticeSettings(const std::string& content, NotifySettings& s) {
+    const auto read = [&content](const std::string& key) {
+        return ProfileRead(content, NotifySection(), key);
+    };
+    const auto shown = [](const std::string& gbk) {
+        return RemoveControls(GbkToUtf8(gbk.substr(0, 200)), TextBytes::Utf8, LineBreaks::ToSpace);
+    };
+    if (const std::string text = read(StoreAlertMinutesKey()); !Trim(text).empty()) {
+        if (const auto minutes = NumberIn(text, 0, 1440))
+            s.storeAlertMinutes = *minutes;
+        else
+            s.watchProblems.push_back("店铺异常提醒分钟“" + shown(text) + "”无效（0 到 1440），按 3 分钟");
+    }
+    if (const std::string text = read(HeartbeatMinutesKey()); !Trim(text).empty()) {
+        if (const auto minutes = NumberIn(text, 1, 60))
+            s.heartbeatMinutes = *minutes;
+        else
+            s.watchProblems.push_back("心跳间隔“" + shown(text) + "”无效（1 到 60），按 5 分钟");
+    }
+    if (const std::string text = read(DailySummaryKey()); !Trim(text).empty()) {
+        if (const auto hour = NumberIn(text, 0, 23))
+            s.summaryHour = *hour;
+        else
+            s.watchProblems.push_back("每日汇总“" + shown(text) + "”无效（0 到 23 点），不发送每日汇总");
+    }
+    const std::string address(Trim(read(HeartbeatAddressKey())));
+    if (address.empty()) return;
+    // Used as given, so it must be one whole http or https address: no blanks, controls or other bytes.
+    const bool plain = std::all_of(address.begin(), address.end(),
+                                   [](char c) { return c > ' ' && static_cast<unsigned char>(c) < 0x7F; });
+    std::string scheme = address.substr(0, 8);
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    const bool web = scheme.starts_with("http://") || scheme.starts_with("https://");
+    if (plain && web && address.size() <= 2000 && !UrlOrigin(address).empty())
+        s.heartbeatAddress = address;
+    else
+        s.watchProblems.push_back("心跳地址“" + shown(address) + "”不是 http 或 https 地址，不发送心跳");
+}
+
+}  // namespace
+
 NotifySettings LoadNotifySettings(const ProfileFile& file) {
     // One snapshot, so the five keys come from the same state of the file.
     const std::string content = file.Snapshot();
@@ -62,6 +134,7 @@ NotifySettings LoadNotifySettings(const ProfileFile& file) {
         s.problem = "机器人地址为空，不发送机器人消息";
         s.robotKind = RobotKind::None;
     }
+    LoadWatchNoticeSettings(content, s);
     return s;
 }
 

@@ -84,6 +84,11 @@ std::uint64_t StoreBook::listVersion() const {
     return listVersion_;
 }
 
+std::uint64_t StoreBook::goodReads() const {
+    std::lock_guard lock(mutex_);
+    return goodReads_;
+}
+
 void StoreBook::Replace(std::vector<WatchedStore> stores) {
     {
         std::lock_guard lock(mutex_);
@@ -226,6 +231,7 @@ void Enter(StoreState& state, StoreCondition condition, StoreState::Clock::time_
 std::optional<StoreCondition> StoreBook::ReadWell(const std::string& id, const std::string& when) {
     return ChangeState(id, [&](StoreState& s, StoreState::Clock::time_point now) {
         // The incident is over: the next death of its session may be logged in once more.
+        ++goodReads_;
         s.failures = 0;
         s.loginTried = false;
         s.lastGood = when;

@@ -73,6 +73,8 @@ class StoreBook {
     // Changes with every change of the list (a store added, removed, logged in, paused or resumed).
     std::uint64_t listVersion() const;
     Clock::time_point now() const { return now_(); }
+    // How many good reads of any store there have been (a heartbeat says the watch is alive only after one).
+    std::uint64_t goodReads() const;
 
     // The list as read from the file, in its order. A store listed before keeps its state and session;
     // a paused one is listed as paused.
@@ -121,6 +123,7 @@ class StoreBook {
     std::set<std::string> paused_;
     std::uint64_t listVersion_ = 0;
     std::uint64_t logins_ = 0;
+    std::uint64_t goodReads_ = 0;
     std::function<void()> observer_;
 };
 

@@ -116,5 +116,22 @@ TEST_F(HeadlessRemindersTest, AnUnreachableRobotCostsOneLineAndMonitoringGoesOn)
     EXPECT_EQ(err.str().rfind("机器人消息发送失败", 0), 0u) << err.str();
 }
 
+// Headless runs beat too, once a store was read.
+TEST_F(HeadlessRemindersTest, TheHeartbeatIsAskedOnceAStoreWasRead) {
+    sim::RobotSim watchdog(sim::RobotStyle::PlainOk);
+    ProfileFile(dir_ / "Config.ini")
+        .Write(Utf8ToGbk("提醒"), Utf8ToGbk("心跳地址"), watchdog.baseUrl() + "/hb");
+    std::thread scenario([&] {
+        watchdog.WaitForRequests(1, 20s);
+        std::raise(SIGTERM);
+    });
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHeadless(dir_.path(), Endpoints::AllAt(sim_.baseUrl()), 0, out, err), 0);
+    scenario.join();
+    ASSERT_EQ(watchdog.Requests().size(), 1u) << out.str();
+    EXPECT_EQ(watchdog.Requests()[0].target, "/hb");
+    EXPECT_EQ(err.str(), "");
+}
+
 }  // namespace
 }  // namespace tandrel
