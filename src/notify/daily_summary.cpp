@@ -23,16 +23,6 @@ std::string DayHour(std::chrono::system_clock::time_point when) {
 
 }  // namespace
 
-std::string NoticeField(const std::string& utf8, std::size_t maxBytes) {
-    std::string text = DefuseMentions(RemoveControls(utf8, TextBytes::Utf8, LineBreaks::ToSpace));
-    if (text.size() <= maxBytes) return text;
-    // Cut at a character's start, never inside one.
-    std::size_t cut = maxBytes;
-    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-        --cut;
-    return text.substr(0, cut) + "…";
-}
-
 std::vector<std::vector<std::string>> SummaryRows(const HistoryFile& history,
                                                   std::chrono::system_clock::time_point from,
                                                   std::chrono::system_clock::time_point to) {

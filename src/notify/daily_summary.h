@@ -8,16 +8,10 @@
 #include <vector>
 
 #include "notify/history_file.h"
+#include "notify/notice_memory.h"
 #include "notify/watch_notice.h"
 
 namespace tandrel {
-
-// A store that began to fail or went offline (texts UTF-8).
-struct StoreEvent {
-    std::string storeId, name;
-    bool offline = false;  // false: 检查失败
-    std::int64_t at = 0;   // wall clock, seconds since the epoch
-};
 
 struct SummaryInput {
     std::chrono::system_clock::time_point from, to;
@@ -35,8 +29,5 @@ std::vector<std::vector<std::string>> SummaryRows(const HistoryFile& history,
                                                   std::chrono::system_clock::time_point from,
                                                   std::chrono::system_clock::time_point to);
 WatchNotice DailySummary(const SummaryInput& input, const std::vector<std::vector<std::string>>& rows);
-
-// A field from outside as a notice shows it: one line, no controls, mentions defused, at most maxBytes.
-std::string NoticeField(const std::string& utf8, std::size_t maxBytes = 120);
 
 }  // namespace tandrel

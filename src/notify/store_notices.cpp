@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
-#include <nlohmann/json.hpp>
 #include <set>
 #include <thread>
 
@@ -15,12 +14,8 @@
 namespace tandrel {
 namespace {
 
-using Json = nlohmann::json;
-
 // The file holds a few lines per store; anything larger is not ours.
 constexpr std::uintmax_t kMaxFileBytes = 256u << 10;
-constexpr std::size_t kMaxIncidents = 1000;
-constexpr std::size_t kMaxEvents = 2000;
 // Events are kept for the summary's 24 hours, whatever the hour it is set to.
 constexpr std::int64_t kEventSeconds = 2 * 24 * 3600;
 
@@ -33,25 +28,6 @@ std::string ClockText(std::int64_t seconds) {
     char text[40];
     std::snprintf(text, sizeof text, "%02d月%02d日%02d:%02d", t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min);
     return text;
-}
-
-const char* ToldName(int told) {
-    return told == 2 ? "offline" : told == 1 ? "failing" : "none";
-}
-
-std::string Text(const Json& object, const char* key) {
-    const auto it = object.find(key);
-    return it != object.end() && it->is_string() ? NoticeField(it->get<std::string>(), 400) : std::string();
-}
-
-std::int64_t Number(const Json& object, const char* key) {
-    const auto it = object.find(key);
-    return it != object.end() && it->is_number_integer() ? it->get<std::int64_t>() : 0;
-}
-
-bool Flag(const Json& object, const char* key) {
-    const auto it = object.find(key);
-    return it != object.end() && it->is_boolean() && it->get<bool>();
 }
 
 }  // namespace
@@ -132,60 +108,24 @@ void StoreNotices::Load() {
     std::string bytes;
     const ReadStatus status = ReadWholeFile(path, bytes, kMaxFileBytes);
     if (status == ReadStatus::Missing) return;
-    const Json doc = status == ReadStatus::Ok ? Json::parse(bytes, nullptr, false) : Json();
-    if (!doc.is_object()) {
+    std::optional<NoticeMemory> memory;
+    if (status == ReadStatus::Ok) memory = ParseNoticeMemory(bytes);
+    if (!memory) {
         // Nothing of it can be trusted; what it held may be told once more, which is better than never.
         if (lines_) lines_("提醒记录无法读取，已重新开始：" + PathToUtf8(path));
         return;
     }
-    if (const auto list = doc.find("incidents"); list != doc.end() && list->is_array()) {
-        for (const Json& item : *list) {
-            if (!item.is_object() || incidents_.size() >= kMaxIncidents) continue;
-            const std::string id = Text(item, "store");
-            if (id.empty()) continue;
-            Incident incident;
-            incident.name = Text(item, "name");
-            incident.reason = Text(item, "reason");
-            incident.offline = Flag(item, "offline");
-            const std::string told = Text(item, "told");
-            incident.told = told == "offline"   ? Told::Offline
-                            : told == "failing" ? Told::Failing
-                                                : Told::None;
-            incident.startedAt = Number(item, "since");
-            incidents_[id] = std::move(incident);
-        }
-    }
-    if (const auto list = doc.find("events"); list != doc.end() && list->is_array()) {
-        for (const Json& item : *list) {
-            if (!item.is_object() || events_.size() >= kMaxEvents) continue;
-            StoreEvent event{Text(item, "store"), Text(item, "name"), Flag(item, "offline"),
-                             Number(item, "at")};
-            if (!event.storeId.empty()) events_.push_back(std::move(event));
-        }
-    }
-    summaryDay_ = Text(doc, "summaryDay");
+    memory_ = std::move(*memory);
 }
 
 void StoreNotices::Save() {
-    Json incidents = Json::array();
-    for (const auto& [id, incident] : incidents_)
-        incidents.push_back({{"store", id},
-                             {"name", incident.name},
-                             {"reason", incident.reason},
-                             {"offline", incident.offline},
-                             {"told", ToldName(static_cast<int>(incident.told))},
-                             {"since", incident.startedAt}});
-    Json events = Json::array();
-    for (const StoreEvent& e : events_)
-        events.push_back({{"store", e.storeId}, {"name", e.name}, {"offline", e.offline}, {"at", e.at}});
-    const Json doc = {{"incidents", incidents}, {"events", events}, {"summaryDay", summaryDay_}};
-    // Texts that are not UTF-8 (they all passed through NoticeField) would make dump throw: replaced.
-    std::string bytes = doc.dump(1, ' ', false, Json::error_handler_t::replace) + "\n";
-    writer_->Add([path = dataDir_ / kFileName, bytes = std::move(bytes), post = post_, lines = lines_] {
-        // Replaced whole, through a new private file renamed over it: a link planted there is not followed.
-        if (WriteFileAtomically(path, bytes) || !post || !lines) return;
-        post([lines, line = "提醒记录写入失败：" + PathToUtf8(path)] { lines(line); });
-    });
+    writer_->Add(
+        [path = dataDir_ / kFileName, bytes = NoticeMemoryText(memory_), post = post_, lines = lines_] {
+            // Replaced whole, through a new private file renamed over it: a link planted there is not
+            // followed.
+            if (WriteFileAtomically(path, bytes) || !post || !lines) return;
+            post([lines, line = "提醒记录写入失败：" + PathToUtf8(path)] { lines(line); });
+        });
 }
 
 void StoreNotices::Review(const std::vector<WatchedStore>& stores, StoreBook::Clock::time_point now,
@@ -196,26 +136,27 @@ void StoreNotices::Review(const std::vector<WatchedStore>& stores, StoreBook::Cl
     for (const WatchedStore& store : stores) {
         listed.insert(store.id);
         const StoreCondition condition = store.state.condition;
-        auto it = incidents_.find(store.id);
+        auto it = memory_.incidents.find(store.id);
         if (condition == StoreCondition::Online || condition == StoreCondition::Slowed) {
-            if (it == incidents_.end()) continue;
+            if (it == memory_.incidents.end()) continue;
             if (it->second.told != Told::None) Recovered(store, it->second);
-            incidents_.erase(it);
+            memory_.incidents.erase(it);
             changed = true;
             continue;
         }
         if (condition != StoreCondition::Failing && condition != StoreCondition::Offline) continue;
         const bool offline = condition == StoreCondition::Offline;
         const std::string name = NoticeField(GbkToUtf8(store.name));
-        if (it == incidents_.end()) {
-            if (incidents_.size() >= kMaxIncidents) continue;
+        if (it == memory_.incidents.end()) {
+            if (memory_.incidents.size() >= NoticeMemory::kMaxIncidents) continue;
             Incident incident;
             incident.startedAt = wallNow;
-            it = incidents_.emplace(store.id, std::move(incident)).first;
-            events_.push_back({store.id, name, offline, wallNow});
+            it = memory_.incidents.emplace(store.id, std::move(incident)).first;
+            memory_.events.push_back({store.id, name, offline, wallNow});
             changed = true;
         } else if (offline && !it->second.offline) {
-            events_.push_back({store.id, name, true, wallNow});  // it was failing; now it needs the merchant
+            memory_.events.push_back(
+                {store.id, name, true, wallNow});  // it was failing; now it needs the merchant
             changed = true;
         }
         Incident& incident = it->second;
@@ -236,18 +177,18 @@ void StoreNotices::Review(const std::vector<WatchedStore>& stores, StoreBook::Cl
     // A store the merchant removed has no incident any more. An empty list is the start, before the file
     // was read: nothing is forgotten for it.
     if (!stores.empty()) {
-        for (auto it = incidents_.begin(); it != incidents_.end();) {
+        for (auto it = memory_.incidents.begin(); it != memory_.incidents.end();) {
             if (listed.count(it->first)) {
                 ++it;
                 continue;
             }
-            it = incidents_.erase(it);
+            it = memory_.incidents.erase(it);
             changed = true;
         }
     }
-    while (!events_.empty() &&
-           (events_.size() > kMaxEvents || events_.front().at < wallNow - kEventSeconds)) {
-        events_.erase(events_.begin());
+    while (!memory_.events.empty() && (memory_.events.size() > NoticeMemory::kMaxEvents ||
+                                       memory_.events.front().at < wallNow - kEventSeconds)) {
+        memory_.events.erase(memory_.events.begin());
         changed = true;
     }
     if (changed) Save();
@@ -287,8 +228,8 @@ void StoreNotices::ReviewSummary(int hour, bool historyOn, const std::vector<Wat
     if (t.tm_hour != hour) return;
     char day[48];
     std::snprintf(day, sizeof day, "%04d-%02d-%02d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday);
-    if (summaryDay_ == day) return;
-    summaryDay_ = day;
+    if (memory_.summaryDay == day) return;
+    memory_.summaryDay = day;
 
     // The 24 hours up to the hour's start: the same span every day, whenever in the hour it is made.
     t.tm_min = 0;
@@ -301,9 +242,9 @@ void StoreNotices::ReviewSummary(int hour, bool historyOn, const std::vector<Wat
     for (const WatchedStore& s : stores)
         input.stores.push_back({NoticeField(s.id, 40), NoticeField(GbkToUtf8(s.name))});
     const std::int64_t from = Seconds(input.from), to = Seconds(input.to);
-    for (const StoreEvent& e : events_)
+    for (const StoreEvent& e : memory_.events)
         if (e.at >= from && e.at < to) input.events.push_back(e);
-    for (const auto& [id, incident] : incidents_)
+    for (const auto& [id, incident] : memory_.incidents)
         input.open.push_back({id, incident.name, incident.offline, incident.startedAt});
     Save();
     writer_->Add([history = HistoryFile(dataDir_), input = std::move(input), post = post_, sink = notices_] {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "notify/daily_summary.h"
+#include "notify/notice_memory.h"
 #include "notify/watch_notice.h"
 #include "stores/store_book.h"
 
@@ -54,14 +55,6 @@ class StoreNotices {
     void Flush();
 
   private:
-    enum class Told { None, Failing, Offline };
-    struct Incident {
-        std::string name;    // UTF-8, the store's name when it was seen last
-        std::string reason;  // UTF-8
-        bool offline = false;
-        Told told = Told::None;
-        std::int64_t startedAt = 0;  // wall clock, seconds since the epoch
-    };
     class Writer;
 
     void Tell(const WatchedStore& store, Told what, const Incident& incident, int minutes);
@@ -74,9 +67,7 @@ class StoreNotices {
     LineSink lines_;
     Post post_;
     WallClock wall_;
-    std::map<std::string, Incident> incidents_;  // by store id
-    std::vector<StoreEvent> events_;             // of the last two days, for the summary
-    std::string summaryDay_;                     // "YYYY-MM-DD" of the last summary sent
+    NoticeMemory memory_;
     std::unique_ptr<Writer> writer_;
 };
 
