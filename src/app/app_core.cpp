@@ -253,8 +253,22 @@ StoreResult AppCore::RemoveStore(const std::string& storeId) {
 }
 
 bool AppCore::SetStorePaused(const std::string& storeId, bool paused) {
-    book_.SetPaused(storeId, paused);
+    return SetStoresPaused({storeId}, paused);
+}
+
+bool AppCore::SetStoresPaused(const std::vector<std::string>& storeIds, bool paused) {
+    for (const std::string& id : storeIds)
+        book_.SetPaused(id, paused);
     return settingsFile_.SavePausedStores(book_.pausedIds());
+}
+
+StoreResult AppCore::LoginStoresAgain(const std::vector<std::string>& storeIds,
+                                      const std::function<void(int, int)>& progress) {
+    BusyScope busy(*this);
+    return tandrel::LoginStoresAgain(
+        book_, storeFile_, endpoints_, storeIds,
+        [this](const std::string& line) { AppendStatusLine(outputs_, StatusTimestamp() + " " + line); },
+        progress);
 }
 
 bool AppCore::BeginMonitoring(int maxPasses) {

@@ -111,6 +111,13 @@ class AppCore {
     // Pauses or resumes one store (kept in Config.ini): a paused store is neither checked nor polled. False:
     // the choice could not be written (it still holds for this run).
     bool SetStorePaused(const std::string& storeId, bool paused);
+    // The same for several stores at once, with one write of Config.ini.
+    bool SetStoresPaused(const std::vector<std::string>& storeIds, bool paused);
+    // Logs these stores in again with their stored passwords, one after the other (LoginStoresAgain), a line
+    // in the log for each; the event loop turns while each login waits. An error text is for the caller to
+    // show.
+    StoreResult LoginStoresAgain(const std::vector<std::string>& storeIds,
+                                 const std::function<void(int, int)>& progress = {});
     bool IsStorePaused(const std::string& storeId) const { return book_.IsPaused(storeId); }
 
     // Starts monitoring on its own thread and returns at once (after maxPasses > 0 passes it stops by

@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFrame>
@@ -16,6 +17,7 @@
 #include <QShortcut>
 #include <QTableView>
 #include <QTimer>
+#include <algorithm>
 #include <iostream>
 #include <utility>
 
@@ -112,10 +114,17 @@ void MainWindow::BuildControls() {
                   core_->orders(),
                   {.endpoints = core_->endpoints(), .dataDir = core_->dataDir(), .openUrl = options_.openUrl},
                   client),
-              "超级列表框_订单数据1", {1, 1, 555, 551});
-    storeList_ = Place(new QTableView(client), "超级列表框_店铺列表", {558, 1, 566, 363});
-    SetUpReportView(storeList_, &core_->stores(), &StoreTableModel::ColumnWidth,
-                    QAbstractItemView::SingleSelection);
+              "超级列表框_订单数据1", {1, 27, 555, 525});
+    orderList_->AttachFilters(Place(new QComboBox(client), "组合框_店铺筛选", {1, 1, 200, 24}),
+                              Place(new QLineEdit(client), "编辑框_搜索订单", {205, 1, 351, 24}));
+    storeList_ = Place(new QTableView(client), "超级列表框_店铺列表", {558, 27, 566, 337});
+    storesShown_ = new StoreListProxy(core_->stores(), this);
+    // Several stores at once: pausing, resuming or logging in an agency's stores one by one would not do.
+    SetUpReportView(storeList_, storesShown_, &StoreTableModel::ColumnWidth,
+                    QAbstractItemView::ExtendedSelection);
+    stateChoice_ = Place(new QComboBox(client), "组合框_状态筛选", {558, 1, 120, 24});
+    for (const char* state : {"全部", "正常", "异常", "已暂停"})
+        stateChoice_->addItem(QString::fromUtf8(state));
 
     goodsPicture_ = Place(new QLabel(client), "图片框2", {558, 371, 135, 135});
     goodsPicture_->setAlignment(Qt::AlignCenter);
@@ -217,32 +226,30 @@ void MainWindow::BuildControls() {
 }
 
 void MainWindow::WireControls() {
-    connect(storeList_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            [this](const QModelIndex& current) {
-                core_->stores().TrackCurrentRow(current.isValid() ? current.row() : -1);
-            });
+    connect(
+        storeList_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+        [this](const QModelIndex& current) {
+            core_->stores().TrackCurrentRow(current.isValid() ? storesShown_->SourceRow(current.row()) : -1);
+        });
+    connect(stateChoice_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        storesShown_->SetStateFilter(static_cast<StoreStateFilter>(std::clamp(index, 0, 3)));
+    });
     // Watched on the viewport: a double-click on the empty part of the list counts too.
     storeListViewport_ = storeList_->viewport();
     storeListViewport_->installEventFilter(this);
 
     connect(orderList_, &OrderListWidget::pictureAddressChanged, this, &MainWindow::ShowGoodsPicture);
 
-    // A store can be paused (neither checked nor polled) and resumed from its own right-click menu.
+    // Stores can be paused (neither checked nor polled), resumed and logged in again from the list's
+    // right-click menu: the selected ones, or the one clicked when it is not among them.
     storeList_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(storeList_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         const QModelIndex at = storeList_->indexAt(pos);
         if (!at.isValid()) return;
-        const std::string storeId = core_->stores().Cell(at.row(), StoreTableModel::kStoreId);
-        const bool paused = core_->IsStorePaused(storeId);
+        const std::vector<std::string> storeIds = StoresToActOn(at);
         QMenu menu(this);
         menu.setObjectName(QStringLiteral("菜单_店铺"));
-        QAction* toggle =
-            menu.addAction(paused ? QStringLiteral("恢复监测此店铺") : QStringLiteral("暂停监测此店铺"));
-        connect(toggle, &QAction::triggered, this, [this, storeId, paused] {
-            if (!core_->SetStorePaused(storeId, !paused))
-                ShowWarning(QStringLiteral("设置保存失败：") +
-                            PathToQString(core_->dataDir() / "Config.ini"));
-        });
+        AddStoreActions(menu, storeIds);
         menu.exec(storeList_->viewport()->mapToGlobal(pos));
     });
 
@@ -395,6 +402,72 @@ void MainWindow::OnRemoveStore() {
         ShowWarning(QStringLiteral("没有找到此店铺记录"));
     else if (!result.ok())
         ShowMessage(result.error, MessageIcon::Exclamation);
+}
+
+std::vector<std::string> MainWindow::StoresToActOn(const QModelIndex& clicked) {
+    QItemSelectionModel* selection = storeList_->selectionModel();
+    if (!selection->isRowSelected(clicked.row(), {}))
+        selection->setCurrentIndex(clicked, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    std::vector<int> shown;
+    for (const QModelIndex& index : selection->selectedRows())
+        shown.push_back(index.row());
+    std::sort(shown.begin(), shown.end());
+    std::vector<std::string> storeIds;
+    for (int row : shown)
+        storeIds.push_back(core_->stores().Cell(storesShown_->SourceRow(row), StoreTableModel::kStoreId));
+    return storeIds;
+}
+
+void MainWindow::AddStoreActions(QMenu& menu, const std::vector<std::string>& storeIds) {
+    std::vector<std::string> paused, watched;
+    for (const std::string& id : storeIds)
+        (core_->IsStorePaused(id) ? paused : watched).push_back(id);
+    const QString which = storeIds.size() == 1 ? QStringLiteral("此店铺")
+                                               : QStringLiteral("选中的%1个店铺").arg(storeIds.size());
+    const auto setPaused = [this](const std::vector<std::string>& ids, bool pause) {
+        if (!core_->SetStoresPaused(ids, pause))
+            ShowWarning(QStringLiteral("设置保存失败：") + PathToQString(core_->dataDir() / "Config.ini"));
+    };
+    if (!watched.empty())
+        connect(menu.addAction(QStringLiteral("暂停监测") + which), &QAction::triggered, this,
+                [setPaused, watched] { setPaused(watched, true); });
+    if (!paused.empty())
+        connect(menu.addAction(QStringLiteral("恢复监测") + which), &QAction::triggered, this,
+                [setPaused, paused] { setPaused(paused, false); });
+    QAction* login = menu.addAction(QStringLiteral("重新登录") + which);
+    // Queued: the logins wait on the network, and the menu's own loop is done by then.
+    connect(login, &QAction::triggered, this, [this, storeIds] {
+        QMetaObject::invokeMethod(
+            this, [this, storeIds] { LoginStoresAgain(storeIds); }, Qt::QueuedConnection);
+    });
+    login->setEnabled(!storesLoading_);
+}
+
+void MainWindow::LoginStoresAgain(const std::vector<std::string>& storeIds) {
+    // Not under a rebuild of the list, nor one under it: a reload asked for meanwhile comes after.
+    if (storesLoading_ || storeIds.empty() || closePending_) return;
+    storesLoading_ = true;
+    const bool listEnabled = storeList_->isEnabled();
+    storeList_->setEnabled(false);
+    tray_->SetStartAllowed(false);
+    const QString before = statusBar_->Text(0);
+    StoreResult result;
+    {
+        const HttpWaitScope waiting([] { QCoreApplication::processEvents(); },
+                                    [this] { return closePending_; });
+        result = core_->LoginStoresAgain(storeIds, [this](int n, int total) {
+            SetStatusText(0, QStringLiteral("正在重新登录店铺 %1/%2…").arg(n).arg(total));
+        });
+    }
+    storesLoading_ = false;
+    storeList_->setEnabled(listEnabled);
+    tray_->SetStartAllowed(true);
+    if (statusBar_->Text(0).startsWith(QStringLiteral("正在重新登录店铺"))) SetStatusText(0, before);
+    if (!result.error.empty()) ShowMessage(result.error, MessageIcon::Exclamation);
+    if (closePending_) return;
+    if (std::exchange(reloadAgain_, false)) ReloadStoreList();
+    if (std::exchange(startAfterLoad_, false))
+        QMetaObject::invokeMethod(this, &MainWindow::StartMonitoring, Qt::QueuedConnection);
 }
 
 void MainWindow::OnStoreListDoubleClicked() {

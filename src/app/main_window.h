@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/app_core.h"
 #include "app/picture_fetcher.h"
@@ -20,7 +21,9 @@
 #include "notify/tray_window.h"
 #include "support/messages.h"
 
+class QComboBox;
 class QFrame;
+class QMenu;
 class QLabel;
 class QPlainTextEdit;
 class QTableView;
@@ -128,6 +131,11 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     StoreResult LoadStoresOnce();
     void OnRemoveStore();
     void OnStoreListDoubleClicked();
+    // The store ids the store list's menu acts on: the selected rows, or the clicked one (selected then) when
+    // it is not among them; in the order shown.
+    std::vector<std::string> StoresToActOn(const QModelIndex& clicked);
+    void AddStoreActions(QMenu& menu, const std::vector<std::string>& storeIds);
+    void LoginStoresAgain(const std::vector<std::string>& storeIds);
     void ShowGoodsPicture(const QString& address);
     void OpenUrl(const QUrl& url);
     void ShowWarning(const QString& text);
@@ -150,6 +158,8 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     SettingsPanel* settingsPanel_ = nullptr;
     OrderListWidget* orderList_ = nullptr;
     QTableView* storeList_ = nullptr;
+    StoreListProxy* storesShown_ = nullptr;  // the store list as shown: filtered by 组合框_状态筛选
+    QComboBox* stateChoice_ = nullptr;
     QWidget* storeListViewport_ = nullptr;  // kept: the filter must not call into a view being destroyed
     QLabel* goodsPicture_ = nullptr;
     QPlainTextEdit* log_ = nullptr;

@@ -2,12 +2,15 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QComboBox>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
@@ -16,6 +19,7 @@
 
 #include "app/report_view.h"
 #include "monitor/order_list_actions.h"
+#include "support/plain_text.h"
 #include "support/qt_text.h"
 #include "support/text.h"
 #include "widgets/message_boxes.h"
@@ -23,8 +27,11 @@
 namespace tandrel {
 
 OrderListWidget::OrderListWidget(OrderTableModel& orders, OrderListServices services, QWidget* parent)
-    : QTableView(parent), orders_(orders), services_(std::move(services)) {
-    SetUpReportView(this, &orders_, &OrderTableModel::ColumnWidth, QAbstractItemView::ExtendedSelection);
+    : QTableView(parent),
+      orders_(orders),
+      proxy_(new OrderListProxy(orders, this)),
+      services_(std::move(services)) {
+    SetUpReportView(this, proxy_, &OrderTableModel::ColumnWidth, QAbstractItemView::ExtendedSelection);
 
     // A pop-up only: the window has no menu bar.
     menu_ = new QMenu(this);
@@ -45,6 +52,7 @@ OrderListWidget::OrderListWidget(OrderTableModel& orders, OrderListServices serv
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, &OrderListWidget::OnContextMenu);
     connect(&orders_, &OrderTableModel::rowAdded, this, &OrderListWidget::OnRowAdded);
+    connect(&orders_, &QAbstractItemModel::modelReset, this, &OrderListWidget::RebuildStoreChoices);
     connect(menu_, &QMenu::aboutToHide, this, [this] {
         // After the chosen action has run.
         QMetaObject::invokeMethod(this, &OrderListWidget::CatchUp, Qt::QueuedConnection);
@@ -64,10 +72,68 @@ OrderListWidget::OrderListWidget(OrderTableModel& orders, OrderListServices serv
     });
 }
 
-void OrderListWidget::OnRowAdded(int row) {
+void OrderListWidget::AttachFilters(QComboBox* stores, QLineEdit* search) {
+    storeChoice_ = stores;
+    search_ = search;
+    // A search is a few words; a pasted page is cut short rather than compared against every row.
+    search_->setMaxLength(64);
+    search_->setPlaceholderText(QStringLiteral("搜索商品ID、开团账号或订单号"));
+    search_->setClearButtonEnabled(true);
+    connect(search_, &QLineEdit::textChanged, this, [this](const QString& text) {
+        proxy_->SetSearchText(text);
+        CatchUp();
+    });
+    storeChoice_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    storeChoice_->setMinimumContentsLength(8);
+    RebuildStoreChoices();
+    connect(storeChoice_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        proxy_->SetStoreFilter(index <= 0 ? std::string() : ToGbk(storeChoice_->itemData(index).toString()));
+    });
+}
+
+void OrderListWidget::RebuildStoreChoices() {
+    if (!storeChoice_) return;
+    const QString chosen = storeChoice_->currentData().toString();
+    const QSignalBlocker quiet(storeChoice_);
+    storeChoice_->clear();
+    storeIds_.clear();
+    storeChoice_->addItem(QStringLiteral("全部店铺"), QString());
+    for (int row = 0; row < orders_.rowCount(); ++row)
+        AddStoreChoice(row);
+    const int index = chosen.isEmpty() ? 0 : storeChoice_->findData(chosen);
+    storeChoice_->setCurrentIndex(std::max(index, 0));
+    proxy_->SetStoreFilter(index <= 0 ? std::string() : ToGbk(chosen));
+}
+
+void OrderListWidget::AddStoreChoice(int sourceRow) {
+    if (!storeChoice_) return;
+    const std::string& id = orders_.Cell(sourceRow, OrderTableModel::kStoreId);
+    if (id.empty() || !storeIds_.insert(id).second) return;
+    // The name came from the marketplace: one line, no controls, and short enough for the box.
+    QString name = FromGbk(RemoveControls(orders_.Cell(sourceRow, OrderTableModel::kStoreName),
+                                          TextBytes::Gbk, LineBreaks::ToSpace));
+    if (name.size() > 24) name = name.left(23) + QStringLiteral("…");
+    storeChoice_->addItem(name + QStringLiteral("（") + FromGbk(id) + QStringLiteral("）"), FromGbk(id));
+}
+
+int OrderListWidget::CurrentSourceRow() const {
+    const QModelIndex current = currentIndex();
+    return current.isValid() ? proxy_->SourceRow(current.row()) : -1;
+}
+
+void OrderListWidget::OnRowAdded(int sourceRow) {
+    AddStoreChoice(sourceRow);
+    const int shown = proxy_->ShownRow(sourceRow);
+    if (shown < 0) return;  // filtered out: nothing to follow or count
     // The list holds still under the pointer and while its menu is open, so that a click or a menu action
     // hits the row the merchant aimed at; it says how many rows came meanwhile.
     if (underMouse() || menu_->isVisible()) {
+        // Sorted, the row may land above the rows in view: they stay where they are on the screen.
+        QScrollBar* bar = verticalScrollBar();
+        if (shown <= bar->value() && verticalScrollMode() == QAbstractItemView::ScrollPerItem) {
+            updateGeometries();
+            bar->setValue(bar->value() + 1);
+        }
         ++unseenRows_;
         unseenLabel_->setText(QStringLiteral(" 有%1个新订单（移开鼠标后显示） ").arg(unseenRows_));
         unseenLabel_->adjustSize();
@@ -77,7 +143,14 @@ void OrderListWidget::OnRowAdded(int row) {
         pointerCheck_->start();
         return;
     }
-    scrollTo(orders_.index(row, 0));
+    ScrollToShown(shown);
+}
+
+void OrderListWidget::ScrollToShown(int shownRow) {
+    // The scroll range is brought up to date first (the view lays itself out later): the last row would be
+    // scrolled to only partly.
+    updateGeometries();
+    scrollTo(proxy_->index(shownRow, 0));
 }
 
 void OrderListWidget::CatchUp() {
@@ -85,7 +158,9 @@ void OrderListWidget::CatchUp() {
     unseenRows_ = 0;
     unseenLabel_->hide();
     pointerCheck_->stop();
-    if (orders_.rowCount() > 0) scrollTo(orders_.index(orders_.rowCount() - 1, 0));
+    // The newest row still shown, wherever the sort put it.
+    for (int row = orders_.rowCount() - 1; row >= 0; --row)
+        if (const int shown = proxy_->ShownRow(row); shown >= 0) return ScrollToShown(shown);
 }
 
 void OrderListWidget::leaveEvent(QEvent* event) {
@@ -94,54 +169,53 @@ void OrderListWidget::leaveEvent(QEvent* event) {
 }
 
 void OrderListWidget::SortBy(int column) {
-    // The selected order stays selected wherever the sort moves it, and its picture with it.
-    const QModelIndex current = currentIndex();
-    const bool had = current.isValid() && current.row() < orders_.rowCount();
-    const OrderTableModel::Row selected =
-        had ? orders_.rows()[static_cast<std::size_t>(current.row())] : OrderTableModel::Row{};
-    if (!SortOrderList(orders_, column)) return;
+    if (!OrderListProxy::Sortable(column)) return;
+    // A new column sorts ascending; the same column again reverses. The selected order stays selected
+    // wherever the sort moves it (the view's indexes follow the proxy's rows), and its picture with it.
+    const Qt::SortOrder order = proxy_->sortColumn() == column && proxy_->sortOrder() == Qt::AscendingOrder
+                                    ? Qt::DescendingOrder
+                                    : Qt::AscendingOrder;
+    proxy_->sort(column, order);
     horizontalHeader()->setSortIndicatorShown(true);
-    horizontalHeader()->setSortIndicator(column, Qt::AscendingOrder);
-    if (!had) return;
-    const auto& rows = orders_.rows();
-    const auto found = std::find(rows.begin(), rows.end(), selected);
-    if (found == rows.end()) return emit pictureAddressChanged(QString());
-    const int row = static_cast<int>(found - rows.begin());
-    selectionModel()->setCurrentIndex(orders_.index(row, 0),
-                                      QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    horizontalHeader()->setSortIndicator(column, order);
+    if (currentIndex().isValid()) ScrollToShown(currentIndex().row());
 }
 
 void OrderListWidget::OnContextMenu(const QPoint& pos) {
-    const QModelIndex current = currentIndex();
-    if (!current.isValid()) return;
-    selectedGoodsId_ = orders_.Cell(current.row(), OrderTableModel::kGoodsId);
+    const int row = CurrentSourceRow();
+    if (row < 0) return;
+    selectedGoodsId_ = orders_.Cell(row, OrderTableModel::kGoodsId);
     menu_->popup(viewport()->mapToGlobal(pos));
 }
 
 void OrderListWidget::OnCurrentRowChanged(const QModelIndex& current) {
     if (!current.isValid()) return;
-    selectedGoodsId_ = orders_.Cell(current.row(), OrderTableModel::kGoodsId);
+    const int row = proxy_->SourceRow(current.row());
+    selectedGoodsId_ = orders_.Cell(row, OrderTableModel::kGoodsId);
     emit pictureAddressChanged(
-        QString::fromStdString(GbkToUtf8(orders_.Cell(current.row(), OrderTableModel::kThumbUrl))));
+        QString::fromStdString(GbkToUtf8(orders_.Cell(row, OrderTableModel::kThumbUrl))));
 }
 
 void OrderListWidget::OpenGoodsPage() {
-    const QModelIndex current = currentIndex();
-    if (!current.isValid()) return;
     // The goods id of the current row as it is now (a sort may have moved rows since the menu opened).
-    const std::string& goodsId = orders_.Cell(current.row(), OrderTableModel::kGoodsId);
+    const int row = CurrentSourceRow();
+    if (row < 0) return;
+    const std::string& goodsId = orders_.Cell(row, OrderTableModel::kGoodsId);
     OpenUrl(QUrl(QString::fromStdString(GoodsPageUrl(services_.endpoints, GbkToUtf8(goodsId)))));
 }
 
 void OrderListWidget::ExportGoodsIdsOf(bool selectedOnly) {
+    // The rows as they are shown: in the order of the sort, and only those the filters let through.
     std::vector<int> rows;
     if (selectedOnly) {
+        std::vector<int> shown;
         for (const QModelIndex& index : selectionModel()->selectedRows())
-            rows.push_back(index.row());
-        std::sort(rows.begin(), rows.end());
+            shown.push_back(index.row());
+        std::sort(shown.begin(), shown.end());
+        for (int row : shown)
+            rows.push_back(proxy_->SourceRow(row));
     } else {
-        for (int row = 0; row < orders_.rowCount(); ++row)
-            rows.push_back(row);
+        rows = proxy_->ShownSourceRows();
     }
     std::string failure;
     const auto file =

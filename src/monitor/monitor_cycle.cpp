@@ -312,7 +312,7 @@ bool MonitorCycle::ReportOrder(const StoreTag& store, const ListedOrder& order,
                         .old = oldOrders_.Contains(sn)};
     Post([this, group = std::move(group)] {
         d_.orders.AddOrderRow(group.storeName, group.goodsId, group.nickname, group.groupOrderId,
-                              group.remainingHours, group.thumbUrl);
+                              group.remainingHours, group.thumbUrl, group.storeId);
         for (const GroupListener& listener : listeners_)
             listener(group);
     });

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "support/qt_text.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -107,38 +108,179 @@ int TextCellCompare(std::string_view a, std::string_view b) {
     return a.size() > b.size() ? 1 : -1;
 }
 
-bool SortOrderList(OrderTableModel& orders, int column) {
-    const bool numeric = column == OrderTableModel::kNumber || column == OrderTableModel::kGoodsId ||
-                         column == OrderTableModel::kGroupOrderId || column == OrderTableModel::kRemaining;
-    const bool text = column == OrderTableModel::kStoreName || column == OrderTableModel::kNickname;
-    if (!numeric && !text) return false;
-    std::vector<OrderTableModel::Row> rows = orders.rows();
-    const auto c = static_cast<std::size_t>(column);
-    // Neighbours are exchanged only on a positive comparison, pass after pass until one exchanges nothing;
-    // the numeric keys are read once rather than on every comparison.
-    std::vector<Decimal> keys;
-    if (numeric)
-        for (const auto& row : rows)
-            keys.push_back(LeadingNumber(row[c]));
-    // The remaining time has a decimal place that matters: 0.9 hours comes before 1.2. The other numeric
-    // columns hold whole numbers, where the truncated comparison is the same.
-    const bool exact = column == OrderTableModel::kRemaining;
-    const auto after = [&](std::size_t j) {
-        if (!numeric) return TextCellCompare(rows[j][c], rows[j + 1][c]) > 0;
-        return TruncatedDifferenceSign(keys[j], keys[j + 1], exact) > 0;
-    };
-    for (std::size_t pass = 1; pass <= rows.size(); ++pass) {
-        bool exchanged = false;
-        for (std::size_t j = 0; j + pass < rows.size(); ++j) {
-            if (!after(j)) continue;
-            std::swap(rows[j], rows[j + 1]);
-            if (numeric) std::swap(keys[j], keys[j + 1]);
-            exchanged = true;
-        }
-        if (!exchanged) break;
+namespace {
+
+// The leading number of a cell as the sort reads it, without copying: its sign, its whole digits without
+// leading zeros and its fraction digits without trailing zeros.
+struct NumberView {
+    bool negative = false;
+    std::string_view whole, fraction;
+};
+
+NumberView ReadNumberView(std::string_view text, bool wholeOnly) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    NumberView n;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+')) n.negative = text[i++] == '-';
+    while (i < text.size() && text[i] == '0')
+        ++i;
+    const std::size_t wholeStart = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+        ++i;
+    n.whole = text.substr(wholeStart, i - wholeStart);
+    if (!wholeOnly && i < text.size() && text[i] == '.') {
+        const std::size_t fractionStart = ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9')
+            ++i;
+        n.fraction = text.substr(fractionStart, i - fractionStart);
+        while (!n.fraction.empty() && n.fraction.back() == '0')
+            n.fraction.remove_suffix(1);
     }
-    orders.SetRows(std::move(rows));
-    return true;
+    if (n.whole.empty() && n.fraction.empty()) n.negative = false;
+    return n;
+}
+
+// A total order on the numbers (so a sort can rely on it), exact at any length.
+int CompareNumbers(const NumberView& a, const NumberView& b) {
+    if (a.negative != b.negative) return a.negative ? -1 : 1;
+    int magnitude = 0;
+    if (a.whole.size() != b.whole.size())
+        magnitude = a.whole.size() < b.whole.size() ? -1 : 1;
+    else if (const int c = a.whole.compare(b.whole); c != 0)
+        magnitude = c;
+    else
+        magnitude = a.fraction.compare(b.fraction);
+    magnitude = magnitude < 0 ? -1 : magnitude > 0 ? 1 : 0;
+    return a.negative ? -magnitude : magnitude;
+}
+
+bool IsLead(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+
+std::uint32_t LowerAscii(std::uint32_t c) {
+    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
+}
+
+// The unit of the character at i and its length in bytes.
+std::uint32_t UnitAt(std::string_view s, std::size_t i, std::size_t& length) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80) {
+        length = 1;
+        return LowerAscii(b);
+    }
+    if (IsLead(b) && i + 1 < s.size()) {
+        length = 2;
+        const auto t = static_cast<unsigned char>(s[i + 1]);
+        if (b == 0xA3 && t >= 0xA1 && t <= 0xFE) return LowerAscii(t - 0x80u);
+        if (b == 0xA1 && t == 0xA1) return ' ';
+        return 0x10000u | (std::uint32_t{b} << 8) | t;
+    }
+    length = 1;  // a byte that starts no character: it matches only itself
+    return 0x20000u | b;
+}
+
+}  // namespace
+
+std::vector<std::uint32_t> SearchUnits(std::string_view gbk) {
+    std::vector<std::uint32_t> units;
+    for (std::size_t i = 0, length = 0; i < gbk.size(); i += length)
+        units.push_back(UnitAt(gbk, i, length));
+    return units;
+}
+
+bool HoldsSearchUnits(std::string_view gbk, const std::vector<std::uint32_t>& units) {
+    if (units.empty()) return true;
+    for (std::size_t start = 0, first = 0; start < gbk.size(); start += first) {
+        UnitAt(gbk, start, first);
+        std::size_t i = start, k = 0, length = 0;
+        while (k < units.size() && i < gbk.size() && UnitAt(gbk, i, length) == units[k]) {
+            ++k;
+            i += length;
+        }
+        if (k == units.size()) return true;
+    }
+    return false;
+}
+
+OrderListProxy::OrderListProxy(OrderTableModel& orders, QObject* parent)
+    : QSortFilterProxyModel(parent), orders_(orders) {
+    setSourceModel(&orders_);
+    // A row that arrives lands in its sorted place and is filtered as it comes.
+    setDynamicSortFilter(true);
+}
+
+bool OrderListProxy::Sortable(int column) {
+    return column >= 0 && column < OrderTableModel::kColumnCount && OrderTableModel::ColumnWidth(column) > 0;
+}
+
+void OrderListProxy::SetStoreFilter(std::string storeId) {
+    if (storeId == storeFilter_) return;
+    storeFilter_ = std::move(storeId);
+    invalidateRowsFilter();
+}
+
+void OrderListProxy::SetSearchText(const QString& text) {
+    // Pasted text may carry line breaks or controls: they are no part of any cell.
+    QString typed;
+    for (const QChar c : text)
+        if (c.category() != QChar::Other_Control && c.category() != QChar::Other_Format) typed += c;
+    typed = typed.trimmed();
+    const std::string gbk = ToGbk(typed);
+    std::vector<std::uint32_t> units = SearchUnits(gbk);
+    // The ideographic space counts as a blank at either end, like the ASCII one.
+    while (!units.empty() && units.back() == ' ')
+        units.pop_back();
+    std::size_t lead = 0;
+    while (lead < units.size() && units[lead] == ' ')
+        ++lead;
+    units.erase(units.begin(), units.begin() + static_cast<std::ptrdiff_t>(lead));
+    // A character without a GBK form came out as "?", which would match a real "?": it matches nothing.
+    const bool unmatchable = FromGbk(gbk) != typed;
+    if (units == search_ && unmatchable == searchUnmatchable_) return;
+    search_ = std::move(units);
+    searchUnmatchable_ = unmatchable;
+    invalidateRowsFilter();
+}
+
+bool OrderListProxy::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+    if (!storeFilter_.empty() && orders_.Cell(sourceRow, OrderTableModel::kStoreId) != storeFilter_)
+        return false;
+    if (searchUnmatchable_) return false;
+    if (search_.empty()) return true;
+    for (int column : {OrderTableModel::kGoodsId, OrderTableModel::kNickname, OrderTableModel::kGroupOrderId})
+        if (HoldsSearchUnits(orders_.Cell(sourceRow, column), search_)) return true;
+    return false;
+}
+
+bool OrderListProxy::lessThan(const QModelIndex& left, const QModelIndex& right) const {
+    const int column = left.column();
+    const std::string& a = orders_.Cell(left.row(), column);
+    const std::string& b = orders_.Cell(right.row(), column);
+    if (column == OrderTableModel::kStoreName || column == OrderTableModel::kNickname) return a < b;
+    // Only the remaining time has a decimal place that matters (0.9 hours before 1.2); the other number
+    // columns hold whole numbers and compare by their whole part, as they always have.
+    const bool wholeOnly = column != OrderTableModel::kRemaining;
+    return CompareNumbers(ReadNumberView(a, wholeOnly), ReadNumberView(b, wholeOnly)) < 0;
+}
+
+int OrderListProxy::SourceRow(int shownRow) const {
+    const QModelIndex source = mapToSource(index(shownRow, 0));
+    return source.isValid() ? source.row() : -1;
+}
+
+int OrderListProxy::ShownRow(int sourceRow) const {
+    const QModelIndex shown = mapFromSource(orders_.index(sourceRow, 0));
+    return shown.isValid() ? shown.row() : -1;
+}
+
+std::vector<int> OrderListProxy::ShownSourceRows() const {
+    std::vector<int> rows;
+    rows.reserve(static_cast<std::size_t>(rowCount()));
+    for (int row = 0; row < rowCount(); ++row)
+        rows.push_back(SourceRow(row));
+    return rows;
 }
 
 std::filesystem::path ExportGoodsIds(const OrderTableModel& orders, const std::vector<int>& rows,

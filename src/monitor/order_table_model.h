@@ -1,6 +1,7 @@
 #pragma once
-// The order list: one row per accepted open group, seven GBK cells, the last (the goods thumbnail address)
-// hidden. The list is the only store of the rows.
+// The order list: one row per accepted open group in the order they came, eight GBK cells, the last two (the
+// goods thumbnail address and the store id) hidden. The list is the only store of the rows; views sort and
+// filter it through OrderListProxy and never reorder it.
 
 #include <QAbstractTableModel>
 #include <array>
@@ -21,6 +22,7 @@ class OrderTableModel : public QAbstractTableModel {
         kGroupOrderId,
         kRemaining,
         kThumbUrl,
+        kStoreId,
         kColumnCount
     };
     using Row = std::array<std::string, kColumnCount>;
@@ -36,15 +38,14 @@ class OrderTableModel : public QAbstractTableModel {
 
     // Appends a row numbered after the rows already there; the row's index is returned.
     int AddOrderRow(std::string storeName, std::string goodsId, std::string nickname,
-                    std::string groupOrderId, const std::string& hoursText, std::string thumbUrl);
+                    std::string groupOrderId, const std::string& hoursText, std::string thumbUrl,
+                    std::string storeId = {});
     void Clear();
     const std::string& Cell(int row, int column) const;
     const std::vector<Row>& rows() const { return rows_; }
-    // Replaces every row (sorting keeps the cells and reorders the rows).
-    void SetRows(std::vector<Row> rows);
 
   signals:
-    void rowAdded(int row);  // a view scrolls to it
+    void rowAdded(int row);  // a view scrolls to it (the model's row)
 
   private:
     std::vector<Row> rows_;

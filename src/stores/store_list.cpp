@@ -111,4 +111,36 @@ StoreResult SyncStoreList(StoreBook& book, StoreFile& file) {
     return result;
 }
 
+StoreResult LoginStoresAgain(StoreBook& book, StoreFile& file, const Endpoints& endpoints,
+                             const std::vector<std::string>& ids,
+                             const std::function<void(const std::string&)>& said,
+                             const std::function<void(int, int)>& progress) {
+    StoreResult result;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        if (progress) progress(static_cast<int>(i) + 1, static_cast<int>(ids.size()));
+        std::optional<WatchedStore> store = book.Find(ids[i]);
+        if (!store) continue;
+        const LoginResult login = MerchantLogin(endpoints, store->account, store->password);
+        if (HttpWaitAbandoned()) break;
+        const std::string name = store->name.empty() ? store->id : store->name;
+        if (login.code != kLoginOk) {
+            // The merchant's own request: a refusal is final until the merchant logs it in by hand.
+            if (LoginRefused(login))
+                book.Offline(store->id, ReloginFailureText(login));
+            else
+                book.Failed(store->id, ReloginFailureText(login));
+            if (said) said(name + Utf8ToGbk(" 重新登录失败：") + ReloginFailureText(login));
+            continue;
+        }
+        StoreResult kept = file.UpdateCookie(store->id, login.loginCookies);
+        if (result.error.empty()) result.error = std::move(kept.error);
+        // A removal meanwhile (the window turned its event loop while waiting) is not undone.
+        if (!book.Contains(store->id)) continue;
+        store->cookie = login.loginCookies;
+        book.LoggedIn(*store);
+        if (said) said(name + Utf8ToGbk(" 已重新登录"));
+    }
+    return result;
+}
+
 }  // namespace tandrel

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "stores/merchant_login.h"
 #include "stores/store_book.h"
@@ -27,6 +29,17 @@ StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSes
 // The book's stores as the file has them (ids, accounts, names, passwords, sessions), without a check: after
 // the merchant logged a store in or removed one, only what changed is changed.
 StoreResult SyncStoreList(StoreBook& book, StoreFile& file);
+
+// The merchant asked for these stores (ids) to be logged in again with their stored passwords, one after the
+// other: one logged in has its new session in the book (正常, or 已暂停 if paused, its incident over) and the
+// file; one the back end refuses is 已掉线; one without an answer is failing. said hears one line per store
+// (GBK: its name and what came of it). A login abandoned (the window closing) ends the run and changes
+// nothing. Stores no longer listed are skipped. The result carries the store file's error, when a session
+// could not be kept.
+StoreResult LoginStoresAgain(StoreBook& book, StoreFile& file, const Endpoints& endpoints,
+                             const std::vector<std::string>& ids,
+                             const std::function<void(const std::string&)>& said,
+                             const std::function<void(int, int)>& progress = {});
 
 // The login-state texts (GBK).
 const std::string& StoreStateOnline();

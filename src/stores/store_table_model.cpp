@@ -41,6 +41,7 @@ void StoreTableModel::Clear() {
     beginResetModel();
     rows_.clear();
     stateTips_.clear();
+    conditions_.clear();
     endResetModel();
 }
 
@@ -49,6 +50,7 @@ int StoreTableModel::AppendRow() {
     beginInsertRows({}, row, row);
     rows_.emplace_back();
     stateTips_.emplace_back();
+    conditions_.push_back(StoreCondition::Waiting);
     endInsertRows();
     return row;
 }
@@ -71,6 +73,11 @@ const std::string& StoreTableModel::StateTip(int row) const {
     return stateTips_[static_cast<std::size_t>(row)];
 }
 
+StoreCondition StoreTableModel::Condition(int row) const {
+    if (row < 0 || row >= rowCount()) return StoreCondition::Waiting;
+    return conditions_[static_cast<std::size_t>(row)];
+}
+
 const std::string& StoreTableModel::Cell(int row, int column) const {
     static const std::string empty;
     if (row < 0 || row >= rowCount() || column < 0 || column >= kColumnCount) return empty;
@@ -80,11 +87,16 @@ const std::string& StoreTableModel::Cell(int row, int column) const {
 void StoreTableModel::Show(const std::vector<WatchedStore>& stores, StoreState::Clock::time_point now) {
     std::vector<std::array<std::string, kColumnCount>> rows;
     std::vector<std::string> tips;
+    std::vector<StoreCondition> conditions;
+    rows.reserve(stores.size());
+    tips.reserve(stores.size());
+    conditions.reserve(stores.size());
     for (std::size_t i = 0; i < stores.size(); ++i) {
         const WatchedStore& s = stores[i];
         rows.push_back({std::to_string(i + 1), s.account, s.id, s.name, StoreConditionText(s.state.condition),
                         s.password, s.cookie});
         tips.push_back(StoreStateTip(s.state, now));
+        conditions.push_back(s.state.condition);
     }
     bool sameStores = rows.size() == rows_.size();
     for (std::size_t i = 0; sameStores && i < rows.size(); ++i)
@@ -93,13 +105,15 @@ void StoreTableModel::Show(const std::vector<WatchedStore>& stores, StoreState::
         beginResetModel();
         rows_ = std::move(rows);
         stateTips_ = std::move(tips);
+        conditions_ = std::move(conditions);
         endResetModel();
         return;
     }
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        if (rows[i] == rows_[i] && tips[i] == stateTips_[i]) continue;
+        if (rows[i] == rows_[i] && tips[i] == stateTips_[i] && conditions[i] == conditions_[i]) continue;
         rows_[i] = std::move(rows[i]);
         stateTips_[i] = std::move(tips[i]);
+        conditions_[i] = conditions[i];
         const int row = static_cast<int>(i);
         emit dataChanged(index(row, 0), index(row, kColumnCount - 1));
     }
@@ -110,6 +124,46 @@ void StoreTableModel::TrackCurrentRow(int row) {
     if (row < 0 || row >= rowCount()) return;  // the account keeps its previous value
     selectedStoreId_ = Cell(row, kStoreId);
     selectedAccount_ = Cell(row, kAccount);
+}
+
+bool StoreStateFilterAccepts(StoreStateFilter filter, StoreCondition condition) {
+    switch (filter) {
+        case StoreStateFilter::All:
+            return true;
+        case StoreStateFilter::Normal:
+            return IsWatched(condition);
+        case StoreStateFilter::Abnormal:
+            return condition == StoreCondition::Failing || condition == StoreCondition::Offline;
+        case StoreStateFilter::Paused:
+            return condition == StoreCondition::Paused;
+    }
+    return true;
+}
+
+StoreListProxy::StoreListProxy(StoreTableModel& stores, QObject* parent)
+    : QSortFilterProxyModel(parent), stores_(stores) {
+    setSourceModel(&stores_);
+    setDynamicSortFilter(true);
+}
+
+void StoreListProxy::SetStateFilter(StoreStateFilter filter) {
+    if (filter == filter_) return;
+    filter_ = filter;
+    invalidateRowsFilter();
+}
+
+bool StoreListProxy::filterAcceptsRow(int sourceRow, const QModelIndex&) const {
+    return StoreStateFilterAccepts(filter_, stores_.Condition(sourceRow));
+}
+
+int StoreListProxy::SourceRow(int shownRow) const {
+    const QModelIndex source = mapToSource(index(shownRow, 0));
+    return source.isValid() ? source.row() : -1;
+}
+
+int StoreListProxy::ShownRow(int sourceRow) const {
+    const QModelIndex shown = mapFromSource(stores_.index(sourceRow, 0));
+    return shown.isValid() ? shown.row() : -1;
 }
 
 }  // namespace tandrel

@@ -3,6 +3,7 @@
 // The monitoring cycle reads the stores from here, not from the file. Cells hold GBK texts.
 
 #include <QAbstractTableModel>
+#include <QSortFilterProxyModel>
 #include <array>
 #include <set>
 #include <string>
@@ -35,6 +36,8 @@ class StoreTableModel : public QAbstractTableModel {
     // The tooltip of a row's login state (GBK): why its last check failed, when it last read well.
     void SetStateTip(int row, std::string text);
     const std::string& StateTip(int row) const;
+    // The row's state as the book had it at the last Show (Waiting for a row built cell by cell).
+    StoreCondition Condition(int row) const;
 
     // Shows the stores as the book has them, in its order: rows are updated in place while the same stores
     // are listed (the selection stays), rebuilt otherwise.
@@ -47,9 +50,41 @@ class StoreTableModel : public QAbstractTableModel {
 
   private:
     std::vector<std::array<std::string, kColumnCount>> rows_;
-    std::vector<std::string> stateTips_;  // one per row
+    std::vector<std::string> stateTips_;      // one per row
+    std::vector<StoreCondition> conditions_;  // one per row
     std::string selectedStoreId_;
     std::string selectedAccount_;
+};
+
+// The store list's state filter (组合框_状态筛选): every store, or one of three groups that between them hold
+// every store once.
+enum class StoreStateFilter {
+    All,       // 全部
+    Normal,    // 正常: being read (waiting for its check, read well, or slowed down)
+    Abnormal,  // 异常: failing, or offline until the merchant logs it in
+    Paused,    // 已暂停
+};
+bool StoreStateFilterAccepts(StoreStateFilter filter, StoreCondition condition);
+
+// The store list as the window shows it: filtered by state, in the book's order. A store whose state changes
+// joins or leaves the rows shown at once. Every action on a shown row goes through SourceRow.
+class StoreListProxy : public QSortFilterProxyModel {
+    Q_OBJECT
+
+  public:
+    explicit StoreListProxy(StoreTableModel& stores, QObject* parent = nullptr);
+
+    void SetStateFilter(StoreStateFilter filter);
+    StoreStateFilter stateFilter() const { return filter_; }
+    int SourceRow(int shownRow) const;  // -1 when there is none
+    int ShownRow(int sourceRow) const;  // -1 when it is filtered out
+
+  protected:
+    bool filterAcceptsRow(int sourceRow, const QModelIndex& sourceParent) const override;
+
+  private:
+    StoreTableModel& stores_;
+    StoreStateFilter filter_ = StoreStateFilter::All;
 };
 
 }  // namespace tandrel

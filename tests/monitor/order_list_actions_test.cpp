@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -18,6 +19,10 @@ using M = OrderTableModel;
 
 std::string G(const char* utf8) {
     return Utf8ToGbk(utf8);
+}
+
+QString Q(const char* utf8) {
+    return QString::fromUtf8(utf8);
 }
 
 std::vector<std::string> Column(const M& orders, int column) {
@@ -58,33 +63,153 @@ TEST(CellCompare, NumbersCloserThanOneAreEqual) {
     EXPECT_EQ(TextCellCompare("\xB0\xA1", "z"), 1);  // GBK bytes are unsigned
 }
 
-TEST(SortOrderList, SortsAscendingKeepingEqualRowsInOrder) {
+// The cells of a column in the order the proxy shows them.
+std::vector<std::string> Shown(const OrderListProxy& shown, int column) {
+    std::vector<std::string> cells;
+    for (int row : shown.ShownSourceRows())
+        cells.push_back(GbkToUtf8(static_cast<const M*>(shown.sourceModel())->Cell(row, column)));
+    return cells;
+}
+
+TEST(OrderListProxy, SortsAscendingKeepingEqualRowsInOrderAndLeavesTheModelAlone) {
     M orders;
+    OrderListProxy shown(orders);
     for (const char* hours : {"5.5", "2", "3.8", "3.2", "0.9", "2"})
         orders.AddOrderRow(G("店"), "g", "n", "id", hours, "t");
     // The remaining time sorts by its exact value: less than an hour apart still counts.
-    SortOrderList(orders, M::kRemaining);
-    EXPECT_EQ(Column(orders, M::kRemaining),
+    shown.sort(M::kRemaining);
+    EXPECT_EQ(Shown(shown, M::kRemaining),
               (std::vector<std::string>{"0.9小时", "2小时", "2小时", "3.2小时", "3.8小时", "5.5小时"}));
     EXPECT_EQ(
-        Column(orders, M::kNumber),
+        Shown(shown, M::kNumber),
         (std::vector<std::string>{"5", "2", "6", "4", "3", "1"}));  // numbers travel, equal rows keep order
+    // Reversed, equal rows still keep the order they came in.
+    shown.sort(M::kRemaining, Qt::DescendingOrder);
+    EXPECT_EQ(Shown(shown, M::kNumber), (std::vector<std::string>{"1", "3", "4", "2", "6", "5"}));
+    EXPECT_EQ(Column(orders, M::kNumber), (std::vector<std::string>{"1", "2", "3", "4", "5", "6"}));
 
     // Whole-number columns compare as before: values closer than 1 keep their order.
     M ids;
-    for (const char* id : {"7.5", "7.1", "3"})
+    OrderListProxy idsShown(ids);
+    for (const char* id : {"7.5", "7.1", "3", "-0.5", "0"})
         ids.AddOrderRow(G("店"), id, "n", "i", "1", "t");
-    SortOrderList(ids, M::kGoodsId);
-    EXPECT_EQ(Column(ids, M::kGoodsId), (std::vector<std::string>{"3", "7.5", "7.1"}));
+    idsShown.sort(M::kGoodsId);
+    EXPECT_EQ(Shown(idsShown, M::kGoodsId), (std::vector<std::string>{"-0.5", "0", "3", "7.5", "7.1"}));
+    // Ids past any machine number, and leading zeros, compare exactly.
+    M longIds;
+    OrderListProxy longShown(longIds);
+    for (const char* id : {"18446744073709551617", "0018446744073709551616", "900719925474099300000001", "9"})
+        longIds.AddOrderRow("s", "g", "n", id, "1", "t");
+    longShown.sort(M::kGroupOrderId);
+    EXPECT_EQ(Shown(longShown, M::kGroupOrderId),
+              (std::vector<std::string>{"9", "0018446744073709551616", "18446744073709551617",
+                                        "900719925474099300000001"}));
 
     M names;
+    OrderListProxy namesShown(names);
     names.AddOrderRow(G("乙"), "1", "n", "i", "1", "t");
     names.AddOrderRow(G("甲"), "2", "n", "i", "1", "t");
     names.AddOrderRow(G("乙"), "3", "n", "i", "1", "t");
-    SortOrderList(names, M::kStoreName);
-    EXPECT_EQ(Column(names, M::kGoodsId), (std::vector<std::string>{"2", "1", "3"}));
-    SortOrderList(names, M::kThumbUrl);  // the hidden column does nothing
-    EXPECT_EQ(Column(names, M::kGoodsId), (std::vector<std::string>{"2", "1", "3"}));
+    names.AddOrderRow("z", "4", "n", "i", "1", "t");
+    namesShown.sort(M::kStoreName);  // GBK bytes, unsigned: Chinese after ASCII
+    EXPECT_EQ(Shown(namesShown, M::kGoodsId), (std::vector<std::string>{"4", "2", "1", "3"}));
+    EXPECT_FALSE(OrderListProxy::Sortable(M::kThumbUrl));  // the hidden columns do not sort
+    EXPECT_FALSE(OrderListProxy::Sortable(M::kStoreId));
+    EXPECT_TRUE(OrderListProxy::Sortable(M::kNickname));
+}
+
+TEST(OrderListProxy, FiltersByStoreAndSearchesIdsNicknamesAndOrderNumbers) {
+    M orders;
+    OrderListProxy shown(orders);
+    orders.AddOrderRow(G("一号店"), "1001", "Alice", "880012", "1", "t", "11");
+    orders.AddOrderRow(G("二号店"), "2002", G("小明"), "880034", "1", "t", "22");
+    orders.AddOrderRow(G("一号店"), "3003", G("ＢＯＢ酱"), "990056", "1", "t", "11");
+    orders.AddOrderRow(G("乤"), "4004", G("乤"), "4", "1", "t", "33");  // GBK 81 61: its second byte is "a"
+    const auto goods = [&] { return Shown(shown, M::kGoodsId); };
+    using V = std::vector<std::string>;
+
+    shown.SetStoreFilter("11");
+    EXPECT_EQ(goods(), (V{"1001", "3003"}));
+    shown.SetStoreFilter("");
+    EXPECT_EQ(goods(), (V{"1001", "2002", "3003", "4004"}));
+
+    // Letter case and width do not matter, either way round; the blanks around the text do not count.
+    shown.SetSearchText(Q("aLiCe"));
+    EXPECT_EQ(goods(), (V{"1001"}));
+    shown.SetSearchText(Q("bob"));
+    EXPECT_EQ(goods(), (V{"3003"}));
+    shown.SetSearchText(Q("  ８８００ \u3000"));
+    EXPECT_EQ(goods(), (V{"1001", "2002"}));
+    shown.SetSearchText(Q("小明"));
+    EXPECT_EQ(goods(), (V{"2002"}));
+    shown.SetSearchText(Q("3003"));  // goods id
+    EXPECT_EQ(goods(), (V{"3003"}));
+    // Never half a character: "a" is not the second byte of a Chinese one. Nor the store's name.
+    shown.SetSearchText(Q("a"));
+    EXPECT_EQ(goods(), (V{"1001"}));
+    shown.SetSearchText(Q("号店"));
+    EXPECT_EQ(goods(), V{});
+    // A character without a GBK form matches nothing (its "?" would match a real "?").
+    orders.AddOrderRow("s", "5005", "who?", "5", "1", "t", "44");
+    shown.SetSearchText(Q("😀"));
+    EXPECT_EQ(goods(), V{});
+    shown.SetSearchText(Q("?"));
+    EXPECT_EQ(goods(), (V{"5005"}));
+    // Pasted with a line break or a control: the rest is searched.
+    shown.SetSearchText(Q("99\n00\x01"));
+    EXPECT_EQ(goods(), (V{"3003"}));
+
+    // Both filters at once; an empty or blank search shows every row of the store.
+    shown.SetStoreFilter("11");
+    shown.SetSearchText(Q("88"));
+    EXPECT_EQ(goods(), (V{"1001"}));
+    shown.SetSearchText(Q(" "));
+    EXPECT_EQ(goods(), (V{"1001", "3003"}));
+    shown.SetSearchText(QString());
+    shown.SetStoreFilter("");
+    EXPECT_EQ(shown.rowCount(), orders.rowCount());
+}
+
+TEST(OrderListProxy, ARowArrivingWhileSortedAndFilteredLandsInItsPlaceOrStaysOut) {
+    M orders;
+    OrderListProxy shown(orders);
+    for (const char* id : {"50", "10", "30"})
+        orders.AddOrderRow("s", id, "n", "o", "1", "t", "11");
+    orders.AddOrderRow("s", "20", "n", "o", "1", "t", "22");
+    shown.SetStoreFilter("11");
+    shown.sort(M::kGoodsId, Qt::DescendingOrder);
+    EXPECT_EQ(Shown(shown, M::kGoodsId), (std::vector<std::string>{"50", "30", "10"}));
+
+    const int in = orders.AddOrderRow("s", "40", "n", "o", "1", "t", "11");
+    EXPECT_EQ(shown.ShownRow(in), 1);
+    EXPECT_EQ(shown.SourceRow(1), in);
+    const int out = orders.AddOrderRow("s", "45", "n", "o", "1", "t", "22");
+    EXPECT_EQ(shown.ShownRow(out), -1);
+    EXPECT_EQ(Shown(shown, M::kGoodsId), (std::vector<std::string>{"50", "40", "30", "10"}));
+    EXPECT_EQ(shown.SourceRow(99), -1);
+    // The store's filter lifted, the row is there in its place.
+    shown.SetStoreFilter("");
+    EXPECT_EQ(Shown(shown, M::kGoodsId), (std::vector<std::string>{"50", "45", "40", "30", "20", "10"}));
+}
+
+// The search against the plain definition (the text's units hold the needle's as a run), over random bytes:
+// lone lead bytes, bytes that start no character and the full-width block included.
+TEST(OrderListProxy, TheSearchAgreesWithItsDefinitionOnAnyBytes) {
+    std::srand(29);
+    const unsigned char alphabet[] = {'a', 'A', '1', ' ', 0x81, 0x61, 0xA3, 0xC1, 0xE1, 0xA1, 0x80, 0xFF};
+    const auto random = [&](int most) {
+        std::string s(static_cast<std::size_t>(std::rand() % (most + 1)), ' ');
+        for (char& c : s)
+            c = static_cast<char>(alphabet[std::rand() % sizeof alphabet]);
+        return s;
+    };
+    for (int n = 0; n < 20000; ++n) {
+        const std::string text = random(8), needle = random(3);
+        const auto t = SearchUnits(text), u = SearchUnits(needle);
+        const bool expected = u.empty() || std::search(t.begin(), t.end(), u.begin(), u.end()) != t.end();
+        ASSERT_EQ(HoldsSearchUnits(text, u), expected)
+            << ::testing::PrintToString(text) << " / " << ::testing::PrintToString(needle);
+    }
 }
 
 TEST(ExportGoodsIds, WritesTheRowsGoodsIdsInTheGivenOrder) {

@@ -544,7 +544,7 @@ TEST_F(LoginFromMainWindowTest, DoubleClickingAStoreOpensTheLoginWindowOnItsAcco
     StoreFile(dir_.path()).SaveStore("Two", "a2", "p2", "22", "");
     window_->ReloadStoreList();
     auto* list = Control<QTableView>(window_.get(), "超级列表框_店铺列表");
-    const QPoint second = list->visualRect(window_->stores().index(1, 1)).center();
+    const QPoint second = list->visualRect(list->model()->index(1, 1)).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
     LoginWindow* login = Host()->window();
@@ -554,7 +554,7 @@ TEST_F(LoginFromMainWindowTest, DoubleClickingAStoreOpensTheLoginWindowOnItsAcco
     EXPECT_EQ(Control<QLineEdit>(login, "编辑框_密码")->text(), Q("p2"));
 
     // With the window open, double-clicking another store selects that one in it.
-    const QPoint first = list->visualRect(window_->stores().index(0, 1)).center();
+    const QPoint first = list->visualRect(list->model()->index(0, 1)).center();
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, first);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, first);
     EXPECT_EQ(Host()->window(), login);
