@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
                                                               {"tandrel.lock"},
                                                               {"shop", true},
                                                               {tandrel::PathFromUtf8("商品ID"), true},
-                                                              {"history", true}},
+                                                              {"history", true},
+                                                              {"outbox", true}},
                                                              &note);
         std::cerr << note;
         if (!refusal.empty()) {
