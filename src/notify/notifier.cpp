@@ -106,6 +106,10 @@ void Notifier::Shutdown(std::chrono::milliseconds timeout) {
     for (auto& poster : posters_)
         poster->BeginDrain();
     for (auto& poster : posters_)
+        poster->WaitDrained(deadline - SaveMargin(timeout));
+    for (auto& poster : posters_)
+        poster->AbandonDrain();
+    for (auto& poster : posters_)
         poster->FinishDrain(deadline);
     // A failure of those last writes is still on its way to this thread; no event loop may turn after us.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);

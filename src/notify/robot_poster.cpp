@@ -136,24 +136,42 @@ void RobotPoster::BeginDrain() {
     wake_.notify_all();
 }
 
-void RobotPoster::FinishDrain(Clock::time_point deadline) {
+bool RobotPoster::WaitDrained(Clock::time_point deadline) {
     std::unique_lock lock(mutex_);
-    if (!draining_) return;
-    if (!idle_.wait_until(lock, deadline, [this] { return drained_; })) {
+    return !draining_ || idle_.wait_until(lock, deadline, [this] { return drained_; });
+}
+
+void RobotPoster::AbandonDrain() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!draining_ || drained_) return;
         // Time is up: the post in flight is abandoned and its items saved with the rest.
         drainExpired_ = true;
         cancel_ = true;
-        wake_.notify_all();
-        idle_.wait_for(lock, std::chrono::milliseconds(400), [this] { return drained_; });
     }
+    wake_.notify_all();
+}
+
+void RobotPoster::FinishDrain(Clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    if (!draining_) return;
+    idle_.wait_until(lock, deadline, [this] { return drained_; });
     draining_ = drained_ = drainFailed_ = drainExpired_ = false;
     cancel_ = false;
     wake_.notify_all();
 }
 
+// What the end leaves for abandoning a post and saving what it carried.
+std::chrono::milliseconds SaveMargin(std::chrono::milliseconds timeout) {
+    return std::min<std::chrono::milliseconds>(std::chrono::milliseconds(400), timeout / 4);
+}
+
 void RobotPoster::Drain(std::chrono::milliseconds timeout) {
+    const Clock::time_point end = Clock::now() + timeout;
     BeginDrain();
-    FinishDrain(Clock::now() + timeout);
+    WaitDrained(end - SaveMargin(timeout));
+    AbandonDrain();
+    FinishDrain(end);
 }
 
 int RobotPoster::Limit() const {

@@ -46,6 +46,9 @@ struct RobotPosterOptions {
     std::string label = "机器人";      // how the lines name this robot ("机器人2")
 };
 
+// How much of an end's time is kept for abandoning a post in flight and saving what it carried.
+std::chrono::milliseconds SaveMargin(std::chrono::milliseconds timeout);
+
 class RobotPoster {
   public:
     static constexpr std::size_t kMaxWaiting = kOutboxMaxEntries;
@@ -73,10 +76,14 @@ class RobotPoster {
     // waits stays in the outbox for a robot set later.
     void SetTarget(RobotTarget target);
     // At an orderly end: what is waiting goes out now, as far as the rate limit allows, without retries;
-    // what has not gone at the deadline (a post in flight is abandoned) is saved to the outbox, with one
-    // line. FinishDrain returns by the deadline (and a few milliseconds for the save).
+    // what has not gone when the drain is abandoned (a post in flight with it) is saved to the outbox, with
+    // one line. Several posters drain side by side: begin each, wait for each until the deadline, abandon
+    // each, then finish each (which waits for the save, at most until its deadline).
     void BeginDrain();
+    bool WaitDrained(std::chrono::steady_clock::time_point deadline);
+    void AbandonDrain();
     void FinishDrain(std::chrono::steady_clock::time_point deadline);
+    // All four for this poster alone, within timeout.
     void Drain(std::chrono::milliseconds timeout);
     // The order numbers of the groups read from the outbox at start (they are on their way already).
     std::unordered_set<std::string> CarriedOrderNumbers() const;
