@@ -44,8 +44,16 @@ int main(int argc, char** argv) {
     dialog.findChild<QLineEdit*>(QStringLiteral("编辑框_机器人地址"))
         ->setText(QStringLiteral("https://robot.example/robot/send?access_token=3f9c…"));
     dialog.findChild<QLineEdit*>(QStringLiteral("编辑框_机器人密钥"))->setText(QStringLiteral("SEC8d41…"));
+    // The second and third robots: the two personal channels, on their own addresses.
+    auto* kind2 = dialog.findChild<QComboBox*>(QStringLiteral("组合框_机器人类型2"));
+    kind2->setCurrentIndex(kind2->findData(static_cast<int>(tandrel::RobotKind::PushPlus)));
+    dialog.findChild<QLineEdit*>(QStringLiteral("编辑框_机器人密钥2"))->setText(QStringLiteral("7c1e0b9a…"));
+    auto* kind3 = dialog.findChild<QComboBox*>(QStringLiteral("组合框_机器人类型3"));
+    kind3->setCurrentIndex(kind3->findData(static_cast<int>(tandrel::RobotKind::ServerChan)));
+    dialog.findChild<QLineEdit*>(QStringLiteral("编辑框_机器人密钥3"))->setText(QStringLiteral("SCT2841Tq…"));
     dialog.findChild<QPlainTextEdit*>(QStringLiteral("编辑框_机器人回复"))
-        ->setPlainText(QStringLiteral("发送成功：HTTP 200 {\"errcode\":0,\"errmsg\":\"ok\"}"));
+        ->setPlainText(
+            QStringLiteral("机器人3 发送成功：服务器答复 HTTP 200（{\"code\":0,\"message\":\"\"}）"));
     dialog.show();
     Pump(500);
     dialog.grab().save(out + "/notify_settings_dialog.png");

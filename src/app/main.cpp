@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
                                                               {"notices.json"},
                                                               {"shop", true},
                                                               {tandrel::PathFromUtf8("商品ID"), true},
-                                                              {"history", true}},
+                                                              {"history", true},
+                                                              {"outbox", true}},
                                                              &note);
         std::cerr << note;
         if (!refusal.empty()) {

@@ -209,8 +209,11 @@ namespace {
 
 // The transfer on the client's multi handle, polled in short steps with the scope's pump between them. The
 // pump may make requests of its own: those run on other clients (the thread's client is marked busy).
-CURLcode PerformWaiting(HttpClient& client, CURL* curl) {
-    if (HttpWaitAbandoned()) return CURLE_ABORTED_BY_CALLBACK;
+// cancel, when given, is looked at after every poll step too: libcurl's own progress callback may come a
+// second late on an idle connection, and a stop must not wait that long.
+CURLcode PerformWaiting(HttpClient& client, CURL* curl, const std::atomic<bool>* cancel = nullptr) {
+    const auto abandoned = [cancel] { return HttpWaitAbandoned() || (cancel && cancel->load()); };
+    if (abandoned()) return CURLE_ABORTED_BY_CALLBACK;
     auto* multi = static_cast<CURLM*>(client.multiHandle());
     if (!multi || curl_multi_add_handle(multi, curl) != CURLM_OK) return CURLE_FAILED_INIT;
     CURLcode result = CURLE_OK;
@@ -234,7 +237,7 @@ CURLcode PerformWaiting(HttpClient& client, CURL* curl) {
             break;
         }
         HttpWaitPump();
-        if (HttpWaitAbandoned()) {
+        if (abandoned()) {
             result = CURLE_ABORTED_BY_CALLBACK;
             break;
         }
@@ -547,7 +550,7 @@ PlainReply HttpPostPlain(std::string_view url, std::string_view contentType, std
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     AbandonWhenSet(curl, cancel);
-    const CURLcode code = curl_easy_perform(curl);
+    const CURLcode code = cancel ? PerformWaiting(client, curl, cancel) : curl_easy_perform(curl);
     if (code != CURLE_OK) {
         result.error = FailureInChinese(code, errorText[0] ? errorText : curl_easy_strerror(code));
         return result;

@@ -7,6 +7,14 @@
 #include "support/text.h"
 
 namespace tandrel {
+namespace {
+
+// The file is GBK; robots sign and receive UTF-8.
+RobotTarget TargetOf(const RobotSettings& robot) {
+    return {robot.kind, GbkToUtf8(robot.address), GbkToUtf8(robot.secret)};
+}
+
+}  // namespace
 
 Notifier::Notifier(std::filesystem::path dataDir, std::filesystem::path configPath, LineSink lines,
                    RobotPosterOptions posterOptions, QObject* parent)
@@ -27,25 +35,36 @@ Notifier::Notifier(std::filesystem::path dataDir, std::filesystem::path configPa
             },
             Qt::QueuedConnection);
     };
-    poster_ = std::make_unique<RobotPoster>(RobotTarget{}, posterOptions_, toThisThread);
+    settings_ = LoadNotifySettings(ProfileFile(configPath_));
+    if (!settings_.problem.empty() && lines_) lines_(settings_.problem);
+    for (std::size_t i = 0; i < posters_.size(); ++i) {
+        RobotPosterOptions options = posterOptions_;
+        options.outboxFile = OutboxPath(dataDir, i);
+        options.label = i == 0 ? "机器人" : "机器人" + std::to_string(i + 1);
+        posters_[i] = std::make_unique<RobotPoster>(TargetOf(settings_.robots[i]), options, toThisThread);
+        carried_.merge(posters_[i]->CarriedOrderNumbers());
+    }
     history_ = std::make_unique<HistoryWriter>(std::move(dataDir), [toThisThread](const std::string& path) {
         toThisThread("历史记录写入失败：" + path);
     });
-    Reload();
+}
+
+std::filesystem::path Notifier::OutboxPath(const std::filesystem::path& dataDir, std::size_t robot) {
+    return dataDir / "outbox" / ("robot" + std::to_string(robot + 1) + ".json");
 }
 
 Notifier::~Notifier() {
     // Joins the workers before the members their reports use go away; the history writes what waits.
     history_.reset();
-    poster_.reset();
+    for (auto& poster : posters_)
+        poster.reset();
 }
 
 void Notifier::Reload() {
     settings_ = LoadNotifySettings(ProfileFile(configPath_));
     if (!settings_.problem.empty() && lines_) lines_(settings_.problem);
-    // The file is GBK; robots sign and receive UTF-8.
-    poster_->SetTarget(
-        {settings_.robotKind, GbkToUtf8(settings_.robotAddress), GbkToUtf8(settings_.robotSecret)});
+    for (std::size_t i = 0; i < posters_.size(); ++i)
+        posters_[i]->SetTarget(TargetOf(settings_.robots[i]));
 }
 
 bool Notifier::AlreadyReported(const ReportedGroup& group) {
@@ -54,13 +73,15 @@ bool Notifier::AlreadyReported(const ReportedGroup& group) {
     if (std::string(month.begin(), month.end()) != memoryMonth_) {
         // A new month (or the first group of the run): the month's file is what went out before.
         reported_ = historyFile_.OrderNumbersOf(group.time);
+        reported_.insert(carried_.begin(), carried_.end());
         memoryMonth_.assign(month.begin(), month.end());
     }
     return !reported_.insert(group.orderSn).second;
 }
 
 void Notifier::OnNotice(const WatchNotice& notice) {
-    // The robots do not carry notices yet; the desktop does.
+    for (auto& poster : posters_)
+        poster->PostNotice(notice);
     if (settings_.desktopNotification)
         emit desktopBatch(QString::fromStdString(notice.title), QString::fromStdString(notice.text));
 }
@@ -70,7 +91,8 @@ void Notifier::OnGroupReported(const ReportedGroup& group) {
     // groups again as new. A rescan's old groups are meant to be told again, as old.
     if (AlreadyReported(group) && !group.old) return;
     if (settings_.history) history_->Add(group);
-    poster_->Post(group);
+    for (auto& poster : posters_)
+        poster->Post(group);
     if (settings_.desktopNotification) {
         desktopPending_.push_back(group);
         if (!desktopTimer_.isActive()) desktopTimer_.start();
@@ -78,8 +100,17 @@ void Notifier::OnGroupReported(const ReportedGroup& group) {
 }
 
 void Notifier::Shutdown(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     history_->Flush();
-    poster_->Drain(timeout);
+    // The robots drain side by side: one slow robot does not take the others' time.
+    for (auto& poster : posters_)
+        poster->BeginDrain();
+    for (auto& poster : posters_)
+        poster->WaitDrained(deadline - SaveMargin(timeout));
+    for (auto& poster : posters_)
+        poster->AbandonDrain();
+    for (auto& poster : posters_)
+        poster->FinishDrain(deadline);
     // A failure of those last writes is still on its way to this thread; no event loop may turn after us.
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }

@@ -1,11 +1,13 @@
 #pragma once
-// What happens beyond the sound when a group is reported: the row in the history file, the robot's message
-// and the desktop notification. It lives on the thread that runs the monitoring cycle and returns at once;
-// the history is written and the robot posted to from threads of their own, and their failure lines come
-// back to this thread.
+// What happens beyond the sound when a group is reported: the row in the history file, the robots' messages
+// and the desktop notification; and a notice about the watching, to the robots and the desktop. It lives on
+// the thread that runs the monitoring cycle and returns at once; the history is written and each robot posted
+// to from threads of their own, and their failure lines come back to this thread. Each robot keeps what it
+// has not delivered in its own outbox file (outbox/robotN.json), sent by the next run.
 
 #include <QObject>
 #include <QTimer>
+#include <array>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -37,13 +39,16 @@ class Notifier : public QObject {
     // Re-reads the section "提醒" (at start and after the settings dialog saved).
     void Reload();
     void OnGroupReported(const ReportedGroup& group);
-    // A message about the watching, on the notifier's thread; the caller says it once.
+    // A message about the watching, on the notifier's thread; the caller says it once. Every robot gets it
+    // (kept like a group until its answer says it arrived), and the desktop.
     void OnNotice(const WatchNotice& notice);
-    // At an orderly end (monitoring stopped for good): the history rows that wait are written, and the robot
-    // gets what is waiting, within timeout.
+    // At an orderly end (monitoring stopped for good): the history rows that wait are written, and the robots
+    // get what is waiting, all at once, within timeout; what has not gone stays in their outboxes.
     void Shutdown(std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     const NotifySettings& settings() const { return settings_; }
+    // The outbox file of robot n (from 0).
+    static std::filesystem::path OutboxPath(const std::filesystem::path& dataDir, std::size_t robot);
 
   signals:
     // A batch of reported groups for the desktop: a title and the lines of the groups (UTF-8). Emitted only
@@ -60,13 +65,14 @@ class Notifier : public QObject {
     LineSink lines_;
     RobotPosterOptions posterOptions_;
     NotifySettings settings_;
-    std::unique_ptr<RobotPoster> poster_;
+    std::array<std::unique_ptr<RobotPoster>, NotifySettings::kRobots> posters_;
     HistoryFile historyFile_;                 // read once a month for what went out before
     std::unique_ptr<HistoryWriter> history_;  // the disk is never waited for on the reporting thread
     QTimer desktopTimer_;
     std::vector<ReportedGroup> desktopPending_;
     std::unordered_set<std::string> reported_;  // order numbers of the month in memoryMonth_
     std::string memoryMonth_;                   // the history file the memory was read from
+    std::unordered_set<std::string> carried_;   // in an outbox from an earlier run: on their way already
 };
 
 // The desktop notification's title and text for a batch (UTF-8).

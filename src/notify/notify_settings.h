@@ -1,7 +1,9 @@
 #pragma once
-// Config.ini's section "提醒": the robot, the desktop notification and the history switch. It sits beside
-// the section "设置" and never touches it; programs that read only "设置" ignore it.
+// Config.ini's section "提醒": up to three robots, the desktop notification and the history switch. It sits
+// beside the section "设置" and never touches it; programs that read only "设置" ignore it.
 
+#include <array>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -10,13 +12,20 @@
 
 namespace tandrel {
 
+struct RobotSettings {
+    RobotKind kind = RobotKind::None;
+    std::string address;  // as stored (GBK; addresses are ASCII in practice)
+    std::string secret;
+};
+
 struct NotifySettings {
-    RobotKind robotKind = RobotKind::None;
-    std::string robotAddress;  // as stored (GBK; addresses are ASCII in practice)
-    std::string robotSecret;
+    static constexpr std::size_t kRobots = 3;
+    // The first keeps the keys without a number; the others are 机器人类型2, 机器人地址2, ... and 3.
+    std::array<RobotSettings, kRobots> robots;
     bool desktopNotification = true;
     bool history = true;
-    // Set when the stored kind is none of the known ones: no robot is used and this says why (UTF-8).
+    // Set when a robot cannot be used as stored (an unknown kind, a missing address or key): that robot is
+    // not used and this says why (UTF-8, one line).
     std::string problem;
 
     // The watch's own notices: a store that stops being watched, the heartbeat, the day's summary.
@@ -28,11 +37,11 @@ struct NotifySettings {
     std::vector<std::string> watchProblems;
 };
 
-// Section and key names (GBK).
+// Section and key names (GBK); robot counts from 0.
 const std::string& NotifySection();
-const std::string& RobotKindKey();
-const std::string& RobotAddressKey();
-const std::string& RobotSecretKey();
+std::string RobotKindKey(std::size_t robot = 0);
+std::string RobotAddressKey(std::size_t robot = 0);
+std::string RobotSecretKey(std::size_t robot = 0);
 const std::string& DesktopNotificationKey();
 const std::string& HistoryKey();
 const std::string& StoreAlertMinutesKey();
@@ -42,7 +51,7 @@ const std::string& DailySummaryKey();
 
 // Missing keys give the defaults; a switch reads like the settings' flags (a leading number, non-zero on).
 NotifySettings LoadNotifySettings(const ProfileFile& file);
-// Writes all five keys; false when the file could not be written.
+// Writes every key; false when the file could not be written.
 bool SaveNotifySettings(const ProfileFile& file, const NotifySettings& settings);
 
 }  // namespace tandrel

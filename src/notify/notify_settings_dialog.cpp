@@ -2,12 +2,14 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <chrono>
+#include <string>
 
 #include "net/http_request.h"
 #include "support/qt_text.h"
@@ -17,19 +19,6 @@
 namespace tandrel {
 namespace {
 
-struct KindItem {
-    RobotKind kind;
-    const char* caption;
-};
-
-constexpr KindItem kKinds[] = {
-    {RobotKind::None, "不使用"},
-    {RobotKind::WeCom, "企业微信群机器人 (wecom)"},
-    {RobotKind::DingTalk, "钉钉群机器人 (dingtalk)"},
-    {RobotKind::Feishu, "飞书群机器人 (feishu)"},
-    {RobotKind::Webhook, "自定义 Webhook (webhook)"},
-};
-
 // Line breaks would end the value in the profile file; they never belong in an address or a secret.
 QString OneLine(const QString& text) {
     QString line = text;
@@ -37,6 +26,17 @@ QString OneLine(const QString& text) {
     line.remove(QLatin1Char('\n'));
     return line.trimmed();
 }
+
+// The first robot keeps the names it always had; the others carry their number, as their keys do.
+std::string Named(const char* utf8, std::size_t robot) {
+    return robot == 0 ? std::string(utf8) : std::string(utf8) + std::to_string(robot + 1);
+}
+
+QString Utf8Text(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+constexpr int kRobotHeight = 112;
 
 }  // namespace
 
@@ -46,31 +46,42 @@ NotifySettingsDialog::NotifySettingsDialog(std::filesystem::path configPath, std
     setWindowTitle(QStringLiteral("提醒设置"));
     setFixedSize(kWidth, kHeight);
 
-    Place(new QLabel(QStringLiteral("机器人类型"), this), "标签_机器人类型", {12, 16, 80, 20});
-    kindBox_ = Place(new QComboBox(this), "组合框_机器人类型", {96, 12, 250, 26});
-    for (const KindItem& item : kKinds)
-        kindBox_->addItem(QString::fromUtf8(item.caption), static_cast<int>(item.kind));
-    Place(new QLabel(QStringLiteral("机器人地址"), this), "标签_机器人地址", {12, 50, 80, 20});
-    addressEdit_ = Place(new QLineEdit(this), "编辑框_机器人地址", {96, 46, 362, 26});
-    addressEdit_->setPlaceholderText(QStringLiteral("https://…（群机器人的 Webhook 地址）"));
-    Place(new QLabel(QStringLiteral("机器人密钥"), this), "标签_机器人密钥", {12, 84, 80, 20});
-    secretEdit_ = Place(new QLineEdit(this), "编辑框_机器人密钥", {96, 80, 362, 26});
-    secretEdit_->setPlaceholderText(QStringLiteral("加签密钥，未开启加签时留空"));
+    for (std::size_t i = 0; i < robots_.size(); ++i) {
+        RobotControls& r = robots_[i];
+        const int top = 8 + static_cast<int>(i) * kRobotHeight;
+        auto* frame = Place(new QGroupBox(QStringLiteral("机器人 %1").arg(i + 1), this),
+                            Named("分组_机器人", i).c_str(), {8, top, kWidth - 16, kRobotHeight - 6});
+        const auto row = [&](int n) { return 22 + n * 28; };
+        Place(new QLabel(QStringLiteral("类型"), frame), Named("标签_机器人类型", i).c_str(),
+              {10, row(0) + 3, 40, 20});
+        r.kind = Place(new QComboBox(frame), Named("组合框_机器人类型", i).c_str(), {52, row(0), 270, 24});
+        for (const RobotKindInfo& info : RobotKinds())
+            r.kind->addItem(Utf8Text(info.caption), static_cast<int>(info.kind));
+        r.test = Place(new QPushButton(QStringLiteral("发送测试消息"), frame),
+                       Named("按钮_发送测试消息", i).c_str(), {330, row(0) - 1, 114, 26});
+        Place(new QLabel(QStringLiteral("地址"), frame), Named("标签_机器人地址", i).c_str(),
+              {10, row(1) + 3, 40, 20});
+        r.address = Place(new QLineEdit(frame), Named("编辑框_机器人地址", i).c_str(), {52, row(1), 392, 24});
+        Place(new QLabel(QStringLiteral("密钥"), frame), Named("标签_机器人密钥", i).c_str(),
+              {10, row(2) + 3, 40, 20});
+        r.secret = Place(new QLineEdit(frame), Named("编辑框_机器人密钥", i).c_str(), {52, row(2), 392, 24});
+        connect(r.kind, &QComboBox::currentIndexChanged, this, [this, i] { OnKindChanged(i); });
+        connect(r.test, &QPushButton::clicked, this, [this, i] { OnSendTest(i); });
+    }
+    const int below = 8 + static_cast<int>(robots_.size()) * kRobotHeight;
     desktopBox_ = Place(new QCheckBox(QStringLiteral("桌面通知（主窗口不在前台时）"), this),
-                        "选择框_桌面通知", {12, 116, 220, 22});
+                        "选择框_桌面通知", {12, below, 220, 22});
     historyBox_ = Place(new QCheckBox(QStringLiteral("历史记录（history 文件夹）"), this), "选择框_历史记录",
-                        {240, 116, 218, 22});
-    testButton_ =
-        Place(new QPushButton(QStringLiteral("发送测试消息"), this), "按钮_发送测试消息", {12, 148, 110, 30});
-    answerBox_ = Place(new QPlainTextEdit(this), "编辑框_机器人回复", {12, 186, 446, 76});
+                        {240, below, 218, 22});
+    answerBox_ = Place(new QPlainTextEdit(this), "编辑框_机器人回复", {12, below + 30, 446, 76});
     answerBox_->setReadOnly(true);
     answerBox_->setPlaceholderText(QStringLiteral("机器人的回复显示在这里"));
-    auto* save = Place(new QPushButton(QStringLiteral("保存"), this), "按钮_保存", {282, 274, 84, 32});
-    auto* cancel = Place(new QPushButton(QStringLiteral("取消"), this), "按钮_取消", {374, 274, 84, 32});
+    auto* save =
+        Place(new QPushButton(QStringLiteral("保存"), this), "按钮_保存", {282, below + 116, 84, 32});
+    auto* cancel =
+        Place(new QPushButton(QStringLiteral("取消"), this), "按钮_取消", {374, below + 116, 84, 32});
     save->setDefault(true);
 
-    connect(kindBox_, &QComboBox::currentIndexChanged, this, &NotifySettingsDialog::OnKindChanged);
-    connect(testButton_, &QPushButton::clicked, this, &NotifySettingsDialog::OnSendTest);
     connect(save, &QPushButton::clicked, this, &NotifySettingsDialog::OnSave);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -79,77 +90,100 @@ NotifySettingsDialog::NotifySettingsDialog(std::filesystem::path configPath, std
 
 NotifySettingsDialog::~NotifySettingsDialog() {
     cancel_->store(true);
-    if (testThread_.joinable()) testThread_.join();
+    for (RobotControls& r : robots_)
+        if (r.thread.joinable()) r.thread.join();
 }
 
 void NotifySettingsDialog::Fill(const NotifySettings& s) {
-    for (int i = 0; i < kindBox_->count(); ++i) {
-        if (kindBox_->itemData(i).toInt() == static_cast<int>(s.robotKind)) kindBox_->setCurrentIndex(i);
+    for (std::size_t i = 0; i < robots_.size(); ++i) {
+        RobotControls& r = robots_[i];
+        r.kind->setCurrentIndex(std::max(0, r.kind->findData(static_cast<int>(s.robots[i].kind))));
+        r.address->setText(FromGbk(s.robots[i].address));
+        r.secret->setText(FromGbk(s.robots[i].secret));
+        OnKindChanged(i);
     }
-    addressEdit_->setText(FromGbk(s.robotAddress));
-    secretEdit_->setText(FromGbk(s.robotSecret));
     desktopBox_->setChecked(s.desktopNotification);
     historyBox_->setChecked(s.history);
     if (!s.problem.empty()) answerBox_->setPlainText(QString::fromStdString(s.problem));
-    OnKindChanged();
+}
+
+RobotKind NotifySettingsDialog::KindOf(std::size_t robot) const {
+    return static_cast<RobotKind>(robots_[robot].kind->currentData().toInt());
 }
 
 NotifySettings NotifySettingsDialog::Edited() const {
     NotifySettings s;
-    s.robotKind = static_cast<RobotKind>(kindBox_->currentData().toInt());
-    s.robotAddress = ToGbk(OneLine(addressEdit_->text()));
-    s.robotSecret = ToGbk(OneLine(secretEdit_->text()));
+    for (std::size_t i = 0; i < robots_.size(); ++i) {
+        s.robots[i].kind = KindOf(i);
+        s.robots[i].address = ToGbk(OneLine(robots_[i].address->text()));
+        s.robots[i].secret = ToGbk(OneLine(robots_[i].secret->text()));
+    }
     s.desktopNotification = desktopBox_->isChecked();
     s.history = historyBox_->isChecked();
     return s;
 }
 
-void NotifySettingsDialog::OnKindChanged() {
-    const auto kind = static_cast<RobotKind>(kindBox_->currentData().toInt());
-    addressEdit_->setEnabled(kind != RobotKind::None);
-    // Only the kinds that sign use a secret; a group robot of the first kind carries its key in the address.
-    secretEdit_->setEnabled(kind == RobotKind::DingTalk || kind == RobotKind::Feishu);
-    testButton_->setEnabled(kind != RobotKind::None && !testThread_.joinable());
+void NotifySettingsDialog::OnKindChanged(std::size_t robot) {
+    RobotControls& r = robots_[robot];
+    const RobotKindInfo& info = KindInfo(KindOf(robot));
+    const bool used = info.kind != RobotKind::None;
+    r.address->setEnabled(used);
+    r.address->setPlaceholderText(Utf8Text(info.addressHint));
+    // Only the kinds that sign or that name their receiver by a token use the key field.
+    r.secret->setEnabled(info.key != RobotKey::Unused);
+    r.secret->setPlaceholderText(Utf8Text(info.keyHint));
+    r.test->setEnabled(used && !r.thread.joinable());
 }
 
-QString NotifySettingsDialog::AddressProblem() const {
-    if (static_cast<RobotKind>(kindBox_->currentData().toInt()) == RobotKind::None) return {};
-    const QString address = OneLine(addressEdit_->text());
-    if (address.isEmpty()) return QStringLiteral("请填写机器人地址");
-    if (!address.startsWith(QLatin1String("https://"), Qt::CaseInsensitive) &&
+QString NotifySettingsDialog::RobotProblem(std::size_t robot) const {
+    const RobotKind kind = KindOf(robot);
+    if (kind == RobotKind::None) return {};
+    const QString prefix = robot == 0 ? QString() : QStringLiteral("机器人%1：").arg(robot + 1);
+    const QString address = OneLine(robots_[robot].address->text());
+    const std::string problem = RobotSettingProblem(kind, address.toStdString(),
+                                                    OneLine(robots_[robot].secret->text()).toStdString());
+    if (!problem.empty()) {
+        if (problem == "机器人地址为空") return prefix + QStringLiteral("请填写机器人地址");
+        return prefix + QString::fromStdString(problem);
+    }
+    if (!address.isEmpty() && !address.startsWith(QLatin1String("https://"), Qt::CaseInsensitive) &&
         !address.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
-        return QStringLiteral("机器人地址须以 https:// 或 http:// 开头");
+        return prefix + QStringLiteral("机器人地址须以 https:// 或 http:// 开头");
     return {};
 }
 
-void NotifySettingsDialog::OnSendTest() {
-    if (const QString problem = AddressProblem(); !problem.isEmpty()) {
+void NotifySettingsDialog::OnSendTest(std::size_t robot) {
+    const QString name = robot == 0 ? QString() : QStringLiteral("机器人%1 ").arg(robot + 1);
+    if (const QString problem = RobotProblem(robot); !problem.isEmpty()) {
         answerBox_->setPlainText(problem);
+        emit robotTestAnswered(static_cast<int>(robot), false);
         emit testAnswered(false);
         return;
     }
-    if (testThread_.joinable()) testThread_.join();  // the previous test has answered already
-    const NotifySettings s = Edited();
-    const RobotRequest request = BuildTextRequest(
-        s.robotKind, GbkToUtf8(s.robotAddress), GbkToUtf8(s.robotSecret),
-        "Tandrel 测试消息：机器人设置正确，开团提醒会发到这里。", std::chrono::system_clock::now());
-    testButton_->setEnabled(false);
-    answerBox_->setPlainText(QStringLiteral("正在发送……"));
+    RobotControls& r = robots_[robot];
+    if (r.thread.joinable()) r.thread.join();  // the previous test has answered already
+    const RobotSettings s = Edited().robots[robot];
+    const RobotRequest request = BuildTextRequest(s.kind, GbkToUtf8(s.address), GbkToUtf8(s.secret),
+                                                  "Tandrel 测试消息：机器人设置正确，开团提醒会发到这里。",
+                                                  std::chrono::system_clock::now());
+    r.test->setEnabled(false);
+    answerBox_->setPlainText(name + QStringLiteral("正在发送……"));
     QPointer<NotifySettingsDialog> self(this);
-    testThread_ = std::thread([self, request, kind = s.robotKind, cancel = cancel_] {
+    r.thread = std::thread([self, request, robot, name, kind = s.kind, cancel = cancel_] {
         const PlainReply reply =
             HttpPostPlain(request.url, request.contentType, request.body, 15, cancel.get());
         const RobotAnswer answer = ReadRobotAnswer(kind, reply);
         if (cancel->load()) return;
         QMetaObject::invokeMethod(
             self,
-            [self, answer] {
+            [self, answer, robot, name] {
                 if (!self) return;
                 self->answerBox_->setPlainText(
-                    (answer.ok ? QStringLiteral("发送成功：") : QStringLiteral("发送失败：")) +
+                    name + (answer.ok ? QStringLiteral("发送成功：") : QStringLiteral("发送失败：")) +
                     QString::fromStdString(answer.summary));
-                self->testThread_.join();
-                self->OnKindChanged();
+                self->robots_[robot].thread.join();
+                self->OnKindChanged(robot);
+                emit self->robotTestAnswered(static_cast<int>(robot), answer.ok);
                 emit self->testAnswered(answer.ok);
             },
             Qt::QueuedConnection);
@@ -157,9 +191,11 @@ void NotifySettingsDialog::OnSendTest() {
 }
 
 void NotifySettingsDialog::OnSave() {
-    if (const QString problem = AddressProblem(); !problem.isEmpty()) {
-        answerBox_->setPlainText(problem);
-        return;
+    for (std::size_t i = 0; i < robots_.size(); ++i) {
+        if (const QString problem = RobotProblem(i); !problem.isEmpty()) {
+            answerBox_->setPlainText(problem);
+            return;
+        }
     }
     if (!SaveNotifySettings(ProfileFile(configPath_), Edited())) {
         answerBox_->setPlainText(QStringLiteral("无法写入 Config.ini，设置未保存"));

@@ -1,9 +1,11 @@
 #pragma once
-// The dialog "提醒设置": the robot (kind, address, secret), the desktop notification and the history switch
-// of Config.ini's section "提醒", with a test message whose answer the dialog shows. The test is posted from
-// a thread of its own; closing the dialog abandons it.
+// The dialog "提醒设置": up to three robots (kind, address, key; each with its own test message, whose answer
+// the dialog shows), the desktop notification and the history switch of Config.ini's section "提醒". The
+// kinds, their captions and what their key field means come from the robot kinds' table. Each test is posted
+// from a thread of its own; closing the dialog abandons them.
 
 #include <QDialog>
+#include <array>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -25,7 +27,7 @@ class NotifySettingsDialog : public QDialog {
 
   public:
     static constexpr int kWidth = 470;
-    static constexpr int kHeight = 318;
+    static constexpr int kHeight = 500;
 
     // onSaved runs after the section has been written (the notifier re-reads it).
     NotifySettingsDialog(std::filesystem::path configPath, std::function<void()> onSaved, QWidget* parent);
@@ -35,29 +37,35 @@ class NotifySettingsDialog : public QDialog {
     NotifySettings Edited() const;
 
   signals:
-    // The test message's answer has been shown (for tests).
+    // A test message's answer has been shown (for tests); robot counts from 0.
     void testAnswered(bool ok);
+    void robotTestAnswered(int robot, bool ok);
 
   private:
+    struct RobotControls {
+        QComboBox* kind = nullptr;
+        QLineEdit* address = nullptr;
+        QLineEdit* secret = nullptr;
+        QPushButton* test = nullptr;
+        std::thread thread;
+    };
+
     void Fill(const NotifySettings& settings);
-    void OnKindChanged();
-    void OnSendTest();
+    void OnKindChanged(std::size_t robot);
+    void OnSendTest(std::size_t robot);
     void OnSave();
-    // A problem with the address as typed, or empty when it can be used (UTF-8).
-    QString AddressProblem() const;
+    RobotKind KindOf(std::size_t robot) const;
+    // A problem with a robot as typed, or empty when it can be used (UTF-8).
+    QString RobotProblem(std::size_t robot) const;
 
     std::filesystem::path configPath_;
     std::function<void()> onSaved_;
-    QComboBox* kindBox_ = nullptr;
-    QLineEdit* addressEdit_ = nullptr;
-    QLineEdit* secretEdit_ = nullptr;
+    std::array<RobotControls, NotifySettings::kRobots> robots_;
     QCheckBox* desktopBox_ = nullptr;
     QCheckBox* historyBox_ = nullptr;
-    QPushButton* testButton_ = nullptr;
     QPlainTextEdit* answerBox_ = nullptr;
 
     std::shared_ptr<std::atomic<bool>> cancel_ = std::make_shared<std::atomic<bool>>(false);
-    std::thread testThread_;
 };
 
 }  // namespace tandrel

@@ -5,15 +5,42 @@
 #include <vector>
 
 #include "net/http_request.h"
+#include "support/files.h"
 
 namespace tandrel {
+namespace {
+
+// The outbox is rewritten at most this often while new groups join a failing robot's queue.
+constexpr std::chrono::milliseconds kSaveGap{1000};
+
+const ReportedGroup* GroupOf(const RobotItem& item) {
+    return std::get_if<ReportedGroup>(&item);
+}
+
+// "3个团", "1条提醒", "3个团和1条提醒".
+template <typename Items, typename Get>
+std::string CountText(const Items& items, Get get) {
+    std::size_t groups = 0, notices = 0;
+    for (const auto& i : items)
+        (GroupOf(get(i)) ? groups : notices) += 1;
+    std::string text;
+    if (groups > 0) text = std::to_string(groups) + "个团";
+    if (notices > 0) text += (text.empty() ? "" : "和") + std::to_string(notices) + "条提醒";
+    return text;
+}
+
+}  // namespace
 
 RobotPoster::RobotPoster(RobotTarget target, RobotPosterOptions options, FailureReport report,
                          PostObserver observer)
-    : options_(options),
+    : options_(std::move(options)),
       report_(std::move(report)),
       observer_(std::move(observer)),
       target_(std::move(target)) {
+    {
+        std::lock_guard lock(mutex_);
+        if (target_.kind != RobotKind::None) LoadOutboxLocked();
+    }
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -25,9 +52,33 @@ RobotPoster::~RobotPoster() {
     cancel_ = true;
     wake_.notify_all();
     thread_.join();
+    // Whatever still waits outlives the run; the thread is gone, so this is the last writer.
+    std::unique_lock lock(mutex_);
+    if (target_.kind != RobotKind::None && dirty_) SaveOutboxNow(lock);
 }
 
-void RobotPoster::Post(ReportedGroup group) {
+void RobotPoster::LoadOutboxLocked() {
+    outboxLoaded_ = true;
+    if (options_.outboxFile.empty()) return;
+    OutboxLoad load = LoadOutbox(options_.outboxFile);
+    if (!load.problem.empty() && report_)
+        report_(options_.label + load.problem.substr(std::string("机器人").size()));
+    unsent_ += load.content.unsent;
+    for (OutboxEntry& e : load.content.entries) {
+        if (const ReportedGroup* g = GroupOf(e.item)) carried_.insert(g->orderSn);
+        // They were late already: the merchant hears when they have gone.
+        pending_.push_back({std::move(e.item), std::max(1, e.failures)});
+    }
+    outboxHolds_ = !pending_.empty() || unsent_ > 0;
+    if (!pending_.empty()) due_ = Clock::now() + options_.batchWindow;
+}
+
+std::unordered_set<std::string> RobotPoster::CarriedOrderNumbers() const {
+    std::lock_guard lock(mutex_);
+    return carried_;
+}
+
+void RobotPoster::Enqueue(RobotItem item) {
     {
         std::lock_guard lock(mutex_);
         if (target_.kind == RobotKind::None) return;
@@ -35,14 +86,23 @@ void RobotPoster::Post(ReportedGroup group) {
             ++unsent_;
             return;
         }
-        // The first group of a burst opens the window and the rest of the burst joins it; groups waiting for
-        // their retry go out with it.
-        // While the robot fails, new groups wait for the retry instead of hurrying it.
+        // The first item of a burst opens the window and the rest of the burst joins it; items waiting for
+        // their retry go out with it. While the robot fails, new items wait for the retry instead of
+        // hurrying it.
         const Clock::time_point due = Clock::now() + options_.batchWindow;
         due_ = pending_.empty() ? due : failedPosts_ > 0 ? std::max(due_, due) : std::min(due_, due);
-        pending_.push_back({std::move(group), 0});
+        pending_.push_back({std::move(item), 0});
+        dirty_ = true;
     }
     wake_.notify_all();
+}
+
+void RobotPoster::Post(ReportedGroup group) {
+    Enqueue(std::move(group));
+}
+
+void RobotPoster::PostNotice(WatchNotice notice) {
+    Enqueue(std::move(notice));
 }
 
 void RobotPoster::SetTarget(RobotTarget target) {
@@ -54,19 +114,64 @@ void RobotPoster::SetTarget(RobotTarget target) {
         holdUntil_ = {};
         sent_.clear();
         if (target_.kind == RobotKind::None) {
+            // The file is left as it is, for a robot set again later.
             pending_.clear();
             unsent_ = 0;
+            outboxLoaded_ = false;
+            outboxHolds_ = false;
+            dirty_ = false;
+        } else if (!outboxLoaded_) {
+            LoadOutboxLocked();
         }
     }
     wake_.notify_all();
 }
 
-void RobotPoster::Drain(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex_);
-    draining_ = true;
+void RobotPoster::BeginDrain() {
+    {
+        std::lock_guard lock(mutex_);
+        draining_ = true;
+        drained_ = false;
+    }
     wake_.notify_all();
-    idle_.wait_for(lock, timeout, [this] { return pending_.empty() && !inFlight_; });
-    draining_ = false;
+}
+
+bool RobotPoster::WaitDrained(Clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    return !draining_ || idle_.wait_until(lock, deadline, [this] { return drained_; });
+}
+
+void RobotPoster::AbandonDrain() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!draining_ || drained_) return;
+        // Time is up: the post in flight is abandoned and its items saved with the rest.
+        drainExpired_ = true;
+        cancel_ = true;
+    }
+    wake_.notify_all();
+}
+
+void RobotPoster::FinishDrain(Clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    if (!draining_) return;
+    idle_.wait_until(lock, deadline, [this] { return drained_; });
+    draining_ = drained_ = drainFailed_ = drainExpired_ = false;
+    cancel_ = false;
+    wake_.notify_all();
+}
+
+// What the end leaves for abandoning a post and saving what it carried.
+std::chrono::milliseconds SaveMargin(std::chrono::milliseconds timeout) {
+    return std::min<std::chrono::milliseconds>(std::chrono::milliseconds(400), timeout / 4);
+}
+
+void RobotPoster::Drain(std::chrono::milliseconds timeout) {
+    const Clock::time_point end = Clock::now() + timeout;
+    BeginDrain();
+    WaitDrained(end - SaveMargin(timeout));
+    AbandonDrain();
+    FinishDrain(end);
 }
 
 int RobotPoster::Limit() const {
@@ -80,10 +185,67 @@ void RobotPoster::PruneSent(Clock::time_point now) {
         sent_.pop_front();
 }
 
+void RobotPoster::Report(std::unique_lock<std::mutex>& lock, const std::string& line) {
+    if (line.empty() || !report_) return;
+    lock.unlock();
+    report_(line);
+    lock.lock();
+}
+
+void RobotPoster::SaveOutboxNow(std::unique_lock<std::mutex>& lock) {
+    dirty_ = false;
+    lastSave_ = Clock::now();
+    if (options_.outboxFile.empty()) return;
+    OutboxContent content;
+    for (const Item& i : pending_)
+        content.entries.push_back({i.item, i.failures});
+    content.unsent = unsent_;
+    const bool holds = !content.entries.empty() || content.unsent > 0;
+    const std::filesystem::path path = options_.outboxFile;
+    lock.unlock();
+    const bool saved = SaveOutbox(path, content);
+    lock.lock();
+    outboxHolds_ = holds;
+    if (!saved)
+        Report(lock, options_.label + "待发文件无法写入：" + PathToUtf8(path) + "；" +
+                         CountText(content.entries,
+                                   [](const OutboxEntry& e) -> const RobotItem& { return e.item; }) +
+                         "只在本次运行中保留");
+}
+
+void RobotPoster::FinishDrainLocked(std::unique_lock<std::mutex>& lock, const std::string& why) {
+    std::string line;
+    if (!pending_.empty()) {
+        const std::string count =
+            CountText(pending_, [](const Item& i) -> const RobotItem& { return i.item; });
+        line = why.empty()
+                   ? options_.label + "消息未能在退出前送达：" + count + "已存入待发文件，下次运行时补发"
+                   : options_.label + "消息发送失败：" + why + "；" + count + "已保留，下次运行时补发";
+        if (options_.outboxFile.empty())
+            line = options_.label + "消息发送失败：" + why + "；" + count + "未能发送";
+    }
+    if (!pending_.empty() || dirty_ || outboxHolds_) SaveOutboxNow(lock);
+    Report(lock, line);
+    drained_ = true;
+    cancel_ = false;
+    idle_.notify_all();
+}
+
 void RobotPoster::Run() {
     std::unique_lock lock(mutex_);
+    std::string drainWhy;
     while (!stopping_) {
-        if (pending_.empty()) {
+        if (draining_ && drained_) {
+            wake_.wait(lock);
+            continue;
+        }
+        if (draining_ &&
+            (pending_.empty() || target_.kind == RobotKind::None || drainFailed_ || drainExpired_)) {
+            FinishDrainLocked(lock, drainFailed_ ? drainWhy : std::string());
+            drainWhy.clear();
+            continue;
+        }
+        if (pending_.empty() || target_.kind == RobotKind::None) {
             idle_.notify_all();
             wake_.wait(lock);
             continue;
@@ -95,12 +257,19 @@ void RobotPoster::Run() {
             blockedUntil = std::max(blockedUntil, sent_.front() + options_.rateWindow);
         Clock::time_point when = std::max(due_, blockedUntil);
         if (draining_) {
-            // No waiting for a burst at the end; what the limit does not let through now stays unsent.
+            // No waiting for a burst at the end; what the limit does not let through now is kept.
             if (blockedUntil > now) {
-                pending_.clear();
+                FinishDrainLocked(lock, {});
                 continue;
             }
             when = now;
+        } else if (dirty_ && (failedPosts_ > 0 || outboxHolds_)) {
+            // A failing robot's queue grows: the file follows it, a second at most behind.
+            if (now >= lastSave_ + kSaveGap) {
+                SaveOutboxNow(lock);
+                continue;
+            }
+            when = std::min(when, lastSave_ + kSaveGap);
         }
         if (now < when) {
             wake_.wait_until(lock, when);
@@ -110,10 +279,10 @@ void RobotPoster::Run() {
         // Everything waiting goes out now, cut to the kind's message size; one message per free slot of the
         // rate limit, the rest waits for the next slot with whatever arrives meanwhile.
         const RobotTarget target = target_;
-        std::vector<ReportedGroup> groups;
+        std::vector<RobotItem> items;
         for (const Item& item : pending_)
-            groups.push_back(item.group);
-        auto messages = SplitIntoMessages(target.kind, std::move(groups));
+            items.push_back(item.item);
+        auto messages = SplitIntoMessages(target.kind, std::move(items));
         const std::size_t count = messages.front().size();
         std::vector<Item> batch(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
@@ -124,46 +293,60 @@ void RobotPoster::Run() {
 
         lock.unlock();
         const RobotRequest request =
-            BuildRobotRequest(target.kind, target.address, target.secret, messages.front(),
-                              std::chrono::system_clock::now(), note);
+            BuildMessageRequest(target.kind, target.address, target.secret, messages.front(),
+                                std::chrono::system_clock::now(), note);
         const PlainReply reply =
             HttpPostPlain(request.url, request.contentType, request.body, options_.timeoutSeconds, &cancel_);
         const RobotAnswer answer = ReadRobotAnswer(target.kind, reply);
         lock.lock();
 
         if (observer_) observer_(answer.ok, batch.size());
-        if (stopping_) break;
-        if (!answer.ok && !draining_) unsent_ += unsent;  // told with the next message instead
         if (answer.ok) {
-            std::string line;
             std::size_t late = 0;
             for (const Item& item : batch)
-                late += item.failures > 0 ? 1 : 0;
+                late += item.failures > 0 && GroupOf(item.item) ? 1 : 0;
             // The merchant was told these were late: now they are told they went.
-            if (late > 0) line = "机器人消息已补发：" + std::to_string(late) + "个团已送达";
+            std::string line;
+            if (late > 0) line = options_.label + "消息已补发：" + std::to_string(late) + "个团已送达";
             if (dropped_ > 0)
-                line += (line.empty() ? "机器人消息积压过多：" : "，") + std::to_string(dropped_) +
+                line += (line.empty() ? options_.label + "消息积压过多：" : "，") + std::to_string(dropped_) +
                         "个团未能发送";
             failing_ = false;
             failedPosts_ = 0;
             dropped_ = 0;
-            if (!line.empty() && report_) {
-                lock.unlock();
-                report_(line);
-                lock.lock();
+            if (outboxHolds_) {
+                dirty_ = true;
+                SaveOutboxNow(lock);  // what went is out of the file before anything else happens
             }
             inFlight_ = false;
+            if (stopping_) break;
+            Report(lock, line);
             continue;
         }
-        // A refusal for too many messages is the robot's limit, not a failed try: the groups wait a window.
-        // Any other failure keeps them for a retry after a wait that grows with every failed post in a row.
-        std::vector<Item> again;
-        for (Item& item : batch) {
-            if (draining_) continue;
-            if (!answer.rateLimited) ++item.failures;
-            again.push_back(std::move(item));
+        // Nothing of a failed post is lost: a refusal for too many messages is the robot's limit, not a
+        // failed try, and the items wait a window; any other failure keeps them for a retry after a wait that
+        // grows with every failed post in a row.
+        unsent_ += unsent;  // told with the next message instead
+        const std::string kept = CountText(batch, [](const Item& i) -> const RobotItem& { return i.item; });
+        for (Item& item : batch)
+            if (!answer.rateLimited && !stopping_ && !drainExpired_) ++item.failures;
+        pending_.insert(pending_.begin(), std::make_move_iterator(batch.begin()),
+                        std::make_move_iterator(batch.end()));
+        while (pending_.size() > kMaxKept) {
+            pending_.pop_front();
+            ++dropped_;
         }
-        const std::size_t kept = again.size();
+        dirty_ = true;
+        inFlight_ = false;
+        if (stopping_) break;
+        if (draining_) {
+            // The end of the run: no retry now; the items go into the outbox with one line.
+            if (!drainExpired_) {
+                drainFailed_ = true;
+                drainWhy = answer.summary;
+            }
+            continue;
+        }
         if (answer.rateLimited) {
             holdUntil_ = Clock::now() + options_.rateWindow;
         } else {
@@ -173,28 +356,14 @@ void RobotPoster::Run() {
                 wait *= 2;
             due_ = Clock::now() + std::min(wait, options_.maxRetryDelay);
         }
-        pending_.insert(pending_.begin(), std::make_move_iterator(again.begin()),
-                        std::make_move_iterator(again.end()));
-        while (pending_.size() > kMaxKept) {
-            pending_.pop_front();
-            ++dropped_;
-        }
+        SaveOutboxNow(lock);
         std::string line;
-        if (draining_) {
-            // The end of the run: nothing is kept any more, and the merchant hears what did not go.
-            line = "机器人消息发送失败：" + answer.summary + "；" + std::to_string(batch.size()) +
-                   "个团未能发送";
-        } else if (!failing_ && target_.kind == target.kind && target_.address == target.address) {
+        if (!failing_ && target_.kind == target.kind && target_.address == target.address) {
             failing_ = true;
-            line = "机器人消息发送失败：" + answer.summary;
-            if (kept > 0) line += "；" + std::to_string(kept) + "个团已保留，稍后重发";
+            line = options_.label + "消息发送失败：" + answer.summary;
+            if (!kept.empty()) line += "；" + kept + "已保留，稍后重发";
         }
-        if (!line.empty() && report_) {
-            lock.unlock();
-            report_(line);
-            lock.lock();
-        }
-        inFlight_ = false;  // only now: a drain waits for the report of its last post too
+        Report(lock, line);
     }
     idle_.notify_all();
 }

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "sim/capturing_server.h"
+#include "sim/reply_variation.h"
 
 namespace tandrel::sim {
 
@@ -42,7 +43,8 @@ struct RobotSim::Impl {
     explicit Impl(RobotStyle s) : style(s) {}
 
     void Serve(const httplib::Request& req, httplib::Response& res);
-    std::string Answer(bool ok, bool rateLimited) const;
+    nlohmann::ordered_json Answer(bool ok, bool rateLimited) const;
+    void Reply(httplib::Response& res, int status, const std::string& text, const std::string& type);
 
     CapturingServer server;
     std::thread thread;
@@ -58,28 +60,61 @@ struct RobotSim::Impl {
     int stallSeconds = 30;
     int limit = 0;
     std::chrono::milliseconds window{60000};
+    std::unique_ptr<ReplyVariation> variation;
+    std::atomic<int> answered{0};
 };
 
-std::string RobotSim::Impl::Answer(bool ok, bool rateLimited) const {
+nlohmann::ordered_json RobotSim::Impl::Answer(bool ok, bool rateLimited) const {
+    using Json = nlohmann::ordered_json;
     switch (style) {
         case RobotStyle::ErrCode:
-            if (ok) return R"({"errcode":0,"errmsg":"ok"})";
-            return rateLimited ? R"({"errcode":45009,"errmsg":"api freq out of limit"})"
-                               : R"({"errcode":93000,"errmsg":"invalid webhook url"})";
+            if (ok) return Json{{"errcode", 0}, {"errmsg", "ok"}};
+            return rateLimited ? Json{{"errcode", 45009}, {"errmsg", "api freq out of limit"}}
+                               : Json{{"errcode", 93000}, {"errmsg", "invalid webhook url"}};
         case RobotStyle::FeishuCode:
-            if (ok) return R"({"code":0,"data":{},"msg":"success"})";
+            if (ok) return Json{{"code", 0}, {"data", Json::object()}, {"msg", "success"}};
             return rateLimited
-                       ? R"({"code":11232,"data":{},"msg":"frequency limited"})"
-                       : R"({"code":19021,"data":{},"msg":"sign match fail or timestamp is not within one hour from current time"})";
+                       ? Json{{"code", 11232}, {"data", Json::object()}, {"msg", "frequency limited"}}
+                       : Json{{"code", 19021},
+                              {"data", Json::object()},
+                              {"msg",
+                               "sign match fail or timestamp is not within one hour from current time"}};
         case RobotStyle::FeishuStatusCode:
-            if (ok) return R"({"Extra":null,"StatusCode":0,"StatusMessage":"success"})";
-            return rateLimited
-                       ? R"({"code":9499,"msg":"too many request"})"
-                       : R"({"code":19001,"msg":"param invalid: incoming webhook access token invalid"})";
+            if (ok) return Json{{"Extra", nullptr}, {"StatusCode", 0}, {"StatusMessage", "success"}};
+            return rateLimited ? Json{{"code", 9499}, {"msg", "too many request"}}
+                               : Json{{"code", 19001},
+                                      {"msg", "param invalid: incoming webhook access token invalid"}};
+        case RobotStyle::PushPlus:
+            if (ok)
+                return Json{
+                    {"code", 200}, {"msg", "请求成功"}, {"data", "f3c1e0a9b2d84e1f"}, {"count", nullptr}};
+            return rateLimited ? Json{{"code", 900}, {"msg", "用户账号使用受限"}, {"data", nullptr}}
+                               : Json{{"code", 401}, {"msg", "用户token不存在"}, {"data", nullptr}};
+        case RobotStyle::ServerChan:
+            if (ok)
+                return Json{{"code", 0},
+                            {"message", ""},
+                            {"data",
+                             {{"pushid", "191226387"},
+                              {"readkey", "SCTUReMFXaCBsZi"},
+                              {"error", "SUCCESS"},
+                              {"errno", 0}}}};
+            return rateLimited ? Json{{"code", 40001}, {"message", "超过当天的发送次数限制[5]，请明天再试"}}
+                               : Json{{"code", 40001}, {"message", "bad pushtoken"}};
         case RobotStyle::PlainOk:
             return ok ? "ok" : "no";
     }
     return {};
+}
+
+void RobotSim::Impl::Reply(httplib::Response& res, int status, const std::string& text,
+                           const std::string& type) {
+    if (!variation) {
+        res.status = status;
+        res.set_content(text, type);
+        return;
+    }
+    variation->Write(status, type, text, {}, res);
 }
 
 void RobotSim::Impl::Serve(const httplib::Request& req, httplib::Response& res) {
@@ -105,10 +140,25 @@ void RobotSim::Impl::Serve(const httplib::Request& req, httplib::Response& res) 
     }
     arrived.notify_all();
     const bool plain = style == RobotStyle::PlainOk;
+    const auto json = [this](const nlohmann::ordered_json& value) {
+        if (!variation || value.is_string())
+            return value.is_string() ? value.get<std::string>() : value.dump();
+        // Real services add members over the years; a reader must look for its own.
+        nlohmann::ordered_json varied = value;
+        if (varied.is_object()) varied["traceId"] = "t-" + std::to_string(++answered) + "/x";
+        return variation->Json(varied);
+    };
     switch (now) {
         case RobotFault::Status500:
-            res.status = 500;
-            res.set_content("<html><body>Internal Server Error</body></html>", "text/html");
+            Reply(res, 500, "<html><body>Internal Server Error</body></html>", "text/html");
+            return;
+        case RobotFault::HtmlOk:
+            Reply(res, 200,
+                  "<!DOCTYPE html><html><head><title>登录</title></head><body>{\"code\":0}</body></html>",
+                  "text/html; charset=utf-8");
+            return;
+        case RobotFault::Garbage:
+            Reply(res, 200, std::string("\x1f\x8b\x08\0{\"code\":", 9) + "\xff\xfe", "application/json");
             return;
         case RobotFault::CloseWithoutReply:
             CapturingServer::DropCurrentConnection();
@@ -119,21 +169,19 @@ void RobotSim::Impl::Serve(const httplib::Request& req, httplib::Response& res) 
             break;
         case RobotFault::RefuseInBody:
             if (plain) {
-                res.status = 403;
-                res.set_content("forbidden", "text/plain");
+                Reply(res, 403, "forbidden", "text/plain");
             } else {
-                res.set_content(Answer(false, false), "application/json");
+                Reply(res, 200, json(Answer(false, false)), "application/json");
             }
             return;
         case RobotFault::None:
             break;
     }
     if (overLimit) {
-        if (plain) res.status = 429;
-        res.set_content(Answer(false, true), plain ? "text/plain" : "application/json");
+        Reply(res, plain ? 429 : 200, json(Answer(false, true)), plain ? "text/plain" : "application/json");
         return;
     }
-    res.set_content(Answer(true, false), plain ? "text/plain" : "application/json");
+    Reply(res, 200, json(Answer(true, false)), plain ? "text/plain" : "application/json");
 }
 
 RobotSim::RobotSim(RobotStyle style) : impl_(std::make_unique<Impl>(style)) {
@@ -177,6 +225,11 @@ void RobotSim::SetRateLimit(int limit, std::chrono::milliseconds window) {
     impl_->limit = limit;
     impl_->window = window;
     impl_->accepted.clear();
+}
+
+void RobotSim::SetVariation(std::uint64_t seed) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->variation = std::make_unique<ReplyVariation>(seed);
 }
 
 std::vector<RobotRequestSeen> RobotSim::Requests() const {

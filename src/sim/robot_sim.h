@@ -4,6 +4,7 @@
 // "ok", in how they refuse, and in how many messages a minute they take; the scenario picks each.
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@ enum class RobotStyle {
     FeishuCode,        // {"code":0,"msg":"success","data":{}}
     FeishuStatusCode,  // {"StatusCode":0,"StatusMessage":"success",...} (older robots)
     PlainOk,           // 200 with "ok" (a person's own script)
+    PushPlus,          // {"code":200,"msg":"请求成功","data":"<message id>"}
+    ServerChan,  // {"code":0,"message":"","data":{"pushid":...,"readkey":...,"error":"SUCCESS","errno":0}}
 };
 
 enum class RobotFault {
@@ -23,6 +26,8 @@ enum class RobotFault {
     Status500,     // an HTML error page
     Stall,         // answers only after SetStallSeconds
     CloseWithoutReply,
+    HtmlOk,   // 200 with an HTML page, as a captive portal or a proxy's error page answers
+    Garbage,  // 200 with bytes that are no JSON
 };
 
 struct RobotRequestSeen {
@@ -44,6 +49,9 @@ class RobotSim {
     void SetStallSeconds(int seconds);
     // More than limit messages within window are refused with the service's "too many" answer (0: no limit).
     void SetRateLimit(int limit, std::chrono::milliseconds window);
+    // Answers varied from this seed as real services vary them: member order, "\uXXXX" and "\/" escapes,
+    // extra members, whole, chunked or trickling bodies.
+    void SetVariation(std::uint64_t seed);
 
     std::vector<RobotRequestSeen> Requests() const;
     // Waits until count requests have arrived or timeout passed; true when they have.

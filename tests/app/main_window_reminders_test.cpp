@@ -31,7 +31,7 @@ TEST_F(MainWindowTest, WithoutATrayTheMenuIsThereAndNothingBreaks) {
 
 TEST_F(MainWindowTest, TheDialogSavesTheSectionAndTheRemindersFollow) {
     MainWindow& window = Open();
-    EXPECT_EQ(window.reminders().settings().robotKind, RobotKind::None);
+    EXPECT_EQ(window.reminders().settings().robots[0].kind, RobotKind::None);
     TrayAction(window, "提醒设置…")->trigger();
     auto* dialog = window.findChild<NotifySettingsDialog*>();
     ASSERT_NE(dialog, nullptr);
@@ -40,8 +40,8 @@ TEST_F(MainWindowTest, TheDialogSavesTheSectionAndTheRemindersFollow) {
     kind->setCurrentIndex(kind->findData(static_cast<int>(RobotKind::Webhook)));
     dialog->findChild<QLineEdit*>(Q("编辑框_机器人地址"))->setText("http://127.0.0.1:9/hook");
     dialog->findChild<QPushButton*>(Q("按钮_保存"))->click();
-    EXPECT_EQ(window.reminders().settings().robotKind, RobotKind::Webhook);
-    EXPECT_EQ(window.reminders().settings().robotAddress, "http://127.0.0.1:9/hook");
+    EXPECT_EQ(window.reminders().settings().robots[0].kind, RobotKind::Webhook);
+    EXPECT_EQ(window.reminders().settings().robots[0].address, "http://127.0.0.1:9/hook");
 }
 
 TEST_F(MainWindowSimTest, AReportedGroupReachesTheRobotAndTheHistory) {

@@ -5,9 +5,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "../common/temp_dir.h"
+#include "notify/robot_message.h"
 #include "sim/marketplace_sim.h"
 #include "sim/robot_sim.h"
 #include "support/text.h"
@@ -151,6 +153,123 @@ TEST(Notifier, AGroupGoesOutOnceAcrossStopsAndRestartsButARescanTellsItAgainAsOl
              at = r.body.find("商品ID", at + 1))
             ++groups;
     EXPECT_EQ(groups, 3);  // sn1 new, then sn2 and sn1 as old
+}
+
+int GroupsIn(const std::vector<sim::RobotRequestSeen>& requests, const std::string& goods) {
+    int n = 0;
+    for (const auto& r : requests)
+        for (std::size_t at = r.body.find(goods); at != std::string::npos; at = r.body.find(goods, at + 1))
+            ++n;
+    return n;
+}
+
+// The robot answers 500 for a whole run; the group is kept, said in one line, and arrives once in the next
+// run, although that run's monitoring finds the same open group again.
+TEST(Notifier, AnOutageSpanningTwoRunsLosesNoGroupAndRepeatsNone) {
+    testing::TempDir dir;
+    sim::RobotSim robot(sim::RobotStyle::ErrCode);
+    robot.SetVariation(7);
+    robot.SetFault(sim::RobotFault::Status500);
+    WriteConfig(dir / "Config.ini", "[提醒]\r\n机器人类型=wecom\r\n机器人地址=" + robot.baseUrl() +
+                                        "/send?key=k\r\n桌面通知=0\r\n");
+    std::vector<std::string> lines;
+    {
+        Notifier notifier(
+            dir.path(), dir / "Config.ini", [&](const std::string& l) { lines.push_back(l); }, Fast());
+        notifier.OnGroupReported(Group(41));
+        ASSERT_TRUE(robot.WaitForRequests(1, 5s));
+        QElapsedTimer timer;
+        timer.start();
+        notifier.Shutdown(2s);
+        EXPECT_LT(timer.elapsed(), 2600);
+    }
+    ASSERT_FALSE(lines.empty());
+    EXPECT_NE(lines.back().find("1个团已保留，下次运行时补发"), std::string::npos) << lines.back();
+    EXPECT_TRUE(std::filesystem::exists(Notifier::OutboxPath(dir.path(), 0)));
+    EXPECT_EQ(HistoryFile(dir.path()).RowsOf(std::chrono::system_clock::now()).size(), 1u);
+
+    robot.SetFault(sim::RobotFault::None);
+    const std::size_t failed = robot.Requests().size();
+    lines.clear();
+    {
+        Notifier notifier(
+            dir.path(), dir / "Config.ini", [&](const std::string& l) { lines.push_back(l); }, Fast());
+        notifier.OnGroupReported(Group(41));  // found open again: it is on its way already
+        ASSERT_TRUE(robot.WaitForRequests(failed + 1, 5s));
+        PumpUntil([&] { return !lines.empty(); });
+        notifier.Shutdown(2s);
+    }
+    const auto all = robot.Requests();
+    EXPECT_EQ(all.size(), failed + 1);
+    EXPECT_EQ(GroupsIn({all.begin() + static_cast<std::ptrdiff_t>(failed), all.end()}, "商品ID：41"), 1);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0], "机器人消息已补发：1个团已送达");
+    EXPECT_FALSE(std::filesystem::exists(Notifier::OutboxPath(dir.path(), 0)));
+    EXPECT_EQ(HistoryFile(dir.path()).RowsOf(std::chrono::system_clock::now()).size(), 1u);
+}
+
+// Three robots of three kinds at once: each gets every group and notice; one that fails keeps them in its
+// own outbox and holds nobody else.
+TEST(Notifier, ThreeRobotsEachGetEveryGroupAndNoticeAndFailAlone) {
+    testing::TempDir dir;
+    sim::RobotSim wecom(sim::RobotStyle::ErrCode);
+    sim::RobotSim pushplus(sim::RobotStyle::PushPlus);
+    sim::RobotSim serverchan(sim::RobotStyle::ServerChan);
+    pushplus.SetVariation(3);
+    serverchan.SetVariation(4);
+    wecom.SetFault(sim::RobotFault::HtmlOk);  // a portal's page is no delivery
+    WriteConfig(dir / "Config.ini",
+                "[提醒]\r\n机器人类型=wecom\r\n机器人地址=" + wecom.baseUrl() +
+                    "/send\r\n机器人类型2=pushplus\r\n机器人地址2=" + pushplus.baseUrl() +
+                    "/send\r\n机器人密钥2=tok2\r\n机器人类型3=serverchan\r\n机器人地址3=" +
+                    serverchan.baseUrl() + "/SCTk3.send\r\n机器人密钥3=SCTk3\r\n桌面通知=0\r\n");
+    std::vector<std::string> lines;
+    {
+        Notifier notifier(
+            dir.path(), dir / "Config.ini", [&](const std::string& l) { lines.push_back(l); }, Fast());
+        EXPECT_TRUE(notifier.settings().problem.empty()) << notifier.settings().problem;
+        notifier.OnGroupReported(Group(1));
+        notifier.OnGroupReported(Group(2));
+        notifier.OnNotice({"店铺已掉线：店", "请重新登录"});
+        ASSERT_TRUE(pushplus.WaitForRequests(1, 5s));
+        ASSERT_TRUE(serverchan.WaitForRequests(1, 5s));
+        ASSERT_TRUE(wecom.WaitForRequests(1, 5s));
+        PumpUntil([&] { return !lines.empty(); });
+        notifier.Shutdown(2s);
+    }
+    ASSERT_EQ(pushplus.Requests().size(), 1u);
+    const auto pp = nlohmann::json::parse(pushplus.Requests()[0].body);
+    EXPECT_EQ(pp["token"], "tok2");
+    EXPECT_EQ(pp["title"], "有2个开团订单，另有1条提醒");
+    EXPECT_NE(pp["content"].get<std::string>().find("商品ID：2"), std::string::npos);
+    EXPECT_NE(pp["content"].get<std::string>().find("【提醒】店铺已掉线：店"), std::string::npos);
+    ASSERT_EQ(serverchan.Requests().size(), 1u);
+    const auto sc = serverchan.Requests()[0];
+    EXPECT_EQ(sc.target, "/SCTk3.send");
+    EXPECT_EQ(sc.contentType, "application/x-www-form-urlencoded");
+    EXPECT_NE(sc.body.find("&desp="), std::string::npos);
+    EXPECT_NE(sc.body.find(UrlEncode("商品ID：1")), std::string::npos);
+    // Only the failing one keeps anything, and it names itself in its line.
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("机器人消息发送失败：机器人应答无法识别", 0), 0u) << lines[0];
+    EXPECT_TRUE(std::filesystem::exists(Notifier::OutboxPath(dir.path(), 0)));
+    EXPECT_FALSE(std::filesystem::exists(Notifier::OutboxPath(dir.path(), 1)));
+    EXPECT_FALSE(std::filesystem::exists(Notifier::OutboxPath(dir.path(), 2)));
+}
+
+TEST(Notifier, TheSecondAndThirdRobotsNameThemselvesInTheirLines) {
+    testing::TempDir dir;
+    WriteConfig(dir / "Config.ini",
+                "[提醒]\r\n机器人类型2=webhook\r\n机器人地址2=" + sim::MarketplaceSim::RefusedBaseUrl() +
+                    "/x\r\n机器人类型3=serverchan\r\n机器人密钥3=a/b\r\n桌面通知=0\r\n历史记录=0\r\n");
+    std::vector<std::string> lines;
+    Notifier notifier(
+        dir.path(), dir / "Config.ini", [&](const std::string& l) { lines.push_back(l); }, Fast());
+    ASSERT_EQ(lines.size(), 1u);  // the third cannot be used, and says why
+    EXPECT_EQ(lines[0], "机器人3：机器人密钥只能由字母和数字组成，不发送机器人消息");
+    notifier.OnGroupReported(Group(1));
+    ASSERT_TRUE(PumpUntil([&] { return lines.size() > 1; }));
+    EXPECT_EQ(lines[1].rfind("机器人2消息发送失败：", 0), 0u) << lines[1];
 }
 
 }  // namespace

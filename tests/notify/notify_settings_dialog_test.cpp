@@ -49,9 +49,9 @@ TEST(NotifySettingsDialog, SavesTheSectionAndTellsTheNotifier) {
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
 
     const NotifySettings s = LoadNotifySettings(ProfileFile(dir / "Config.ini"));
-    EXPECT_EQ(s.robotKind, RobotKind::Feishu);
-    EXPECT_EQ(s.robotAddress, "https://robot.example/hook/1");
-    EXPECT_EQ(s.robotSecret, Utf8ToGbk("密钥"));
+    EXPECT_EQ(s.robots[0].kind, RobotKind::Feishu);
+    EXPECT_EQ(s.robots[0].address, "https://robot.example/hook/1");
+    EXPECT_EQ(s.robots[0].secret, Utf8ToGbk("密钥"));
     EXPECT_TRUE(s.desktopNotification);
     EXPECT_FALSE(s.history);
 
@@ -127,6 +127,65 @@ TEST(NotifySettingsDialog, ClosingDuringASlowTestDoesNotWait) {
         timer.start();
     }
     EXPECT_LT(timer.elapsed(), 5000);
+}
+
+// Three robots: each has its own row of controls, its own keys and its own test; the key field follows the
+// kind (a token for the personal channels, a signing secret for DingTalk, nothing for WeCom).
+TEST(NotifySettingsDialog, ThreeRobotsAreSavedAndTestedEachOnItsOwn) {
+    testing::TempDir dir;
+    sim::RobotSim serverchan(sim::RobotStyle::ServerChan);
+    serverchan.SetVariation(11);
+    NotifySettingsDialog dialog(dir / "Config.ini", {}, nullptr);
+    const auto kind = [&](const char* name, RobotKind k) {
+        auto* box = Find<QComboBox>(dialog, name);
+        box->setCurrentIndex(box->findData(static_cast<int>(k)));
+    };
+    kind("组合框_机器人类型", RobotKind::WeCom);
+    EXPECT_FALSE(Find<QLineEdit>(dialog, "编辑框_机器人密钥")->isEnabled());
+    Find<QLineEdit>(dialog, "编辑框_机器人地址")->setText("https://robot.example/send?key=1");
+    kind("组合框_机器人类型2", RobotKind::PushPlus);
+    EXPECT_TRUE(Find<QLineEdit>(dialog, "编辑框_机器人密钥2")->isEnabled());
+    kind("组合框_机器人类型3", RobotKind::ServerChan);
+    Find<QLineEdit>(dialog, "编辑框_机器人地址3")
+        ->setText(QString::fromStdString(serverchan.baseUrl() + "/k.send"));
+    Find<QLineEdit>(dialog, "编辑框_机器人密钥3")->setText("SCTk");
+
+    // The second has no token yet: its test and the save say so, and nothing is written.
+    Find<QPushButton>(dialog, "按钮_保存")->click();
+    EXPECT_FALSE(std::filesystem::exists(dir / "Config.ini"));
+    EXPECT_TRUE(Find<QPlainTextEdit>(dialog, "编辑框_机器人回复")
+                    ->toPlainText()
+                    .startsWith(QString::fromUtf8("机器人2：")));
+    Find<QLineEdit>(dialog, "编辑框_机器人密钥2")->setText("tok");
+
+    std::vector<std::pair<int, bool>> answers;
+    QObject::connect(&dialog, &NotifySettingsDialog::robotTestAnswered,
+                     [&](int robot, bool ok) { answers.emplace_back(robot, ok); });
+    Find<QPushButton>(dialog, "按钮_发送测试消息3")->click();
+    QElapsedTimer timer;
+    timer.start();
+    while (answers.empty() && timer.elapsed() < 5000)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    ASSERT_EQ(answers, (std::vector<std::pair<int, bool>>{{2, true}}));
+    EXPECT_TRUE(Find<QPlainTextEdit>(dialog, "编辑框_机器人回复")
+                    ->toPlainText()
+                    .startsWith(QString::fromUtf8("机器人3 发送成功")));
+    ASSERT_EQ(serverchan.Requests().size(), 1u);
+    EXPECT_NE(serverchan.Requests()[0].body.find("title=Tandrel"), std::string::npos);
+
+    Find<QPushButton>(dialog, "按钮_保存")->click();
+    const NotifySettings s = LoadNotifySettings(ProfileFile(dir / "Config.ini"));
+    EXPECT_TRUE(s.problem.empty()) << s.problem;
+    EXPECT_EQ(s.robots[0].kind, RobotKind::WeCom);
+    EXPECT_EQ(s.robots[1].kind, RobotKind::PushPlus);
+    EXPECT_EQ(s.robots[1].secret, "tok");
+    EXPECT_EQ(s.robots[1].address, "");
+    EXPECT_EQ(s.robots[2].kind, RobotKind::ServerChan);
+    EXPECT_EQ(s.robots[2].secret, "SCTk");
+    NotifySettingsDialog again(dir / "Config.ini", {}, nullptr);
+    EXPECT_EQ(Find<QComboBox>(again, "组合框_机器人类型2")->currentData().toInt(),
+              static_cast<int>(RobotKind::PushPlus));
+    EXPECT_EQ(Find<QLineEdit>(again, "编辑框_机器人密钥3")->text(), "SCTk");
 }
 
 }  // namespace

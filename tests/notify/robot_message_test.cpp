@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "net/http_request.h"
 #include "support/text.h"
@@ -154,6 +156,164 @@ TEST(RobotAnswer, ReadsEachServicesWayOfSayingOkOrNo) {
     EXPECT_EQ(ReadRobotAnswer(RobotKind::WeCom, PlainReply{0, {}, {}}).summary, "无应答");
     EXPECT_EQ(read(RobotKind::WeCom, 500, "oops").summary, "服务器答复 HTTP 500（oops）");
     EXPECT_EQ(refused.summary.rfind("机器人拒绝（", 0), 0u);
+}
+
+// The form body as the service decodes it.
+std::map<std::string, std::string> FormFields(const std::string& body) {
+    const auto decode = [](std::string_view text) {
+        std::string out;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (text[i] == '%' && i + 2 < text.size()) {
+                out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+                i += 2;
+            } else {
+                out += text[i] == '+' ? ' ' : text[i];
+            }
+        }
+        return out;
+    };
+    std::map<std::string, std::string> fields;
+    std::size_t start = 0;
+    while (start <= body.size()) {
+        std::size_t end = body.find('&', start);
+        if (end == std::string::npos) end = body.size();
+        const std::string_view pair(body.data() + start, end - start);
+        const std::size_t eq = pair.find('=');
+        if (eq != std::string_view::npos) fields[decode(pair.substr(0, eq))] = decode(pair.substr(eq + 1));
+        start = end + 1;
+    }
+    return fields;
+}
+
+std::size_t Characters(const std::string& utf8) {
+    std::size_t n = 0;
+    for (const char c : utf8)
+        n += (static_cast<unsigned char>(c) & 0xC0) != 0x80 ? 1 : 0;
+    return n;
+}
+
+TEST(PersonalChannels, PushPlusPostsTheTokenATitleAndPlainText) {
+    const auto now = system_clock::time_point(milliseconds(1733700000000));
+    const std::vector<RobotItem> items{Group("111"), WatchNotice{"店铺已掉线：小满的店", "请重新登录店铺"}};
+    const auto request = BuildMessageRequest(RobotKind::PushPlus, "", "tok\"en", items, now);
+    EXPECT_EQ(request.url, "https://www.pushplus.plus/send");
+    EXPECT_EQ(request.contentType, "application/json; charset=utf-8");
+    const Json body = Json::parse(request.body);
+    EXPECT_EQ(body["token"], "tok\"en");
+    EXPECT_EQ(body["template"], "txt");  // plain text: a name is never read as HTML
+    EXPECT_EQ(body["title"], "有1个开团订单，另有1条提醒");
+    const std::string content = body["content"];
+    EXPECT_NE(content.find("商品ID：111"), std::string::npos);
+    EXPECT_NE(content.find("【提醒】店铺已掉线：小满的店\n请重新登录店铺"), std::string::npos) << content;
+    // An address given is used as given (a gateway of the merchant's own).
+    EXPECT_EQ(BuildMessageRequest(RobotKind::PushPlus, "http://127.0.0.1:9/pp", "t", items, now).url,
+              "http://127.0.0.1:9/pp");
+}
+
+TEST(PersonalChannels, ServerChanPostsAShortTitleAndEscapedMarkdown) {
+    const auto now = system_clock::time_point(milliseconds(1733700000000));
+    ReportedGroup g = Group("222");
+    g.nickname = Utf8ToGbk("[点我](http://evil.example) # **大**");
+    std::vector<RobotItem> items;
+    for (int i = 0; i < 3; ++i)
+        items.push_back(
+            WatchNotice{"每日汇总：今天共有十二个开团订单，三个店铺正常，一个店铺掉线需要登录", "x"});
+    items.push_back(g);
+    const auto request = BuildMessageRequest(RobotKind::ServerChan, "", "SCT2841TqVLN4", items, now);
+    EXPECT_EQ(request.url, "https://sctapi.ftqq.com/SCT2841TqVLN4.send");
+    EXPECT_EQ(request.contentType, "application/x-www-form-urlencoded");
+    const auto fields = FormFields(request.body);
+    ASSERT_EQ(fields.count("title"), 1u);
+    ASSERT_EQ(fields.count("desp"), 1u);
+    EXPECT_LE(Characters(fields.at("title")), 32u);
+    EXPECT_EQ(fields.at("title"), "有1个开团订单，另有3条提醒");
+    const std::string desp = fields.at("desp");
+    // Nothing the buyer wrote becomes a link, a heading or bold type.
+    EXPECT_NE(desp.find("\\[点我\\]\\(http\\:\\/\\/evil\\.example\\) \\# \\*\\*大\\*\\*"), std::string::npos)
+        << desp;
+    EXPECT_NE(desp.find("商品ID：222  \n"), std::string::npos) << desp;  // every line stays a line
+
+    // A title of one long notice is cut to the service's 32 characters.
+    const auto one = FormFields(BuildMessageRequest(RobotKind::ServerChan, "", "SCTk", {items[0]}, now).body);
+    EXPECT_EQ(Characters(one.at("title")), 32u);
+    EXPECT_EQ(one.at("title").rfind("每日汇总：", 0), 0u);
+}
+
+TEST(PersonalChannels, AServerChanKeyMakesItsAddressAndNothingElse) {
+    EXPECT_EQ(RobotAddress(RobotKind::ServerChan, "", "SCT123abc"), "https://sctapi.ftqq.com/SCT123abc.send");
+    EXPECT_EQ(RobotAddress(RobotKind::ServerChan, "", "sctp1234tAbCd"),
+              "https://1234.push.ft07.com/send/sctp1234tAbCd.send");
+    EXPECT_EQ(RobotAddress(RobotKind::ServerChan, "", "sctpXt1"), "https://sctapi.ftqq.com/sctpXt1.send");
+    EXPECT_EQ(RobotAddress(RobotKind::ServerChan, "https://my.gateway/x", "k"), "https://my.gateway/x");
+    // A key that would change the address it goes into is refused, not sent.
+    for (const char* key : {"a/../b", "k@evil.example", "k?x=1", "k#", "k ey", "sctp1.evil.example/t"}) {
+        EXPECT_EQ(RobotAddress(RobotKind::ServerChan, "", key), "") << key;
+        EXPECT_FALSE(RobotSettingProblem(RobotKind::ServerChan, "", key).empty()) << key;
+    }
+    EXPECT_FALSE(RobotSettingProblem(RobotKind::PushPlus, "", "").empty());  // the token names the receiver
+    EXPECT_TRUE(RobotSettingProblem(RobotKind::PushPlus, "", "t").empty());
+    EXPECT_FALSE(RobotSettingProblem(RobotKind::WeCom, "", "").empty());
+    EXPECT_TRUE(RobotSettingProblem(RobotKind::None, "", "").empty());
+}
+
+// Answers as the services write them, and as they may: members in any order, escaped, with members added,
+// quoted numbers, or a page that is no answer at all.
+TEST(PersonalChannels, AnswersAreReadByTheirCodeWhateverElseTheyHold) {
+    const auto read = [](RobotKind kind, std::string body, int status = 200) {
+        return ReadRobotAnswer(kind, PlainReply{status, std::move(body), {}});
+    };
+    for (const char* ok :
+         {R"({"code":200,"msg":"请求成功","data":"abc"})",
+          R"({"data":"abc","msg":"\u8bf7\u6c42\u6210\u529f","code":200})",
+          R"( { "count" : null , "code" : 200 , "extra" : {"code":1} } )", R"({"code":"200"})"})
+        EXPECT_TRUE(read(RobotKind::PushPlus, ok).ok) << ok;
+    auto refused =
+        read(RobotKind::PushPlus, R"({"msg":"\u7528\u6237\u8d26\u53f7\u4f7f\u7528\u53d7\u9650","code":900})");
+    EXPECT_FALSE(refused.ok);
+    EXPECT_EQ(refused.summary.rfind("机器人拒绝：账号使用受限", 0), 0u) << refused.summary;
+    EXPECT_FALSE(
+        read(RobotKind::PushPlus, R"({"code":0})").ok);  // another service's success is not this one's
+
+    for (const char* ok :
+         {R"({"code":0,"message":"","data":{"pushid":"1","errno":0}})",
+          R"({"data":{"error":"SUCCESS","errno":0},"message":"","code":0,"traceId":"t\/1"})"})
+        EXPECT_TRUE(read(RobotKind::ServerChan, ok).ok) << ok;
+    const auto bad = read(RobotKind::ServerChan, R"({"code":40001,"message":"bad pushtoken"})");
+    EXPECT_FALSE(bad.ok);
+    EXPECT_NE(bad.summary.find("bad pushtoken"), std::string::npos);
+    EXPECT_FALSE(read(RobotKind::ServerChan, R"({"code":200})").ok);
+
+    for (RobotKind kind : {RobotKind::PushPlus, RobotKind::ServerChan}) {
+        for (const char* junk : {"", "<html><body>{\"code\":0} 502 Bad Gateway</body></html>", "{\"code\":",
+                                 "[0]", "{\"code\":0.0}", "{\"code\":true}", "\xff\xfe{\"code\":200}"}) {
+            const auto a = read(kind, junk);
+            EXPECT_FALSE(a.ok) << junk;
+            EXPECT_EQ(a.summary.rfind("机器人应答无法识别", 0), 0u) << a.summary;
+        }
+        EXPECT_FALSE(read(kind, R"({"code":0,"code":200})", 502).ok);
+        EXPECT_TRUE(read(kind, "", 429).rateLimited);
+    }
+}
+
+// The kinds are one table: every kind named once, every name read back, the dialog's captions and the
+// settings' error text from the same place.
+TEST(RobotKindTable, EveryKindIsOneEntry) {
+    std::set<std::string_view> names;
+    for (const RobotKindInfo& info : RobotKinds()) {
+        EXPECT_TRUE(names.insert(info.name).second) << info.name;
+        EXPECT_EQ(ParseRobotKind(info.name), info.kind);
+        EXPECT_EQ(&KindInfo(info.kind), &info);
+        EXPECT_FALSE(info.caption.empty());
+        if (info.kind == RobotKind::None) continue;
+        EXPECT_NE(RobotKindNames().find(info.name), std::string::npos);
+        EXPECT_GT(info.byteBudget, 0u);
+        EXPECT_GT(info.perMinute, 0);
+        EXPECT_NE(info.build, nullptr);
+        EXPECT_NE(info.read, nullptr);
+    }
+    EXPECT_EQ(names.size(), 7u);
+    EXPECT_EQ(ParseRobotKind(" PushPlus "), RobotKind::PushPlus);
+    EXPECT_EQ(ParseRobotKind("ServerChan"), RobotKind::ServerChan);
 }
 
 TEST(RobotKindText, KnownNamesOnly) {
