@@ -9,6 +9,7 @@
 #include "net/wait_pumping.h"
 #include "notify/history_file.h"
 #include "stores/store_list.h"
+#include "support/precise_wait.h"
 #include "support/text.h"
 #include "update/vendor_hosts.h"
 
@@ -43,15 +44,7 @@ void AppCore::Controls::SetStartEnabled(bool enabled) {
 namespace {
 
 void SleepUnlessStopped(std::int64_t microseconds, const std::function<bool()>& stopped) {
-    const auto until =
-        std::chrono::steady_clock::now() + std::chrono::microseconds(std::max<std::int64_t>(
-                                               0, std::min<std::int64_t>(microseconds, INT64_MAX / 2000)));
-    while (!(stopped && stopped())) {
-        const auto left = until - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) return;
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(kWaitStopCheckMs)));
-    }
+    SleepPrecisely(microseconds, stopped, std::chrono::milliseconds(kWaitStopCheckMs));
 }
 
 }  // namespace
@@ -202,7 +195,12 @@ void AppCore::ShowBook() {
 StoreResult AppCore::LoadStores(const std::function<void()>& pump,
                                 const std::function<void(int, int)>& progress) {
     BusyScope busy(*this);
-    return LoadStoreList(book_, storeFile_, endpoints_, pump, progress);
+    // The checks share the back end as the fast schedule would: its number of stores at once, and the
+    // monitoring interval's total pace.
+    const int interval = TextToInt(controls_.MonitorIntervalText());
+    const CheckPace pace{.atOnce = LoadScheduleSettings(ProfileFile(dataDir_ / "Config.ini")).storesAtOnce,
+                         .interval = std::chrono::milliseconds(interval < 1 ? 100 : interval)};
+    return LoadStoreList(book_, storeFile_, endpoints_, pump, progress, pace);
 }
 
 StoreResult AppCore::SyncStores() {
