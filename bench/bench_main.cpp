@@ -17,7 +17,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
             if ((run.run_type != Run::RT_Iteration && !mean) || run.error_occurred) continue;
             std::string name = run.benchmark_name();
             if (mean && name.size() > 5) name.resize(name.size() - 5);  // "_mean"
-            for (const char* suffix : {"/real_time", "/process_time"}) {
+            for (const char* suffix : {"/real_time", "/process_time", "/manual_time"}) {
                 const std::string tail(suffix);
                 if (name.size() > tail.size() &&
                     name.compare(name.size() - tail.size(), tail.size(), tail) == 0)

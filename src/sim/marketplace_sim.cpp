@@ -190,11 +190,6 @@ std::vector<RecordedRequest> MarketplaceSim::Requests() const {
     return {impl_->requests.begin(), impl_->requests.end()};
 }
 
-std::size_t MarketplaceSim::RequestCount() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->requests.size();
-}
-
 VendorService& MarketplaceSim::vendor() {
     return impl_->vendor;
 }

@@ -127,7 +127,6 @@ class MarketplaceSim {
     void SetRecordLimit(std::size_t count);
     // Recorded requests, oldest first; only the most recent ones are kept.
     std::vector<RecordedRequest> Requests() const;
-    std::size_t RequestCount() const;  // Requests().size(), without the copy
     void ClearRequests();
     // The vendor's version and notice service on the same port (faults and recording apply to it too).
     VendorService& vendor();

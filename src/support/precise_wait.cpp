@@ -17,9 +17,9 @@ using std::chrono::nanoseconds;
 
 // Learnt from every sleep on every thread: it rises quickly with a late wake-up and falls slowly, so it
 // follows the usual overshoot rather than the last one. A preempted sleep (late by milliseconds) must not
-// buy milliseconds of yielding afterwards: the lead never exceeds kMostLead.
+// buy milliseconds of spinning afterwards: the lead never exceeds kMostLead.
 constexpr std::int64_t kFirstLeadNs = 200'000;
-constexpr std::int64_t kMostLeadNs = 1'000'000;
+constexpr std::int64_t kMostLeadNs = 500'000;
 constexpr std::int64_t kExtraNs = 20'000;  // besides the overshoot: the wake-up's own work
 std::atomic<std::int64_t> leadNs{kFirstLeadNs};
 
@@ -31,7 +31,7 @@ void Learn(nanoseconds late) {
 }
 
 // Linux lets a sleep end up to the thread's timer slack (50 µs by default) late so that wake-ups can be
-// merged; a thread that waits precisely asks for none, which halves what is left to yield away.
+// merged; a thread that waits precisely asks for none, which halves what is left to spin away.
 void TakeNoTimerSlack() {
 #ifdef __linux__
     thread_local const bool taken = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
@@ -61,11 +61,11 @@ void SleepUntilPrecisely(Clock::time_point deadline, const std::function<bool()>
         std::this_thread::sleep_until(wake);
         Learn(std::chrono::duration_cast<nanoseconds>(Clock::now() - wake));
     }
-    // The last stretch: the processor is offered to others on every turn, and taken back until the deadline.
-    while (Clock::now() < deadline) {
+    // The last stretch is spent awake. Not yielding: on a busy machine a yield hands the processor to the
+    // others for a whole time slice, which made the pause later than a plain sleep; a thread just woken from
+    // sleep keeps it for these few microseconds.
+    while (Clock::now() < deadline)
         if (isStopped()) return;
-        std::this_thread::yield();
-    }
 }
 
 void SleepPrecisely(std::int64_t microseconds, const std::function<bool()>& stopped,
