@@ -23,6 +23,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
                     name.compare(name.size() - tail.size(), tail.size(), tail) == 0)
                     name.resize(name.size() - tail.size());
             }
+            if (const auto at = name.find("/iterations:"); at != std::string::npos) {
+                const auto end = name.find('/', at + 1);
+                name.erase(at, end == std::string::npos ? std::string::npos : end - at);
+            }
             const auto slash = name.rfind('/');
             if (slash == std::string::npos) continue;
             auto& pair = groups_[name.substr(0, slash)];
