@@ -240,21 +240,24 @@ bool AppCore::BeginMonitoring(int maxPasses) {
 }
 
 void AppCore::OnMonitoringEnded() {
-    if (!thread_.joinable()) return;
+    if (!thread_.joinable()) {
+        if (endLoop_) endLoop_->quit();  // joined already (JoinMonitoring)
+        return;
+    }
     thread_.join();
     liveTimer_.stop();
+    if (endLoop_) endLoop_->quit();
     if (onEnded_) onEnded_();
 }
 
 void AppCore::StartMonitoring(int maxPasses) {
     if (!BeginMonitoring(maxPasses)) return;
+    // Woken by the end itself (OnMonitoringEnded runs inside this loop): a timer asking every few
+    // milliseconds whether monitoring had ended cost a headless run more processor time than its waiting.
     QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (!monitoring()) loop.quit();
-    });
-    check.start(5);
-    loop.exec();
+    endLoop_ = &loop;
+    if (monitoring()) loop.exec();
+    endLoop_ = nullptr;
 }
 
 void AppCore::JoinMonitoring() {
@@ -262,6 +265,7 @@ void AppCore::JoinMonitoring() {
     cycle_.RequestStop();
     thread_.join();
     liveTimer_.stop();
+    if (endLoop_) endLoop_->quit();
     // Its last lines and the start button's state are still on their way: they are made now.
     if (deliver_) QCoreApplication::sendPostedEvents(&owner_);
     if (onEnded_ && deliver_) onEnded_();
