@@ -17,11 +17,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
             if ((run.run_type != Run::RT_Iteration && !mean) || run.error_occurred) continue;
             std::string name = run.benchmark_name();
             if (mean && name.size() > 5) name.resize(name.size() - 5);  // "_mean"
-            for (const char* suffix : {"/real_time", "/process_time"}) {
+            for (const char* suffix : {"/real_time", "/process_time", "/manual_time"}) {
                 const std::string tail(suffix);
                 if (name.size() > tail.size() &&
                     name.compare(name.size() - tail.size(), tail.size(), tail) == 0)
                     name.resize(name.size() - tail.size());
+            }
+            if (const auto at = name.find("/iterations:"); at != std::string::npos) {
+                const auto end = name.find('/', at + 1);
+                name.erase(at, end == std::string::npos ? std::string::npos : end - at);
             }
             const auto slash = name.rfind('/');
             if (slash == std::string::npos) continue;

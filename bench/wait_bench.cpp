@@ -1,13 +1,16 @@
-// The monitoring interval's default pause, one WaitPumping of 100 ms as the cycle now waits, and a hundred
-// one-millisecond calls as it once did, each against plain sleeps in the same run. The CPU column is what the
-// waiting costs.
+// The monitoring interval's default pause, one WaitPumping of 100 ms, and a hundred one-millisecond calls,
+// each against plain sleeps in the same run; and monitoring's own pause of 1 ms (the shortest interval)
+// against an exact one, with how late it ends ("late_us", the mean; "worst_late_us"). The CPU column is what
+// the waiting costs.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "net/wait_pumping.h"
+#include "support/precise_wait.h"
 
 namespace {
 
@@ -42,6 +45,55 @@ void BM_SleepForOnce(benchmark::State& state) {
     for (auto _ : state)
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
+
+using Clock = std::chrono::steady_clock;
+
+template <typename Pause>
+void PauseOf1ms(benchmark::State& state, Pause pause) {
+    double late = 0, worst = 0;
+    std::int64_t pauses = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < 100; ++i) {
+            const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(1);
+            pause(deadline);
+            const double us = std::chrono::duration<double, std::micro>(Clock::now() - deadline).count();
+            late += us;
+            worst = std::max(worst, us);
+            ++pauses;
+        }
+    }
+    state.counters["late_us"] = late / static_cast<double>(std::max<std::int64_t>(1, pauses));
+    state.counters["worst_late_us"] = worst;
+}
+
+void BM_PrecisePause(benchmark::State& state) {
+    PauseOf1ms(state, [](Clock::time_point deadline) {
+        tandrel::SleepUntilPrecisely(deadline, [] { return false; });
+    });
+}
+
+void BM_SleepUntil(benchmark::State& state) {
+    PauseOf1ms(state, [](Clock::time_point deadline) { std::this_thread::sleep_until(deadline); });
+}
+
+// Exact by arithmetic: a hundred pauses of 1 ms are 100 ms, however busy the machine is (a spinning
+// baseline is itself pre-empted there).
+void BM_ExactPause(benchmark::State& state) {
+    for (auto _ : state)
+        state.SetIterationTime(0.1);
+    state.counters["late_us"] = 0;
+}
+
+BENCHMARK(BM_PrecisePause)->Name("pause_1ms/tandrel")->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ExactPause)->Name("pause_1ms/exact (baseline)")->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(BM_SleepUntil)
+    ->Name("pause_1ms_sleep_until/sleep_until")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_ExactPause)
+    ->Name("pause_1ms_sleep_until/exact (baseline)")
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime();
 
 BENCHMARK(BM_WaitPumpingOnce)->Name("pause_100ms/tandrel")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SleepForOnce)

@@ -9,6 +9,7 @@
 #include "net/wait_pumping.h"
 #include "notify/history_file.h"
 #include "stores/store_list.h"
+#include "support/precise_wait.h"
 #include "support/text.h"
 #include "update/vendor_hosts.h"
 
@@ -43,15 +44,7 @@ void AppCore::Controls::SetStartEnabled(bool enabled) {
 namespace {
 
 void SleepUnlessStopped(std::int64_t microseconds, const std::function<bool()>& stopped) {
-    const auto until =
-        std::chrono::steady_clock::now() + std::chrono::microseconds(std::max<std::int64_t>(
-                                               0, std::min<std::int64_t>(microseconds, INT64_MAX / 2000)));
-    while (!(stopped && stopped())) {
-        const auto left = until - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) return;
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(kWaitStopCheckMs)));
-    }
+    SleepPrecisely(microseconds, stopped, std::chrono::milliseconds(kWaitStopCheckMs));
 }
 
 }  // namespace
@@ -239,7 +232,12 @@ void AppCore::ShowBook() {
 StoreResult AppCore::LoadStores(const std::function<void()>& pump,
                                 const std::function<void(int, int)>& progress) {
     BusyScope busy(*this);
-    return LoadStoreList(book_, storeFile_, endpoints_, pump, progress);
+    // The checks share the back end as the fast schedule would: its number of stores at once, and the
+    // monitoring interval's total pace.
+    const int interval = TextToInt(controls_.MonitorIntervalText());
+    const CheckPace pace{.atOnce = LoadScheduleSettings(ProfileFile(dataDir_ / "Config.ini")).storesAtOnce,
+                         .interval = std::chrono::milliseconds(interval < 1 ? 100 : interval)};
+    return LoadStoreList(book_, storeFile_, endpoints_, pump, progress, pace);
 }
 
 StoreResult AppCore::SyncStores() {
@@ -296,22 +294,25 @@ bool AppCore::BeginMonitoring(int maxPasses) {
 }
 
 void AppCore::OnMonitoringEnded() {
-    if (!thread_.joinable()) return;
+    if (!thread_.joinable()) {
+        if (endLoop_) endLoop_->quit();  // joined already (JoinMonitoring)
+        return;
+    }
     thread_.join();
     liveTimer_.stop();
     if (heartbeat_) heartbeat_->Stop();
+    if (endLoop_) endLoop_->quit();
     if (onEnded_) onEnded_();
 }
 
 void AppCore::StartMonitoring(int maxPasses) {
     if (!BeginMonitoring(maxPasses)) return;
+    // Woken by the end itself (OnMonitoringEnded runs inside this loop): a timer asking every few
+    // milliseconds whether monitoring had ended cost a headless run more processor time than its waiting.
     QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (!monitoring()) loop.quit();
-    });
-    check.start(5);
-    loop.exec();
+    endLoop_ = &loop;
+    if (monitoring()) loop.exec();
+    endLoop_ = nullptr;
 }
 
 void AppCore::JoinMonitoring() {
@@ -320,6 +321,7 @@ void AppCore::JoinMonitoring() {
     thread_.join();
     liveTimer_.stop();
     if (heartbeat_) heartbeat_->Stop();
+    if (endLoop_) endLoop_->quit();
     // Its last lines and the start button's state are still on their way: they are made now.
     if (deliver_) QCoreApplication::sendPostedEvents(&owner_);
     if (onEnded_ && deliver_) onEnded_();

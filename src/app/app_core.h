@@ -13,6 +13,7 @@
 // Every group the cycle reports is published once, as one ReportedGroup, to the alert sounds, then the
 // reminders (history, robots, desktop), then the listeners the shell added.
 
+#include <QEventLoop>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -257,6 +258,7 @@ class AppCore {
     std::function<void()> onIdle_;
     PooledThread thread_;
     std::function<void()> onEnded_;
+    QEventLoop* endLoop_ = nullptr;  // StartMonitoring's, quit when monitoring ends
 };
 
 }  // namespace tandrel

@@ -7,6 +7,7 @@
 
 #include "app/app_core.h"
 #include "app/stream_messages.h"
+#include "monitor/order_lookups.h"
 #include "net/http_request.h"
 #include "support/qt_text.h"
 #include "support/text.h"
@@ -92,7 +93,16 @@ int RunHeadless(const std::filesystem::path& dataDir, const Endpoints& endpoints
     HeadlessStartup startup(endpoints, out, err);
     if (!core.Open(startup)) return 1;
     core.Startup();  // Config.ini, and the reminders of its section "提醒" (no desktop without a window)
-    const StoreResult loaded = core.LoadStores([] { QCoreApplication::processEvents(); });
+    StoreResult loaded;
+    {
+        // A signal during the checks at start abandons them at once, and the run ends as a stop does.
+        const HttpWaitScope abandonOnSignal(nullptr, [&core] { return core.cycle().stopRequested(); });
+        loaded = core.LoadStores([] { QCoreApplication::processEvents(); });
+    }
+    if (core.cycle().stopRequested()) {
+        AppendStatusLine(log, StatusTimestamp() + Utf8ToGbk(" 已停止"));
+        return 0;
+    }
     if (!loaded.error.empty()) messages.ShowMessage(loaded.error, MessageIcon::Exclamation);
     if (!loaded.ok()) return 1;
     if (core.stores().rowCount() == 0) {

@@ -2,6 +2,7 @@
 
 #include <iostream>
 
+#include "monitor/schedule_settings.h"
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
 #include "stores/store_list.h"
@@ -50,7 +51,10 @@ int ListStores(const std::filesystem::path& dataDir, const Endpoints& endpoints,
     StoreFile file(dataDir);
     MarketplaceSession session(endpoints);
     StoreTableModel list;
-    const StoreResult loaded = LoadStoreList(list, file, session);
+    // As many stores at once as monitoring would check.
+    const StoreResult loaded =
+        LoadStoreList(list, file, session, {}, {},
+                      {.atOnce = LoadScheduleSettings(ProfileFile(dataDir / "Config.ini")).storesAtOnce});
     if (!loaded.error.empty()) err << GbkToUtf8(loaded.error) << '\n';
     if (!loaded.ok()) return 1;
     for (int row = 0; row < list.rowCount(); ++row) {

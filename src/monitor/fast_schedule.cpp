@@ -12,8 +12,9 @@ constexpr int kPageSize = 20;
 constexpr std::string_view kNull = "{null}";
 // The back end's error code for "too many requests" (besides HTTP 429).
 constexpr std::string_view kBusyCode = "54001";
-// How long one turn of the loop may wait, so a stop and a command are seen at once.
-constexpr auto kLongestWait = std::chrono::milliseconds(10);
+// The bounds of one turn's wait, when nothing is due sooner.
+constexpr auto kShortestStep = std::chrono::milliseconds(10);
+constexpr auto kLongestStep = std::chrono::milliseconds(50);
 
 }  // namespace
 
@@ -172,24 +173,8 @@ void FastSchedule::CountPasses(Clock::time_point now) {
         if (cycle_.PassDone()) rejected_.clear();
 }
 
-FastSchedule::Clock::duration FastSchedule::Spacing() const {
-    // Two per interval, evenly spaced (a little over half an interval apart), so that no second holds more
-    // than twice as many requests as it holds intervals, even when the replies come in bunches.
-    return Interval() / 2 + std::chrono::milliseconds(1);
-}
-
-FastSchedule::Clock::time_point FastSchedule::NextSlot() const {
-    Clock::time_point next{};
-    if (!sends_.empty()) next = sends_.back() + Spacing();
-    if (sends_.size() >= 2) next = std::max(next, sends_[sends_.size() - 2] + Interval());
-    return next;
-}
-
 bool FastSchedule::TotalSlotFree(Clock::time_point now) {
-    const Clock::duration interval = Interval();
-    while (!sends_.empty() && now - sends_.front() >= interval)
-        sends_.pop_front();
-    return now >= NextSlot();
+    return pacer_.SlotFree(now, Interval());
 }
 
 int FastSchedule::StoresInFlight() const {
@@ -239,12 +224,17 @@ void FastSchedule::Dispatch(Clock::time_point now) {
 }
 
 void FastSchedule::WaitForWork(Clock::time_point now) {
-    // Until the next request may go out, the next reply, or the longest step, whichever comes first.
-    Clock::time_point until = now + kLongestWait;
-    if (!sends_.empty()) until = std::min(until, std::max(now, NextSlot()));
+    // Until the next request may go out (its store's gap has passed and the total has room for it), the next
+    // reply, or the longest step, whichever comes first. A store that cannot be read (paused, offline,
+    // failing until its next try) is nothing to wake for, and neither is a store whose gap has passed while
+    // the total has no room: each would turn this loop a thousand times a second.
+    Clock::time_point until = now + LongestWait();
+    Clock::time_point wanted = Clock::time_point::max();
     for (const auto& s : stores_)
-        if (!s->busy) until = std::min(until, std::max(now, s->nextAllowed));
-    if (!lookups_.empty()) until = std::min(until, std::max(now, lookups_.front().notBefore));
+        if (!s->busy && Readable(*s)) wanted = std::min(wanted, s->nextAllowed);
+    if (!lookups_.empty()) wanted = std::min(wanted, lookups_.front().notBefore);
+    if (wanted != Clock::time_point::max())
+        until = std::min(until, std::max({now, wanted, pacer_.NextSlot(Interval())}));
     const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(until - now);
     if (multi_.inFlight() > 0) {
         multi_.Poll(std::max(wait, std::chrono::milliseconds(1)));
@@ -255,30 +245,27 @@ void FastSchedule::WaitForWork(Clock::time_point now) {
     }
 }
 
+FastSchedule::Clock::duration FastSchedule::LongestWait() const {
+    // Long enough not to wake for nothing between two requests, short enough that a command (a store paused,
+    // resumed or removed) counts at once; a stop ends any wait anyway.
+    return std::clamp<Clock::duration>(Interval() / 2, kShortestStep, kLongestStep);
+}
+
 void FastSchedule::StartSession(const std::shared_ptr<Store>& store, bool userinfo) {
-    const Endpoints& e = cycle_.endpoints();
     const Clock::time_point now = Clock::now();
-    sends_.push_back(now);
+    pacer_.Sent(now);
     store->busy = true;
     store->nextAllowed = now + Gap(*store);
-    auto block = std::make_shared<std::string>(SessionBlock(e));
-    auto failure = std::make_shared<std::string>();
-    const bool started = multi_.Start({.url = e.session.Url("https", userinfo ? "/userinfo" : "/mall"),
-                                       .cookie = &store->cookie,
-                                       .headerBlock = block.get(),
-                                       .stallSeconds = kStallSeconds,
-                                       .failure = failure.get()},
-                                      [this, store, block, failure, userinfo](std::string body, int status) {
-                                          store->busy = false;
-                                          if (store->present)
-                                              OnSession(store, userinfo, body, status, *failure);
-                                      });
+    const bool started = StartSessionRead(multi_, cycle_.endpoints(), store->cookie, userinfo, kStallSeconds,
+                                          [this, store, userinfo](const SessionReading& reading) {
+                                              store->busy = false;
+                                              if (store->present) OnSession(store, userinfo, reading);
+                                          });
     if (!started) store->busy = false;
 }
 
-void FastSchedule::OnSession(const std::shared_ptr<Store>& store, bool userinfo, const std::string& body,
-                             int status, const std::string& failure) {
-    const SessionReading reading = ReadSessionReply(status, body, failure);
+void FastSchedule::OnSession(const std::shared_ptr<Store>& store, bool userinfo,
+                             const SessionReading& reading) {
     if (reading.verdict == SessionVerdict::Busy) return BackOff(*store);  // asked again after the gap
     store->userinfoNext = false;
     if (reading.verdict == SessionVerdict::NoAnswer) {
@@ -313,7 +300,7 @@ void FastSchedule::Relogin(const std::shared_ptr<Store>& store) {
     store->loginDue = false;
     store->pendingFailure.clear();
     const Clock::time_point now = Clock::now();
-    sends_.push_back(now);
+    pacer_.Sent(now);
     store->nextAllowed = now + Gap(*store);
     WatchedStore listed = store->listed;
     listed.cookie = store->cookie;
@@ -327,7 +314,7 @@ void FastSchedule::Relogin(const std::shared_ptr<Store>& store) {
 void FastSchedule::StartList(const std::shared_ptr<Store>& store) {
     const Endpoints& e = cycle_.endpoints();
     const Clock::time_point now = Clock::now();
-    sends_.push_back(now);
+    pacer_.Sent(now);
     store->busy = true;
     store->nextAllowed = now + Gap(*store);
     auto block = std::make_shared<std::string>(OrderListBlock(e));
@@ -418,7 +405,7 @@ void FastSchedule::EndRead(Store& store) {
 void FastSchedule::StartLookup(LookupJob job) {
     const Endpoints& e = cycle_.endpoints();
     Lookup& lookup = *job.lookup;
-    sends_.push_back(Clock::now());
+    pacer_.Sent(Clock::now());
     ++lookupsInFlight_;
     auto request = std::make_shared<LookupRequest>(job.detail ? GroupOrderIdRequest(e, lookup.order.sn)
                                                               : OpenerNicknameRequest(e, lookup.order.uid));

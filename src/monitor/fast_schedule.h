@@ -25,6 +25,8 @@
 #include "monitor/monitor_cycle.h"
 #include "monitor/schedule_settings.h"
 #include "net/http_request.h"
+#include "net/request_pacer.h"
+#include "stores/session_check.h"
 
 namespace tandrel {
 
@@ -61,10 +63,9 @@ class FastSchedule {
     void CountPasses(Clock::time_point now);
     void Dispatch(Clock::time_point now);
     void WaitForWork(Clock::time_point now);
+    Clock::duration LongestWait() const;
     Clock::duration Interval() const;
     Clock::duration Gap(const Store& store) const;
-    Clock::duration Spacing() const;
-    Clock::time_point NextSlot() const;  // when the next request may go out, as far as the total goes
     bool TotalSlotFree(Clock::time_point now);
     int StoresInFlight() const;
     bool Readable(const Store& store) const;
@@ -73,8 +74,7 @@ class FastSchedule {
     void StartSession(const std::shared_ptr<Store>& store, bool userinfo);
     void StartList(const std::shared_ptr<Store>& store);
     void StartLookup(LookupJob job);
-    void OnSession(const std::shared_ptr<Store>& store, bool userinfo, const std::string& body, int status,
-                   const std::string& failure);
+    void OnSession(const std::shared_ptr<Store>& store, bool userinfo, const SessionReading& reading);
     void OnList(const std::shared_ptr<Store>& store, const std::string& body, int status,
                 const std::string& failure);
     void OnLookup(const LookupJob& job, const std::string& body, int status);
@@ -97,8 +97,8 @@ class FastSchedule {
     int lookupsInFlight_ = 0;
     std::set<std::string> looking_;  // order numbers whose look-ups are under way
     std::unordered_map<std::string, Rejected> rejected_;
-    std::deque<Clock::time_point> sends_;  // every request's start within the last interval
-    Clock::time_point lastIdlePass_{};     // with nothing readable, a pass is an interval
+    RequestPacer pacer_;
+    Clock::time_point lastIdlePass_{};  // with nothing readable, a pass is an interval
     Clock::time_point lastNothingCheck_{};
 };
 

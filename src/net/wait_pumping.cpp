@@ -10,6 +10,8 @@
 #include <chrono>
 #include <thread>
 
+#include "support/precise_wait.h"
+
 namespace tandrel {
 
 void WaitPumping(std::int64_t microseconds, const std::function<bool()>& stopped) {
@@ -29,11 +31,7 @@ void WaitPumping(std::int64_t microseconds, const std::function<bool()>& stopped
     const std::int64_t slice =
         stopped ? std::int64_t{kWaitStopCheckMs} * 1000 : INT32_MAX * std::int64_t{1000};
     if (QCoreApplication::instance() == nullptr || QThread::currentThread()->eventDispatcher() == nullptr) {
-        while (!isStopped()) {
-            const std::int64_t rest = left();
-            if (rest <= 0) return;
-            std::this_thread::sleep_for(std::chrono::microseconds(std::min(rest, slice)));
-        }
+        SleepUntilPrecisely(deadline, stopped, std::chrono::milliseconds(kWaitStopCheckMs));
         return;
     }
     // A nested loop woken by a precise timer: events are dispatched as they come, and nothing spins.
@@ -50,7 +48,7 @@ void WaitPumping(std::int64_t microseconds, const std::function<bool()>& stopped
             // Below the timer's resolution: handle what is pending, then sleep out the rest.
             QCoreApplication::processEvents(QEventLoop::AllEvents);
             if (isStopped()) return;
-            std::this_thread::sleep_until(deadline);
+            SleepUntilPrecisely(deadline, stopped);
             return;
         }
         timer.start(static_cast<int>(std::min(rest, slice) / 1000));

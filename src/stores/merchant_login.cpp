@@ -1,6 +1,7 @@
 #include "stores/merchant_login.h"
 
 #include <ctime>
+#include <memory>
 
 #include "net/http_request.h"
 #include "support/base64.h"
@@ -78,17 +79,22 @@ std::string UrlEncodeUtf8(std::string_view text) {
     return out;
 }
 
-LoginResult MerchantLogin(const Endpoints& endpoints, std::string_view account, std::string_view password) {
-    LoginResult result;
-    if (account.empty() || password.empty()) {
-        result.message = Utf8ToGbk("账号、密码都不能为空，请填写");
-        return result;
-    }
-    const std::string url = endpoints.merchant.Url("https", "/chats/auth");
+namespace {
+
+// The login's request: what it sends, and what the exchange writes back into.
+struct LoginExchange {
+    std::string url, body, block;
+    std::string noCookie, cookies, failure;
+};
+
+std::unique_ptr<LoginExchange> MakeLoginExchange(const Endpoints& endpoints, std::string_view account,
+                                                 std::string_view password) {
+    auto x = std::make_unique<LoginExchange>();
+    x->url = endpoints.merchant.Url("https", "/chats/auth");
     // The password goes out in UTF-8 and escaped as JSON requires, so quotes and backslashes arrive intact.
-    const std::string body = "{\"username\":\"" + UrlEncodeUtf8(account) + "\",\"password\":\"" +
-                             JsonEscape(GbkToUtf8(password)) + "\"}";
-    std::string block =
+    x->body = "{\"username\":\"" + UrlEncodeUtf8(account) + "\",\"password\":\"" +
+              JsonEscape(GbkToUtf8(password)) + "\"}";
+    x->block =
         "Referer: file:///index.html#pages/login\r\n"
         "User-Agent: android Mozilla/5.0 (Linux; Android 7.1.1; OD105 Build/NMF26F; wv) AppleWebKit/537.36 "
         "(KHTML, like Gecko) Version/4.0 Chrome/53.0.2785.97 Mobile Safari/537.36  "
@@ -98,21 +104,29 @@ LoginResult MerchantLogin(const Endpoints& endpoints, std::string_view account, 
         "Content-Length: 55\r\n"
         "Host: " +
         endpoints.merchant.Host() + "\r\n";
-    std::string noCookie, failure;
+    return x;
+}
+
+HttpArgs LoginArgs(LoginExchange& x) {
     // The body holds the password: it is never posted again wherever a redirect points.
-    const std::string reply = HttpFetch({.url = url,
-                                         .method = kHttpPost,
-                                         .cookie = &noCookie,
-                                         .returnedCookies = &result.loginCookies,
-                                         .headerBlock = &block,
-                                         .noRedirect = true,
-                                         .bodyBytes = body,
-                                         .failure = &failure});
+    return {.url = x.url,
+            .method = kHttpPost,
+            .cookie = &x.noCookie,
+            .returnedCookies = &x.cookies,
+            .headerBlock = &x.block,
+            .noRedirect = true,
+            .bodyBytes = x.body,
+            .failure = &x.failure};
+}
+
+LoginResult ReadLoginReply(const std::string& reply, LoginExchange& x) {
+    LoginResult result;
+    result.loginCookies = std::move(x.cookies);
     std::string text = Utf8ToGbk(ReplyText(reply));
     UnescapeText(text);
     JsonDocument doc;
     doc.Parse(text);
-    if (std::string why = UnreadableReply(failure, doc); !why.empty()) {
+    if (std::string why = UnreadableReply(x.failure, doc); !why.empty()) {
         result.code = kLoginFailed;
         result.message = std::move(why);
         return result;
@@ -137,6 +151,33 @@ LoginResult MerchantLogin(const Endpoints& endpoints, std::string_view account, 
     result.mobile = TrimmedText(doc, "mobile");
     result.code = errorCode == "2000021" || errorCode == "10008" ? kLoginNeedsVerification : kLoginFailed;
     return result;
+}
+
+LoginResult EmptyInput() {
+    LoginResult result;
+    result.message = Utf8ToGbk("账号、密码都不能为空，请填写");
+    return result;
+}
+
+}  // namespace
+
+LoginResult MerchantLogin(const Endpoints& endpoints, std::string_view account, std::string_view password) {
+    if (account.empty() || password.empty()) return EmptyInput();
+    const std::unique_ptr<LoginExchange> x = MakeLoginExchange(endpoints, account, password);
+    const std::string reply = HttpFetch(LoginArgs(*x));
+    return ReadLoginReply(reply, *x);
+}
+
+bool StartMerchantLogin(HttpMulti& multi, const Endpoints& endpoints, std::string_view account,
+                        std::string_view password, std::function<void(const LoginResult&)> done) {
+    if (account.empty() || password.empty()) {
+        done(EmptyInput());
+        return true;
+    }
+    std::shared_ptr<LoginExchange> x = MakeLoginExchange(endpoints, account, password);
+    return multi.Start(LoginArgs(*x), [x, done = std::move(done)](std::string body, int) {
+        done(ReadLoginReply(body, *x));
+    });
 }
 
 std::string MillisTimestamp(std::chrono::system_clock::time_point now) {

@@ -42,6 +42,11 @@ struct LoginResult {
 
 // Texts are GBK. The login sends neither nor changes the session cookie.
 LoginResult MerchantLogin(const Endpoints& endpoints, std::string_view account, std::string_view password);
+class HttpMulti;
+// The same login started on multi, for callers that log several stores in at once; done hears its result
+// (at once, without a request, for an empty account or password). False: not started (done never runs).
+bool StartMerchantLogin(HttpMulti& multi, const Endpoints& endpoints, std::string_view account,
+                        std::string_view password, std::function<void(const LoginResult&)> done);
 std::string UrlEncodeUtf8(std::string_view text);
 // Never empty: "店铺名" when the look-up fails.
 std::string LookupStoreName(const Endpoints& endpoints, std::string_view storeId);

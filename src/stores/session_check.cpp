@@ -1,5 +1,7 @@
 #include "stores/session_check.h"
 
+#include <memory>
+
 #include "net/http_request.h"
 #include "stores/merchant_login.h"
 #include "support/json_document.h"
@@ -56,6 +58,21 @@ SessionReading ReadStoreSession(const Endpoints& e, std::string& cookie, int sta
     // "/mall" may lack the id of a live session; "/userinfo" has it.
     if (mall.verdict != SessionVerdict::Dead) return mall;
     return ask("/userinfo");
+}
+
+bool StartSessionRead(HttpMulti& multi, const Endpoints& e, std::string& cookie, bool userinfo,
+                      int stallSeconds, std::function<void(const SessionReading&)> done) {
+    // What the transfer writes into lives with its callback.
+    auto block = std::make_shared<std::string>(SessionBlock(e));
+    auto failure = std::make_shared<std::string>();
+    return multi.Start({.url = e.session.Url("https", userinfo ? "/userinfo" : "/mall"),
+                        .cookie = &cookie,
+                        .headerBlock = block.get(),
+                        .stallSeconds = stallSeconds,
+                        .failure = failure.get()},
+                       [block, failure, done = std::move(done)](std::string body, int status) {
+                           done(ReadSessionReply(status, body, *failure));
+                       });
 }
 
 }  // namespace tandrel

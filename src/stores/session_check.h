@@ -3,6 +3,7 @@
 // login may bring it back), or gave no usable answer at all (nothing to do but try again later). Keeping the
 // last two apart is what keeps a network fault from costing the merchant a password login.
 
+#include <functional>
 #include <string>
 
 #include "net/endpoints.h"
@@ -29,6 +30,14 @@ SessionReading ReadSessionReply(int status, const std::string& body, const std::
 // Asks "/mall", then "/userinfo" when the first reply lacks the store id, with the store's own cookie text
 // (the replies' cookies are merged into it). stallSeconds > 0 gives up on a reply that sends nothing.
 SessionReading ReadStoreSession(const Endpoints& endpoints, std::string& cookie, int stallSeconds = 0);
+
+class HttpMulti;
+
+// One step of ReadStoreSession ("/mall", or "/userinfo" when userinfo is true) started on multi, for callers
+// that check several stores at once; done hears what the reply says. The cookie is the caller's and must live
+// until done has run or the request was abandoned. False: not started (done never runs).
+bool StartSessionRead(HttpMulti& multi, const Endpoints& endpoints, std::string& cookie, bool userinfo,
+                      int stallSeconds, std::function<void(const SessionReading&)> done);
 
 // Whether a failed login was the back end's answer (a refused password, a request for verification) rather
 // than a missing one: a refused store waits for the merchant, and its password is not tried again.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -11,20 +12,29 @@
 
 namespace tandrel {
 
-// Lists the stores of the file in the book, then checks each one's session with a cookie text of its own:
-// a live one is 正常; a dead one is logged in again once per incident (the new session goes to the book and
-// the file); one the back end refuses is 已掉线; one without an answer is failing and tried again later. pump
-// is called between stores so a window can show the rows as they fill; progress, when given, hears (n,
-// total) as store n (from 1) is about to be checked. A paused store is listed without a check. A check
-// abandoned (the window closing) changes nothing. The result's code is the file read's (1, -1, -2); its error
-// text is also set when the list loaded but a new cookie could not be kept. The caller shows it.
+// How the checks at start share the back end, as the fast schedule does: at most atOnce stores with a
+// request in flight, and all requests together (logins included) at most two per interval, evenly spaced.
+struct CheckPace {
+    int atOnce = 4;
+    std::chrono::milliseconds interval{100};
+};
+
+// Lists the stores of the file in the book, then checks their sessions, several at once (pace), each with a
+// cookie text of its own: a live one is 正常; a dead one is logged in again once per incident (the new
+// session goes to the book and the file); one the back end refuses is 已掉线; one without an answer is
+// failing and tried again later. pump is called while the checks wait, so a window shows the rows as they
+// fill; progress, when given, hears (n, total) for n = 1 to total in order, n once every store before it has
+// been checked (so store n is the first of the list still being checked). A paused store is listed without a
+// check. A check abandoned (the window closing) changes nothing; those that ended before keep what they
+// found. The result's code is the file read's (1, -1, -2); its error text is also set when the list loaded
+// but a new cookie could not be kept. The caller shows it.
 StoreResult LoadStoreList(StoreBook& book, StoreFile& file, const Endpoints& endpoints,
                           const std::function<void()>& pump = {},
-                          const std::function<void(int, int)>& progress = {});
+                          const std::function<void(int, int)>& progress = {}, CheckPace pace = {});
 // The same for a list of its own (the store commands, the login window's tests): the rows show the book.
 StoreResult LoadStoreList(StoreTableModel& list, StoreFile& file, MarketplaceSession& session,
                           const std::function<void()>& pump = {},
-                          const std::function<void(int, int)>& progress = {});
+                          const std::function<void(int, int)>& progress = {}, CheckPace pace = {});
 
 // The book's stores as the file has them (ids, accounts, names, passwords, sessions), without a check: after
 // the merchant logged a store in or removed one, only what changed is changed.

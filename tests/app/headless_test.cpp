@@ -323,38 +323,43 @@ TEST_F(HeadlessTest, ASignalDuringALongPauseEndsTheRunAtOnce) {
     EXPECT_EQ(f.out.substr(f.out.size() - std::string(" 已停止\n").size()), " 已停止\n");
 }
 
+// Stalled in the order list during monitoring, or in the session check at start: either way the run ends at
+// once, as a stop.
 TEST_F(HeadlessTest, ASignalDuringAStalledRequestEndsTheRunAtOnce) {
     AddStore();
     sim_.SetStallSeconds(30);
-    sim_.SetFault("/chats/ungroupOrders", sim::Fault::Stall);
-    for (const int signal : {SIGTERM, SIGINT}) {
-        SCOPED_TRACE(signal);
-        sim_.ClearRequests();
-        HeadlessProgram program(TANDREL_EXECUTABLE, {.dataDir = dir_.path(), .merchantUrl = sim_.baseUrl()});
-        ASSERT_TRUE(program.started());
-        // The stall has begun once the order list was asked for.
-        const auto asked = [&] {
-            for (const auto& request : sim_.Requests())
-                if (request.target.rfind("/chats/ungroupOrders", 0) == 0) return true;
-            return false;
-        };
-        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!asked() && std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ASSERT_TRUE(asked());
-        const auto signalled = std::chrono::steady_clock::now();
-        program.Signal(signal);
-        const Finished f = program.Finish();
-        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
-            std::chrono::steady_clock::now() - signalled);
-        const std::string& out = f.out;
-        ASSERT_TRUE(f.exited);
-        EXPECT_EQ(f.status, 0);
-        EXPECT_LT(took.count(), 500);
-        // Only the stop is logged: the abandoned order list reports nothing.
-        EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
-        EXPECT_EQ(out.substr(out.size() - std::string(" 已停止\n").size()), " 已停止\n");
-    }
+    for (const std::string path : {"/chats/ungroupOrders", "/mall"})
+        for (const int signal : {SIGTERM, SIGINT}) {
+            SCOPED_TRACE(path + " " + std::to_string(signal));
+            sim_.ClearFaults();
+            sim_.SetFault(path, sim::Fault::Stall);
+            sim_.ClearRequests();
+            HeadlessProgram program(TANDREL_EXECUTABLE,
+                                    {.dataDir = dir_.path(), .merchantUrl = sim_.baseUrl()});
+            ASSERT_TRUE(program.started());
+            // The stall has begun once the path was asked for.
+            const auto asked = [&] {
+                for (const auto& request : sim_.Requests())
+                    if (request.target.rfind(path, 0) == 0) return true;
+                return false;
+            };
+            const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!asked() && std::chrono::steady_clock::now() < giveUp)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            ASSERT_TRUE(asked());
+            const auto signalled = std::chrono::steady_clock::now();
+            program.Signal(signal);
+            const Finished f = program.Finish();
+            const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - signalled);
+            const std::string& out = f.out;
+            ASSERT_TRUE(f.exited);
+            EXPECT_EQ(f.status, 0);
+            EXPECT_LT(took.count(), 500);
+            // Only the stop is logged: the abandoned request reports nothing.
+            EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+            EXPECT_EQ(out.substr(out.size() - std::string(" 已停止\n").size()), " 已停止\n");
+        }
 }
 #endif  // _WIN32
 #endif

@@ -218,6 +218,7 @@ TEST_F(StalledRequestTest, ClosingDuringTheSessionChecksAtStartClosesAtOnce) {
     EXPECT_LT(probe.sinceActMs(), kMaxUnwindMs);
     EXPECT_EQ(loaded.count(), 1);
     EXPECT_TRUE(MessageBoxes::Recorded().empty());
+    EXPECT_EQ(sim_.MostInFlight(), 2);  // both stores' checks were stalled at once
 }
 
 // While the sessions are checked at start the status bar counts the stores, and what would work on the

@@ -308,6 +308,26 @@ TEST_F(FastTest, ASessionTheListJustCheckedIsNotCheckedAgain) {
     EXPECT_EQ(RequestsOf("12", "/mall"), 1);
 }
 
+// The lean start end to end: the list's checks, several at once, leave every session fresh for the schedule.
+TEST_F(FastTest, AfterTheListsChecksAtStartNoSessionIsAskedAgain) {
+    testing::TempDir dir;
+    StoreFile file(dir.path());
+    for (int i = 0; i < 6; ++i) {
+        const std::string id = std::to_string(30 + i);
+        sim_.AddStore(
+            {.account = "a" + id, .password = "p", .mallId = id, .mallName = "S" + id, .mobile = "1"});
+        ASSERT_TRUE(file.SaveStore("S" + id, "a" + id, "p", id, sim_.IssueSession(id)).ok());
+    }
+    ASSERT_TRUE(
+        LoadStoreList(book_, file, session_.endpoints(), {}, {}, {.atOnce = 3, .interval = 20ms}).ok());
+    EXPECT_EQ(Requests("/mall"), 6);
+    sim_.ClearRequests();
+    Cycle().StartMonitoring(2);
+    EXPECT_EQ(Requests("/mall"), 0);
+    EXPECT_EQ(Requests("/userinfo"), 0);
+    EXPECT_GE(Requests("/chats/ungroupOrders"), 12);
+}
+
 TEST_F(FastTest, TheSessionIsCheckedAtTheStartAndAfterARepliesShowsItGone) {
     AddStore("11");
     int waits = 0;

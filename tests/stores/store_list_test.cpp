@@ -80,6 +80,66 @@ TEST_P(StoreListTest, ChecksEverySessionAndKeepsTheFileInStep) {
     EXPECT_EQ(list_.Cell(1, M::kState), StoreStateOnline());
 }
 
+// An agency's list: stores alive, dead and logged in again, refused, failing, and one whose "/mall" lacks the
+// id, checked several at once while every reply takes a while. The rows end as one store after another would
+// leave them, no more stores are in flight than allowed, and all requests together keep the pace.
+TEST_P(StoreListTest, ChecksSeveralAtOnceWithinTheLimitsAndEndsInTheListsOrder) {
+    for (int i = 4; i <= 12; ++i) {
+        const std::string id = std::to_string(i);
+        sim_.AddStore({.account = "acct" + id,
+                       .password = "pw",
+                       .mallId = id,
+                       .mallName = "S" + id,
+                       .mobile = "1",
+                       .mallPathLacksMallId = i == 9});
+        const bool expired = i % 3 == 0 && i != 9;
+        file_.SaveStore("S" + id, "acct" + id, i == 10 ? "wrong" : "pw", id,
+                        expired || i == 10 ? "SESSION_TOKEN=gone" + id : sim_.IssueSession(id));
+    }
+    sim_.SetStoreFault("11", "/mall", sim::Fault::Status500);
+    sim_.SetStallSeconds(0.06);
+    sim_.SetFault("/", sim::Fault::Stall);  // every request takes 60 ms
+    std::vector<int> told;
+    const auto interval = std::chrono::milliseconds(40);
+    ASSERT_EQ(LoadStoreList(list_, file_, session_, {},
+                            [&](int n, int total) {
+                                EXPECT_EQ(total, 12);
+                                told.push_back(n);
+                            },
+                            {.atOnce = 3, .interval = interval})
+                  .code,
+              kStoreOk);
+    EXPECT_EQ(told, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+    ASSERT_EQ(list_.rowCount(), 12);
+    for (int row = 0; row < 12; ++row) {
+        const int id = row + 1;
+        SCOPED_TRACE(id);
+        EXPECT_EQ(list_.Cell(row, M::kStoreId), std::to_string(id));
+        const std::string& expected = id == 3 || id == 10 ? StoreStateOffline()
+                                      : id == 11          ? StoreStateFailing()
+                                                          : StoreStateOnline();
+        EXPECT_EQ(list_.Cell(row, M::kState), expected);
+    }
+    // Logged in again: the new session is kept; "/userinfo" had the id of store 9, which needed no login.
+    for (const std::string id : {"6", "12"}) {
+        EXPECT_EQ(StoredCookie(id), list_.Cell(std::stoi(id) - 1, M::kCookie));
+        EXPECT_NE(StoredCookie(id), "SESSION_TOKEN=gone" + id);
+    }
+    int logins = 0, userinfos = 0;
+    const auto requests = sim_.Requests();
+    for (const auto& r : requests) {
+        logins += r.target == "/chats/auth";
+        userinfos += r.target == "/userinfo";
+    }
+    EXPECT_EQ(logins, 5);     // stores 2, 3, 6, 10 and 12; 3 and 10 are refused, once each
+    EXPECT_EQ(userinfos, 6);  // after each "/mall" without the id
+    EXPECT_LE(sim_.MostInFlight(), 3);
+    EXPECT_GE(sim_.MostInFlight(), 2);
+    const auto slack = std::chrono::milliseconds(8);  // the simulator stamps arrivals, not departures
+    for (std::size_t i = 2; i < requests.size(); ++i)
+        EXPECT_GE(requests[i].at - requests[i - 2].at, interval - slack) << i;
+}
+
 TEST_P(StoreListTest, ShowsNothingSecretAndTracksTheSelection) {
     LoadStoreList(list_, file_, session_);
     EXPECT_FALSE(list_.data(list_.index(0, M::kPassword)).isValid());
