@@ -28,8 +28,11 @@ int AddStore(const std::string& accountUtf8, const std::filesystem::path& dataDi
     const LoginResult login = MerchantLogin(endpoints, account, password);
     if (login.code == kLoginOk) {
         const std::string name = LookupStoreName(endpoints, login.storeId);
-        if (const StoreResult saved =
-                StoreFile(dataDir).SaveStore(name, account, password, login.storeId, login.loginCookies);
+        if (const StoreResult saved = StoreFile(dataDir).SaveStore({.account = account,
+                                                                    .password = password,
+                                                                    .storeId = login.storeId,
+                                                                    .storeName = name,
+                                                                    .session = login.loginCookies});
             !saved.ok()) {
             err << GbkToUtf8(saved.error) << '\n';
             return 1;

@@ -53,7 +53,7 @@ TEST_F(StoreCommandsTest, AddListRemove) {
     std::vector<StoreRecord> records;
     StoreFile(dir_.path()).ReadAll(records);
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].shoppass, "pa ss");  // trimmed as the login window trims it
+    EXPECT_EQ(records[0].password, "pa ss");  // trimmed as the login window trims it
 
     r = Run({"store", "list"});
     EXPECT_EQ(r.status, 0);
@@ -85,8 +85,11 @@ TEST_F(StoreCommandsTest, LoginProblemsGiveTheirExitStatus) {
 TEST_F(StoreCommandsTest, EveryStoreIsOneLineWhateverItsNameHolds) {
     sim_.AddStore({.account = "forger", .password = "pw", .mallId = "503", .mallName = "x", .mobile = "3"});
     ASSERT_TRUE(StoreFile(dir_.path())
-                    .SaveStore(Utf8ToGbk("店\n9\tfake\t999\t假店\t正常\x1b[2J\x07"), "forger", "pw", "503",
-                               sim_.IssueSession("503"))
+                    .SaveStore({.account = "forger",
+                                .password = "pw",
+                                .storeId = "503",
+                                .storeName = Utf8ToGbk("店\n9\tfake\t999\t假店\t正常\x1b[2J\x07"),
+                                .session = sim_.IssueSession("503")})
                     .ok());
     const auto r = Run({"store", "list"});
     EXPECT_EQ(r.out, "1\tforger\t503\t店 9 fake 999 假店 正常\t正常\n");
