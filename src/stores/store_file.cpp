@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <random>
+#include <set>
 #include <system_error>
 
 #ifndef _WIN32
@@ -169,6 +170,48 @@ const std::vector<std::string>& StoreFile::FieldNames() {
 }
 
 StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
+    StoreResult opened = OpenFile(db, createIfMissing);
+    if (opened.ok() && !Migrate(db)) return StoreResult::Failed(kStoreOpenFailed);
+    return opened;
+}
+
+bool StoreFile::Migrate(Database& db) {
+    const auto version = [&] {
+        Database::Statement read;
+        return db.Prepare("PRAGMA user_version", read) && sqlite3_step(read.stmt) == SQLITE_ROW
+                   ? sqlite3_column_int(read.stmt, 0)
+                   : -1;
+    };
+    // A newer program's file has at least the columns this one knows: it is read as it is, never stepped
+    // down.
+    if (const int v = version(); v < 0 || v >= kSchemaVersion) return v >= 0;
+    if (!db.Exec("BEGIN IMMEDIATE")) return false;
+    // Another process may have done it while this one waited for the lock.
+    bool ok = version() >= 0;
+    if (ok && version() < kSchemaVersion) {
+        // Every field the table lacks is added, empty in every record: a file from before a field existed
+        // opens with all its stores. (Version 1 is the first to be stamped; its files hold the eight original
+        // fields.)
+        std::set<std::string> present;
+        Database::Statement columns;
+        ok = db.Prepare(std::string("PRAGMA table_info(") + kTable + ")", columns);
+        while (ok && sqlite3_step(columns.stmt) == SQLITE_ROW)
+            present.insert(columns.Column(1));
+        for (const Column& column : kColumns)
+            if (ok && !present.count(column.name))
+                ok = db.Exec((std::string("ALTER TABLE ") + kTable + " ADD COLUMN " + Quoted(column.name) +
+                              " TEXT NOT NULL DEFAULT ''")
+                                 .c_str());
+        ok = ok && db.Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    }
+    if (!ok || !db.Exec("COMMIT")) {
+        db.Exec("ROLLBACK");
+        return false;
+    }
+    return true;
+}
+
+StoreResult StoreFile::OpenFile(Database& db, bool createIfMissing) const {
     // SQLite takes file names as UTF-8 everywhere; a narrow path would be in the local code page on Windows.
     const std::string fileName = PathToUtf8(path_);
     std::error_code ec;
@@ -196,7 +239,8 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
             sqlite3_open_v2(fileName.c_str(), &db.handle(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) == SQLITE_OK &&
             sqlite3_key(db.get(), key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
-            db.Exec(create.c_str());
+            db.Exec(create.c_str()) &&
+            db.Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
         if (!created) {
             sqlite3_close_v2(db.handle());
             db.handle() = nullptr;
@@ -219,7 +263,7 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
             sqlite3_open_v2(fileName.c_str(), &db.handle(), SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
             sqlite3_key(db.get(), key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
             (sqlite3_busy_timeout(db.get(), 5000), true) &&
-            db.Prepare(std::string("SELECT ") + FieldList() + " FROM " + kTable + " LIMIT 0", probe);
+            db.Prepare(std::string("SELECT rec FROM ") + kTable + " LIMIT 0", probe);
         const int code = db.get() ? sqlite3_errcode(db.get()) : SQLITE_OK;
         foreign = !opened && (code == SQLITE_NOTADB || code == SQLITE_ERROR || code == SQLITE_CORRUPT);
         return opened;

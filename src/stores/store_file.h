@@ -66,6 +66,10 @@ class StoreKeySource {
 class StoreFile {
   public:
     static constexpr std::string_view kPassword = "Hk3pWq8ZrN5tYc2VbLm9XsD4fGj7KaQe";
+    // The table's layout, kept as PRAGMA user_version: 0 is a file from before versions were kept (this
+    // program's or the original's, the same eight columns). Opening a file of an older version adds the
+    // fields it lacks; a newer one is read as it is.
+    static constexpr int kSchemaVersion = 1;
 
     // With the built-in key, or (for an installed copy, see SetDefaultKeySource) the keyring's: a file still
     // under the built-in key is re-keyed to the keyring's key when it is opened. A kill during the re-key
@@ -95,7 +99,10 @@ class StoreFile {
 
   private:
     class Database;
+    // Opens the file and brings its layout to kSchemaVersion.
     StoreResult Open(Database& db, bool createIfMissing) const;
+    StoreResult OpenFile(Database& db, bool createIfMissing) const;
+    static bool Migrate(Database& db);
     // The keyring's key, made and kept when there is none yet; empty when no keyring answers or keeps it.
     std::string KeyringKey() const;
     // Moves the file (open in db, which is closed) under key; false leaves it as it was.

@@ -226,6 +226,11 @@ TEST_F(StoreFileTest, AnUncreatableFileIsReported) {
 }
 
 // Runs SQL on the store file under its key, as a second writer (or a failing disk) would meet it.
+bool MakeEmptyFileForTest(const std::filesystem::path& path) {
+    std::ofstream out(path, std::ios::binary);
+    return static_cast<bool>(out);
+}
+
 void WithStoreFile(const std::filesystem::path& path, const char* sql,
                    const std::function<void()>& during = {}) {
     sqlite3* db = nullptr;
@@ -234,6 +239,75 @@ void WithStoreFile(const std::filesystem::path& path, const char* sql,
     EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
     if (during) during();
     sqlite3_close(db);
+}
+
+int UserVersion(const std::filesystem::path& path) {
+    int version = -1;
+    WithStoreFile(path, "SELECT 1");
+    sqlite3* db = nullptr;
+    sqlite3_open(PathToUtf8(path).c_str(), &db);
+    sqlite3_key(db, StoreFile::kPassword.data(), static_cast<int>(StoreFile::kPassword.size()));
+    sqlite3_stmt* read = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &read, nullptr) == SQLITE_OK &&
+        sqlite3_step(read) == SQLITE_ROW)
+        version = sqlite3_column_int(read, 0);
+    sqlite3_finalize(read);
+    sqlite3_close(db);
+    return version;
+}
+
+// Files from before the schema was versioned: the eight columns as the earlier code and the original program
+// made them (user_version 0), and one from before a field existed. Each opens with every store and is
+// stamped.
+TEST_F(StoreFileTest, AnUnversionedFileOrOneWithoutALaterFieldOpensWithEveryStore) {
+    for (const bool withoutCookie : {false, true}) {
+        testing::TempDir folder;
+        EnsureWorkDirs(folder.path());
+        StoreFile old(folder.path());
+        ASSERT_TRUE(MakeEmptyFileForTest(old.path()));
+        WithStoreFile(
+            old.path(),
+            withoutCookie
+                ? "CREATE TABLE \"用户数据\" (rec INTEGER PRIMARY KEY, \"uid\" TEXT, \"username\" TEXT, "
+                  "\"userpass\" TEXT, \"shopname\" TEXT, \"shoppass\" TEXT, \"shopid\" TEXT, "
+                  "\"selected\" TEXT);"
+                  "INSERT INTO \"用户数据\" VALUES (1, 'u', 'A', 'up', 'acc-a', 'pa', '1', '1');"
+                  "INSERT INTO \"用户数据\" VALUES (2, '', 'B', '', 'acc-b', 'pb', '2', '');"
+                : "CREATE TABLE \"用户数据\" (rec INTEGER PRIMARY KEY, \"uid\" TEXT, \"username\" TEXT, "
+                  "\"userpass\" TEXT, \"shopname\" TEXT, \"shoppass\" TEXT, \"shopid\" TEXT, "
+                  "\"selected\" TEXT, \"cookie\" TEXT);"
+                  "INSERT INTO \"用户数据\" VALUES (1, 'u', 'A', 'up', 'acc-a', 'pa', '1', '1', 'c=1');"
+                  "INSERT INTO \"用户数据\" VALUES (2, '', 'B', '', 'acc-b', 'pb', '2', '', 'c=2');");
+        ASSERT_EQ(UserVersion(old.path()), 0);
+        std::vector<StoreRecord> records;
+        ASSERT_EQ(messages(old.ReadAll(records)), kStoreOk) << withoutCookie;
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[0].storeName, "A");
+        EXPECT_EQ(records[0].account, "acc-a");
+        EXPECT_EQ(records[0].password, "pa");
+        EXPECT_EQ(records[0].storeId, "1");
+        EXPECT_EQ(records[0].offeredFirst, "1");
+        EXPECT_EQ(records[0].legacyUid, "u");
+        EXPECT_EQ(records[0].legacyUserPassword, "up");
+        EXPECT_EQ(records[0].session, withoutCookie ? "" : "c=1");
+        EXPECT_EQ(records[1].account, "acc-b");
+        EXPECT_EQ(UserVersion(old.path()), StoreFile::kSchemaVersion);
+        ASSERT_TRUE(old.UpdateCookie("2", "fresh").ok());
+        ASSERT_TRUE(old.ReadAll(records).ok());
+        EXPECT_EQ(records.at(1).session, "fresh");
+    }
+}
+
+// A newer program's file (a later version, a column this one does not know) is read, kept and not stepped
+// down.
+TEST_F(StoreFileTest, ANewerFileIsReadAsItIs) {
+    ASSERT_TRUE(file.SaveStore({.account = "a", .storeId = "1"}).ok());
+    WithStoreFile(file.path(),
+                  "ALTER TABLE \"用户数据\" ADD COLUMN later TEXT; UPDATE \"用户数据\" SET later = 'x';"
+                  "PRAGMA user_version = 99;");
+    ASSERT_TRUE(file.SaveStore({.account = "b", .storeId = "1"}).ok());
+    EXPECT_EQ(Ids(file), std::vector<std::string>{"1"});
+    EXPECT_EQ(UserVersion(file.path()), 99);
 }
 
 // Every failure after the file has opened says so, as the failure to open does: callers rely on it.
