@@ -29,7 +29,11 @@ struct Agency {
             const std::string id = std::to_string(1000 + s);
             sim.AddStore(
                 {.account = "a" + id, .password = "pw", .mallId = id, .mallName = "S" + id, .mobile = "1"});
-            file->SaveStore("S" + id, "a" + id, "pw", id, sim.IssueSession(id));
+            file->SaveStore({.account = "a" + id,
+                             .password = "pw",
+                             .storeId = id,
+                             .storeName = "S" + id,
+                             .session = sim.IssueSession(id)});
         }
         sim.SetStallSeconds(0.1);
         sim.SetFault("/", tandrel::sim::Fault::Stall);

@@ -13,6 +13,11 @@ const char* UsageText() {
            "  store add ACCOUNT     log the store in (password: first line of standard input) and save it\n"
            "  store list            check every saved store's session and list the stores\n"
            "  store remove STOREID  remove a saved store\n"
+           "  store export FILE     write every store (account, password, id, name, session) to FILE,\n"
+           "                        encrypted under a passphrase (first line of standard input, at least\n"
+           "                        8 characters): how stores move to another computer\n"
+           "  store import FILE     add the stores of a backup made by store export, or update those with\n"
+           "                        the same store id (the same passphrase on standard input)\n"
            "\n"
            "Options:\n"
            "  --data-dir DIR        where Config.ini, shop/ and the exports live (default: "
@@ -91,7 +96,7 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
     const auto& c = line.command;
     const bool valid = c[0] == "store" && c.size() >= 2 &&
                        ((c[1] == "add" && c.size() == 3) || (c[1] == "list" && c.size() == 2) ||
-                        (c[1] == "remove" && c.size() == 3));
+                        ((c[1] == "remove" || c[1] == "export" || c[1] == "import") && c.size() == 3));
     if (!valid) {
         error = "unknown command: ";
         for (const auto& word : c)

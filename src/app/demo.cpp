@@ -91,8 +91,11 @@ bool DemoMarket::SeedStores(const std::filesystem::path& dataDir, std::ostream& 
     for (const auto& s : kStores) {
         const LoginResult login = MerchantLogin(e, s.account, kPassword);
         if (login.code != kLoginOk) return false;
-        if (const StoreResult saved = file.SaveStore(LookupStoreName(e, login.storeId), s.account, kPassword,
-                                                     login.storeId, login.loginCookies);
+        if (const StoreResult saved = file.SaveStore({.account = s.account,
+                                                      .password = kPassword,
+                                                      .storeId = login.storeId,
+                                                      .storeName = LookupStoreName(e, login.storeId),
+                                                      .session = login.loginCookies});
             !saved.ok()) {
             err << GbkToUtf8(saved.error) << '\n';
             return false;

@@ -4,8 +4,10 @@
 
 #include "monitor/schedule_settings.h"
 #include "stores/merchant_login.h"
+#include "stores/store_backup.h"
 #include "stores/store_file.h"
 #include "stores/store_list.h"
+#include "support/files.h"
 #include "support/plain_text.h"
 #include "support/text.h"
 
@@ -29,8 +31,11 @@ int AddStore(const std::string& accountUtf8, const std::filesystem::path& dataDi
     const LoginResult login = MerchantLogin(endpoints, account, password);
     if (login.code == kLoginOk) {
         const std::string name = LookupStoreName(endpoints, login.storeId);
-        if (const StoreResult saved =
-                StoreFile(dataDir).SaveStore(name, account, password, login.storeId, login.loginCookies);
+        if (const StoreResult saved = StoreFile(dataDir).SaveStore({.account = account,
+                                                                    .password = password,
+                                                                    .storeId = login.storeId,
+                                                                    .storeName = name,
+                                                                    .session = login.loginCookies});
             !saved.ok()) {
             err << GbkToUtf8(saved.error) << '\n';
             return 1;
@@ -76,6 +81,29 @@ int RemoveStore(const std::string& storeIdUtf8, const std::filesystem::path& dat
     return 1;
 }
 
+// store export FILE / store import FILE: the passphrase is the first line of standard input.
+int Backup(bool exporting, const std::string& fileUtf8, const std::filesystem::path& dataDir,
+           std::istream& in, std::ostream& out, std::ostream& err) {
+    std::string passphrase;
+    std::getline(in, passphrase);
+    if (!passphrase.empty() && passphrase.back() == '\r') passphrase.pop_back();
+    StoreFile file(dataDir);
+    BackupCounts counts;
+    const std::filesystem::path path = PathFromUtf8(fileUtf8);
+    const std::string failure = exporting ? ExportStoreBackup(file, path, passphrase, counts)
+                                          : ImportStoreBackup(file, path, passphrase, counts);
+    if (!failure.empty()) {
+        err << RemoveControls(failure, TextBytes::Utf8, LineBreaks::ToSpace) << '\n';
+        return 1;
+    }
+    if (exporting)
+        out << "已导出 " << counts.stores << " 个店铺\n";
+    else
+        out << "已导入 " << counts.stores << " 个店铺（新增 " << counts.added << " 个，更新 "
+            << counts.updated << " 个）\n";
+    return 0;
+}
+
 }  // namespace
 
 int RunStoreCommand(const std::vector<std::string>& command, const std::filesystem::path& dataDir,
@@ -84,6 +112,8 @@ int RunStoreCommand(const std::vector<std::string>& command, const std::filesyst
     const std::string& verb = command.at(1);
     if (verb == "add") return AddStore(command.at(2), dataDir, endpoints, in, out, err);
     if (verb == "list") return ListStores(dataDir, endpoints, out, err);
+    if (verb == "export" || verb == "import")
+        return Backup(verb == "export", command.at(2), dataDir, in, out, err);
     return RemoveStore(command.at(2), dataDir, err);
 }
 

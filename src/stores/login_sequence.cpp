@@ -45,8 +45,11 @@ LoginOutcome LoginSequence(LoginControls& controls, const LoginSequenceContext& 
             return LoginOutcome::Abandoned;
         }
         controls.ShowWorking({});
-        if (StoreResult saved =
-                context.storeFile.SaveStore(name, account, password, login.storeId, login.loginCookies);
+        if (StoreResult saved = context.storeFile.SaveStore({.account = account,
+                                                             .password = password,
+                                                             .storeId = login.storeId,
+                                                             .storeName = name,
+                                                             .session = login.loginCookies});
             !saved.ok()) {
             // A store that was not saved must not be reported as added.
             if (storeError) *storeError = std::move(saved.error);
@@ -88,15 +91,15 @@ void FillAccountList(const StoreFile& file, AccountListMode mode, AccountListCon
         const StoreRecord& record = records[n];
         const int i = static_cast<int>(n) + 1;
         if (mode == AccountListMode::kAll) {
-            controls.AddAccountItem(record.shopname);
-            if (i == 1) controls.SetPasswordText(record.shoppass);
-            if (record.selected == "1") {
+            controls.AddAccountItem(record.account);
+            if (i == 1) controls.SetPasswordText(record.password);
+            if (record.offeredFirst == "1") {
                 k = i;
-                controls.SetPasswordText(record.shoppass);
+                controls.SetPasswordText(record.password);
             }
-        } else if (record.shopname == account) {
+        } else if (record.account == account) {
             k = i;
-            controls.SetPasswordText(record.shoppass);
+            controls.SetPasswordText(record.password);
         }
     }
     if (k > 0) --k;

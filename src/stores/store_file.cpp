@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <random>
+#include <set>
 #include <system_error>
 
 #ifndef _WIN32
@@ -22,9 +23,42 @@
 namespace tandrel {
 namespace {
 
-constexpr std::string_view kFieldListLiteral =
-    "1uid，2username，3userpass，4shopname，5shoppass，6shopid，7selected，8cookie";
 constexpr const char* kTable = "\"用户数据\"";
+
+// Each field's column in the file, in the table's order: the only place the file's names appear. A save
+// replaces the store's own fields (owned) and keeps the others as they are.
+struct Column {
+    const char* name;
+    std::string StoreRecord::*field;
+    bool owned;
+};
+const Column kColumns[] = {
+    {"uid", &StoreRecord::legacyUid, false},
+    {"username", &StoreRecord::storeName, true},
+    {"userpass", &StoreRecord::legacyUserPassword, false},
+    {"shopname", &StoreRecord::account, true},
+    {"shoppass", &StoreRecord::password, true},
+    {"shopid", &StoreRecord::storeId, true},
+    {"selected", &StoreRecord::offeredFirst, false},
+    {"cookie", &StoreRecord::session, true},
+};
+
+std::string Quoted(const char* name) {
+    return std::string("\"") + name + "\"";
+}
+
+// The quoted column name of a field.
+std::string ColumnOf(std::string StoreRecord::*field) {
+    for (const Column& column : kColumns)
+        if (column.field == field) return Quoted(column.name);
+    return {};
+}
+
+// The first record with the store id given as parameter ?n.
+std::string RecordWithStoreId(int n) {
+    return std::string("(SELECT rec FROM ") + kTable + " WHERE " + ColumnOf(&StoreRecord::storeId) + " = ?" +
+           std::to_string(n) + " ORDER BY rec LIMIT 1)";
+}
 
 std::string FieldList() {
     std::string list;
@@ -126,26 +160,58 @@ void StoreFile::SetDefaultKeySource(std::shared_ptr<StoreKeySource> keys) {
 }
 
 const std::vector<std::string>& StoreFile::FieldNames() {
-    // Built from the field-list literal: split at the full-width comma, the piece's position number removed.
     static const std::vector<std::string> names = [] {
         std::vector<std::string> out;
-        std::size_t start = 0;
-        constexpr std::string_view comma = "，";
-        for (int position = 1;; ++position) {
-            const auto end = kFieldListLiteral.find(comma, start);
-            std::string piece(kFieldListLiteral.substr(start, end - start));
-            const std::string number = std::to_string(position);
-            if (const auto at = piece.find(number); at != std::string::npos) piece.erase(at, number.size());
-            out.push_back(piece);
-            if (end == std::string_view::npos) break;
-            start = end + comma.size();
-        }
+        for (const Column& column : kColumns)
+            out.emplace_back(column.name);
         return out;
     }();
     return names;
 }
 
 StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
+    StoreResult opened = OpenFile(db, createIfMissing);
+    if (opened.ok() && !Migrate(db)) return StoreResult::Failed(kStoreOpenFailed);
+    return opened;
+}
+
+bool StoreFile::Migrate(Database& db) {
+    const auto version = [&] {
+        Database::Statement read;
+        return db.Prepare("PRAGMA user_version", read) && sqlite3_step(read.stmt) == SQLITE_ROW
+                   ? sqlite3_column_int(read.stmt, 0)
+                   : -1;
+    };
+    // A newer program's file has at least the columns this one knows: it is read as it is, never stepped
+    // down.
+    if (const int v = version(); v < 0 || v >= kSchemaVersion) return v >= 0;
+    if (!db.Exec("BEGIN IMMEDIATE")) return false;
+    // Another process may have done it while this one waited for the lock.
+    bool ok = version() >= 0;
+    if (ok && version() < kSchemaVersion) {
+        // Every field the table lacks is added, empty in every record: a file from before a field existed
+        // opens with all its stores. (Version 1 is the first to be stamped; its files hold the eight original
+        // fields.)
+        std::set<std::string> present;
+        Database::Statement columns;
+        ok = db.Prepare(std::string("PRAGMA table_info(") + kTable + ")", columns);
+        while (ok && sqlite3_step(columns.stmt) == SQLITE_ROW)
+            present.insert(columns.Column(1));
+        for (const Column& column : kColumns)
+            if (ok && !present.count(column.name))
+                ok = db.Exec((std::string("ALTER TABLE ") + kTable + " ADD COLUMN " + Quoted(column.name) +
+                              " TEXT NOT NULL DEFAULT ''")
+                                 .c_str());
+        ok = ok && db.Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    }
+    if (!ok || !db.Exec("COMMIT")) {
+        db.Exec("ROLLBACK");
+        return false;
+    }
+    return true;
+}
+
+StoreResult StoreFile::OpenFile(Database& db, bool createIfMissing) const {
     // SQLite takes file names as UTF-8 everywhere; a narrow path would be in the local code page on Windows.
     const std::string fileName = PathToUtf8(path_);
     std::error_code ec;
@@ -173,7 +239,8 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
             sqlite3_open_v2(fileName.c_str(), &db.handle(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) == SQLITE_OK &&
             sqlite3_key(db.get(), key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
-            db.Exec(create.c_str());
+            db.Exec(create.c_str()) &&
+            db.Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
         if (!created) {
             sqlite3_close_v2(db.handle());
             db.handle() = nullptr;
@@ -196,7 +263,7 @@ StoreResult StoreFile::Open(Database& db, bool createIfMissing) const {
             sqlite3_open_v2(fileName.c_str(), &db.handle(), SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
             sqlite3_key(db.get(), key.data(), static_cast<int>(key.size())) == SQLITE_OK &&
             (sqlite3_busy_timeout(db.get(), 5000), true) &&
-            db.Prepare(std::string("SELECT ") + FieldList() + " FROM " + kTable + " LIMIT 0", probe);
+            db.Prepare(std::string("SELECT rec FROM ") + kTable + " LIMIT 0", probe);
         const int code = db.get() ? sqlite3_errcode(db.get()) : SQLITE_OK;
         foreign = !opened && (code == SQLITE_NOTADB || code == SQLITE_ERROR || code == SQLITE_CORRUPT);
         return opened;
@@ -277,53 +344,66 @@ std::string StoreFile::KeyringKey() const {
     return keys_->Read(key) == StoreKeySource::Answer::Key ? key : std::string();
 }
 
-StoreResult StoreFile::SaveStore(std::string_view name, std::string_view account, std::string_view password,
-                                 std::string_view storeId, std::string_view cookie) {
+StoreResult StoreFile::SaveStore(const StoreRecord& record) {
+    return SaveStores({record});
+}
+
+StoreResult StoreFile::SaveStores(const std::vector<StoreRecord>& records) {
     Database db;
     if (StoreResult opened = Open(db, true); !opened.ok()) return opened;
     if (!db.Exec("BEGIN IMMEDIATE")) return StoreResult::Failed(kStoreOpenFailed);
-    Database::Statement find;
-    bool ok = db.Prepare(std::string("SELECT rec FROM ") + kTable + " WHERE shopid = ?1 ORDER BY rec LIMIT 1",
-                         find);
-    if (ok) find.Bind(1, storeId);
-    const int step = ok ? sqlite3_step(find.stmt) : SQLITE_ERROR;
-    Database::Statement write;
-    if (step == SQLITE_ROW) {
-        ok = db.Prepare(
-            std::string("UPDATE ") + kTable +
-                " SET username = ?1, shopname = ?2, shoppass = ?3, shopid = ?4, cookie = ?5 WHERE rec = ?6",
-            write);
-        if (ok) sqlite3_bind_int64(write.stmt, 6, sqlite3_column_int64(find.stmt, 0));
-    } else if (step == SQLITE_DONE) {
-        ok = db.Prepare(std::string("INSERT INTO ") + kTable +
-                            " (uid, username, userpass, shopname, shoppass, shopid, selected, cookie)"
-                            " VALUES ('', ?1, '', ?2, ?3, ?4, '', ?5)",
-                        write);
-    } else {
-        ok = false;
+    for (const StoreRecord& record : records) {
+        if (!WriteRecord(db, record)) {
+            db.Exec("ROLLBACK");
+            return StoreResult::Failed(kStoreOpenFailed);
+        }
     }
-    if (ok) {
-        write.Bind(1, name);
-        write.Bind(2, account);
-        write.Bind(3, password);
-        write.Bind(4, storeId);
-        write.Bind(5, cookie);
-        ok = sqlite3_step(write.stmt) == SQLITE_DONE;
-    }
-    if (!ok || !db.Exec("COMMIT")) {
+    if (!db.Exec("COMMIT")) {
         db.Exec("ROLLBACK");
         return StoreResult::Failed(kStoreOpenFailed);
     }
     return {};
 }
 
+bool StoreFile::WriteRecord(Database& db, const StoreRecord& record) {
+    Database::Statement find;
+    bool ok = db.Prepare("SELECT " + RecordWithStoreId(1), find);
+    if (ok) find.Bind(1, record.storeId);
+    // One row, NULL when no record has the id.
+    const bool found = ok && sqlite3_step(find.stmt) == SQLITE_ROW;
+    const bool known = found && sqlite3_column_type(find.stmt, 0) != SQLITE_NULL;
+    // Parameter n is column n's field (from 1); an update leaves the fields that are not the store's own.
+    Database::Statement write;
+    std::string sql;
+    if (known) {
+        for (std::size_t i = 0; i < std::size(kColumns); ++i)
+            if (kColumns[i].owned)
+                sql += (sql.empty() ? "" : ", ") + Quoted(kColumns[i].name) + " = ?" + std::to_string(i + 1);
+        const std::string rec = std::to_string(sqlite3_column_int64(find.stmt, 0));
+        ok = db.Prepare(std::string("UPDATE ") + kTable + " SET " + sql + " WHERE rec = " + rec, write);
+    } else if (found) {
+        std::string values;
+        for (std::size_t i = 0; i < std::size(kColumns); ++i)
+            values += (values.empty() ? "?" : ", ?") + std::to_string(i + 1);
+        ok = db.Prepare(
+            std::string("INSERT INTO ") + kTable + " (" + FieldList() + ") VALUES (" + values + ")", write);
+    } else {
+        return false;
+    }
+    if (ok) {
+        const int bound = sqlite3_bind_parameter_count(write.stmt);
+        for (int i = 0; i < bound && i < static_cast<int>(std::size(kColumns)); ++i)
+            write.Bind(i + 1, record.*kColumns[i].field);
+        ok = sqlite3_step(write.stmt) == SQLITE_DONE;
+    }
+    return ok;
+}
+
 StoreResult StoreFile::RemoveStore(std::string_view storeId) {
     Database db;
     if (StoreResult opened = Open(db, true); !opened.ok()) return opened;
     Database::Statement remove;
-    if (!db.Prepare(std::string("DELETE FROM ") + kTable + " WHERE rec = (SELECT rec FROM " + kTable +
-                        " WHERE shopid = ?1 ORDER BY rec LIMIT 1)",
-                    remove))
+    if (!db.Prepare(std::string("DELETE FROM ") + kTable + " WHERE rec = " + RecordWithStoreId(1), remove))
         return StoreResult::Failed(kStoreOpenFailed);
     remove.Bind(1, storeId);
     if (sqlite3_step(remove.stmt) != SQLITE_DONE) return StoreResult::Failed(kStoreOpenFailed);
@@ -353,8 +433,9 @@ bool StoreFile::ReadRecords(Database& db, std::vector<StoreRecord>& records) {
         return false;
     int step;
     while ((step = sqlite3_step(read.stmt)) == SQLITE_ROW) {
-        records.push_back({read.Column(0), read.Column(1), read.Column(2), read.Column(3), read.Column(4),
-                           read.Column(5), read.Column(6), read.Column(7)});
+        StoreRecord& record = records.emplace_back();
+        for (std::size_t i = 0; i < std::size(kColumns); ++i)
+            record.*kColumns[i].field = read.Column(static_cast<int>(i));
     }
     return step == SQLITE_DONE;
 }
@@ -363,8 +444,8 @@ StoreResult StoreFile::UpdateCookie(std::string_view storeId, std::string_view c
     Database db;
     if (StoreResult opened = Open(db, true); !opened.ok()) return opened;
     Database::Statement update;
-    if (!db.Prepare(std::string("UPDATE ") + kTable + " SET cookie = ?1 WHERE rec = (SELECT rec FROM " +
-                        kTable + " WHERE shopid = ?2 ORDER BY rec LIMIT 1)",
+    if (!db.Prepare(std::string("UPDATE ") + kTable + " SET " + ColumnOf(&StoreRecord::session) +
+                        " = ?1 WHERE rec = " + RecordWithStoreId(2),
                     update))
         return StoreResult::Failed(kStoreOpenFailed);
     update.Bind(1, cookie);

@@ -13,9 +13,18 @@
 
 namespace tandrel {
 
-// Field names say little: username holds the store's display name and shopname the login account.
+// One store as the file keeps it. Texts are GBK. The file's own column names are the original program's and
+// say little (its "username" is the store's name, "shopname" the account); StoreFile maps them in one place.
 struct StoreRecord {
-    std::string uid, username, userpass, shopname, shoppass, shopid, selected, cookie;
+    std::string account{};    // the login account
+    std::string password{};   // the account's password
+    std::string storeId{};    // the marketplace's id of the store; one record per id
+    std::string storeName{};  // the store's display name
+    std::string session{};    // the back end's session cookies ("a=1; b=2")
+    // "1": the account the login window offers first. The original program's; kept as found.
+    std::string offeredFirst{};
+    // The original program's; this one never uses them, writes them empty and keeps what is there.
+    std::string legacyUid{}, legacyUserPassword{};
 };
 
 enum StoreFileResult : int {
@@ -57,6 +66,10 @@ class StoreKeySource {
 class StoreFile {
   public:
     static constexpr std::string_view kPassword = "Hk3pWq8ZrN5tYc2VbLm9XsD4fGj7KaQe";
+    // The table's layout, kept as PRAGMA user_version: 0 is a file from before versions were kept (this
+    // program's or the original's, the same eight columns). Opening a file of an older version adds the
+    // fields it lacks; a newer one is read as it is.
+    static constexpr int kSchemaVersion = 1;
 
     // With the built-in key, or (for an installed copy, see SetDefaultKeySource) the keyring's: a file still
     // under the built-in key is re-keyed to the keyring's key when it is opened. A kill during the re-key
@@ -70,9 +83,11 @@ class StoreFile {
     // The eight field names, in order, as the table declares them.
     static const std::vector<std::string>& FieldNames();
 
-    // Texts are GBK. The record with this store id is updated in place, or a new one appended.
-    StoreResult SaveStore(std::string_view name, std::string_view account, std::string_view password,
-                          std::string_view storeId, std::string_view cookie);
+    // The record with this store id has its account, password, name and session replaced in place (its other
+    // fields kept), or the record is appended.
+    StoreResult SaveStore(const StoreRecord& record);
+    // The same for each record in turn, all in one transaction: every one is saved, or none.
+    StoreResult SaveStores(const std::vector<StoreRecord>& records);
     // kStoreNotFound when no record has this store id.
     StoreResult RemoveStore(std::string_view storeId);
     // Every record in order (the file is created when missing).
@@ -84,12 +99,17 @@ class StoreFile {
 
   private:
     class Database;
+    // Opens the file and brings its layout to kSchemaVersion.
     StoreResult Open(Database& db, bool createIfMissing) const;
+    StoreResult OpenFile(Database& db, bool createIfMissing) const;
+    static bool Migrate(Database& db);
     // The keyring's key, made and kept when there is none yet; empty when no keyring answers or keeps it.
     std::string KeyringKey() const;
     // Moves the file (open in db, which is closed) under key; false leaves it as it was.
     bool ReKey(Database& db, const std::string& key) const;
     static bool ReadRecords(Database& db, std::vector<StoreRecord>& records);
+    // Updates or appends one record inside the caller's transaction.
+    static bool WriteRecord(Database& db, const StoreRecord& record);
 
     std::filesystem::path path_;
     std::shared_ptr<StoreKeySource> keys_;

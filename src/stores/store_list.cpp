@@ -30,11 +30,11 @@ const std::string& StoreStatePaused() {
 namespace {
 
 WatchedStore FromRecord(const StoreRecord& record) {
-    return {.id = record.shopid,
-            .account = record.shopname,
-            .name = record.username,
-            .password = record.shoppass,
-            .cookie = record.cookie,
+    return {.id = record.storeId,
+            .account = record.account,
+            .name = record.storeName,
+            .password = record.password,
+            .cookie = record.session,
             .state = {},
             .login = 0};
 }
@@ -59,7 +59,7 @@ class SessionChecks {
         checks_.resize(records.size());
         for (std::size_t i = 0; i < records.size(); ++i) {
             Check& check = checks_[i];
-            const std::optional<WatchedStore> store = book_.Find(records[i].shopid);
+            const std::optional<WatchedStore> store = book_.Find(records[i].storeId);
             if (!store || store->state.condition == StoreCondition::Paused) {
                 check.done = true;
                 continue;
@@ -242,10 +242,10 @@ StoreResult SyncStoreList(StoreBook& book, StoreFile& file) {
     if (!result.ok()) return result;
     std::set<std::string> ids;
     for (const StoreRecord& record : records) {
-        ids.insert(record.shopid);
-        const std::optional<WatchedStore> known = book.Find(record.shopid);
+        ids.insert(record.storeId);
+        const std::optional<WatchedStore> known = book.Find(record.storeId);
         // A new store, or one logged in again: the login just made its session.
-        if (!known || known->cookie != record.cookie || known->password != record.shoppass)
+        if (!known || known->cookie != record.session || known->password != record.password)
             book.LoggedIn(FromRecord(record));
     }
     for (const WatchedStore& store : book.Snapshot())

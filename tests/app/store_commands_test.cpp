@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "../common/temp_dir.h"
@@ -53,7 +55,7 @@ TEST_F(StoreCommandsTest, AddListRemove) {
     std::vector<StoreRecord> records;
     StoreFile(dir_.path()).ReadAll(records);
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].shoppass, "pa ss");  // trimmed as the login window trims it
+    EXPECT_EQ(records[0].password, "pa ss");  // trimmed as the login window trims it
 
     r = Run({"store", "list"});
     EXPECT_EQ(r.status, 0);
@@ -85,8 +87,11 @@ TEST_F(StoreCommandsTest, LoginProblemsGiveTheirExitStatus) {
 TEST_F(StoreCommandsTest, EveryStoreIsOneLineWhateverItsNameHolds) {
     sim_.AddStore({.account = "forger", .password = "pw", .mallId = "503", .mallName = "x", .mobile = "3"});
     ASSERT_TRUE(StoreFile(dir_.path())
-                    .SaveStore(Utf8ToGbk("店\n9\tfake\t999\t假店\t正常\x1b[2J\x07"), "forger", "pw", "503",
-                               sim_.IssueSession("503"))
+                    .SaveStore({.account = "forger",
+                                .password = "pw",
+                                .storeId = "503",
+                                .storeName = Utf8ToGbk("店\n9\tfake\t999\t假店\t正常\x1b[2J\x07"),
+                                .session = sim_.IssueSession("503")})
                     .ok());
     const auto r = Run({"store", "list"});
     EXPECT_EQ(r.out, "1\tforger\t503\t店 9 fake 999 假店 正常\t正常\n");
@@ -111,12 +116,80 @@ TEST(CommandLine, AcceptsTheCommandsAndRefusesTheRest) {
     EXPECT_EQ(line->command, (std::vector<std::string>{"store", "add", "acc"}));
     EXPECT_TRUE(ParseCommandLine({"--help"}, error)->help);
     EXPECT_TRUE(ParseCommandLine({}, error)->command.empty());
-    for (const auto& bad : std::vector<std::vector<std::string>>{
-             {"--bogus"}, {"store"}, {"store", "add"}, {"store", "list", "x"}, {"shop"}, {"--data-dir"}}) {
+    for (const auto& bad : std::vector<std::vector<std::string>>{{"--bogus"},
+                                                                 {"store"},
+                                                                 {"store", "add"},
+                                                                 {"store", "list", "x"},
+                                                                 {"store", "export"},
+                                                                 {"store", "import", "a", "b"},
+                                                                 {"shop"},
+                                                                 {"--data-dir"}}) {
         error.clear();
         EXPECT_FALSE(ParseCommandLine(bad, error)) << bad[0];
         EXPECT_FALSE(error.empty());
     }
+}
+
+// How stores move to another computer: every one into a fresh data folder, nothing legible in the file, and a
+// wrong passphrase or a damaged file changing nothing.
+TEST_F(StoreCommandsTest, ExportAndImportMoveEveryStoreToAFreshFolder) {
+    ASSERT_EQ(Run({"store", "add", "shop_01"}, "pa ss\n").status, 0);
+    ASSERT_TRUE(StoreFile(dir_.path())
+                    .SaveStore({.account = "acc-2",
+                                .password = "secret-2",
+                                .storeId = "777",
+                                .storeName = Utf8ToGbk("二店"),
+                                .session = "PASS_ID=cookie-2"})
+                    .ok());
+    const std::string backup = (dir_.path() / "stores.bak").string();
+    auto r = Run({"store", "export", backup}, "short\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "口令至少需要8个字符\n");
+    r = Run({"store", "export", backup}, "八个汉字的口令\r\n");
+    EXPECT_EQ(r.status, 1);  // seven characters, though more than eight bytes
+    r = Run({"store", "export", backup}, "这是八个字的口令\r\n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "已导出 2 个店铺\n");
+    std::ifstream in(backup, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    for (const char* plain : {"shop_01", "pa ss", "acc-2", "secret-2", "cookie-2", "SESSION"})
+        EXPECT_EQ(bytes.find(plain), std::string::npos) << plain;
+
+    testing::TempDir fresh;
+    std::ostringstream out, err;
+    const auto import = [&](const std::string& passphrase, const std::string& file) {
+        std::istringstream pass(passphrase);
+        out.str(""), err.str("");
+        return RunStoreCommand({"store", "import", file}, fresh.path(), Endpoints::AllAt(sim_.baseUrl()),
+                               pass, out, err);
+    };
+    EXPECT_EQ(import("这是八个字的口令吗\n", backup), 1);
+    EXPECT_NE(err.str().find("口令不对"), std::string::npos) << err.str();
+    std::ofstream(fresh.path() / "cut.bak", std::ios::binary) << bytes.substr(0, bytes.size() - 1);
+    EXPECT_EQ(import("这是八个字的口令\n", (fresh.path() / "cut.bak").string()), 1);
+    std::vector<StoreRecord> records;
+    StoreFile(fresh.path()).ReadAll(records);
+    EXPECT_TRUE(records.empty());
+
+    ASSERT_EQ(import("这是八个字的口令\n", backup), 0) << err.str();
+    EXPECT_EQ(out.str(), "已导入 2 个店铺（新增 2 个，更新 0 个）\n");
+    ASSERT_EQ(import("这是八个字的口令\n", backup), 0);
+    EXPECT_EQ(out.str(), "已导入 2 个店铺（新增 0 个，更新 2 个）\n");
+    StoreFile(fresh.path()).ReadAll(records);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].account, "shop_01");
+    EXPECT_EQ(records[0].password, "pa ss");
+    EXPECT_EQ(records[0].storeId, "501");
+    EXPECT_FALSE(records[0].session.empty());
+    EXPECT_EQ(records[1].storeName, Utf8ToGbk("二店"));
+    EXPECT_EQ(records[1].session, "PASS_ID=cookie-2");
+    // The session came along: the store is online without a new login, SMS check included.
+    std::istringstream none;
+    out.str("");
+    EXPECT_EQ(
+        RunStoreCommand({"store", "list"}, fresh.path(), Endpoints::AllAt(sim_.baseUrl()), none, out, err),
+        0);
+    EXPECT_EQ(out.str().rfind("1\tshop_01\t501\t五金店\t正常\n", 0), 0u) << out.str();
 }
 
 #ifdef TANDREL_EXECUTABLE

@@ -41,8 +41,11 @@ inline bool SaveSimStores(sim::MarketplaceSim& sim, const std::filesystem::path&
     StoreFile file(dataDir);
     bool saved = true;
     for (const SeededStore& store : stores)
-        saved = file.SaveStore(store.savedName, store.sim.account, store.sim.password, store.sim.mallId,
-                               sim.IssueSession(store.sim.mallId))
+        saved = file.SaveStore({.account = store.sim.account,
+                                .password = store.sim.password,
+                                .storeId = store.sim.mallId,
+                                .storeName = store.savedName,
+                                .session = sim.IssueSession(store.sim.mallId)})
                     .ok() &&
                 saved;
     return saved;

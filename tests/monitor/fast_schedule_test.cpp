@@ -316,7 +316,12 @@ TEST_F(FastTest, AfterTheListsChecksAtStartNoSessionIsAskedAgain) {
         const std::string id = std::to_string(30 + i);
         sim_.AddStore(
             {.account = "a" + id, .password = "p", .mallId = id, .mallName = "S" + id, .mobile = "1"});
-        ASSERT_TRUE(file.SaveStore("S" + id, "a" + id, "p", id, sim_.IssueSession(id)).ok());
+        ASSERT_TRUE(file.SaveStore({.account = "a" + id,
+                                    .password = "p",
+                                    .storeId = id,
+                                    .storeName = "S" + id,
+                                    .session = sim_.IssueSession(id)})
+                        .ok());
     }
     ASSERT_TRUE(
         LoadStoreList(book_, file, session_.endpoints(), {}, {}, {.atOnce = 3, .interval = 20ms}).ok());

@@ -297,7 +297,11 @@ TEST_P(CycleTest, APausedStoreIsNotPolled) {
 }
 
 TEST_P(CycleTest, AReloginKeepsTheNewSessionEverywhere) {
-    file_.SaveStore("One", "a1", "p1", "11", "SESSION_TOKEN=old");
+    file_.SaveStore({.account = "a1",
+                     .password = "p1",
+                     .storeId = "11",
+                     .storeName = "One",
+                     .session = "SESSION_TOKEN=old"});
     sim_.ExpireSessions("11");
     Cycle().StartMonitoring(2);
     EXPECT_EQ(Requests("/chats/auth"), 1);  // the second pass uses the new session
@@ -305,7 +309,7 @@ TEST_P(CycleTest, AReloginKeepsTheNewSessionEverywhere) {
     EXPECT_NE(cookie.find("SESSION_TOKEN="), std::string::npos);
     std::vector<StoreRecord> records;
     file_.ReadAll(records);
-    EXPECT_EQ(records.at(0).cookie, cookie);
+    EXPECT_EQ(records.at(0).session, cookie);
     EXPECT_EQ(Count("[T] 店铺ID：11(一号店)  无开团订单，持续监测中..."), 2);
 }
 

@@ -25,7 +25,10 @@ bool OpensWith(const std::filesystem::path& path, std::string_view key) {
 TEST(Keyring, AnInstalledCopysFileIsUnderAKeyKeptInTheKeyring) {
     ASSERT_TRUE(KeyringReachable()) << "run under dbus-run-session with with_keyring.sh";
     testing::TempDir dir;
-    ASSERT_TRUE(StoreFile(dir.path()).SaveStore("s", "a", "p", "1", "c").ok());  // as a portable copy made it
+    ASSERT_TRUE(
+        StoreFile(dir.path())
+            .SaveStore({.account = "a", .password = "p", .storeId = "1", .storeName = "s", .session = "c"})
+            .ok());  // as a portable copy made it
 
     std::vector<std::string> notes;
     const auto entry = QStringLiteral("test-key-%1").arg(QCoreApplication::applicationPid());
@@ -44,7 +47,7 @@ TEST(Keyring, AnInstalledCopysFileIsUnderAKeyKeptInTheKeyring) {
     EXPECT_TRUE(OpensWith(dir / "shop" / "users.dat", key));
     ASSERT_TRUE(
         StoreFile(dir.path(), std::make_shared<KeyringKeys>(nullptr, QStringLiteral("Tandrel test"), entry))
-            .SaveStore("t", "b", "q", "2", "d")
+            .SaveStore({.account = "b", .password = "q", .storeId = "2", .storeName = "t", .session = "d"})
             .ok());
 }
 
@@ -56,8 +59,12 @@ TEST(NoKeyring, ANewFileUsesTheBuiltInKeyWithOneLineAndAReKeyedOneIsRefused) {
     std::string key;
     EXPECT_EQ(keys->Read(key), StoreKeySource::Answer::NoKeyring);
     StoreFile file(dir.path(), keys);
-    ASSERT_TRUE(file.SaveStore("s", "a", "p", "1", "c").ok());
-    ASSERT_TRUE(file.SaveStore("t", "b", "q", "2", "d").ok());
+    ASSERT_TRUE(
+        file.SaveStore({.account = "a", .password = "p", .storeId = "1", .storeName = "s", .session = "c"})
+            .ok());
+    ASSERT_TRUE(
+        file.SaveStore({.account = "b", .password = "q", .storeId = "2", .storeName = "t", .session = "d"})
+            .ok());
     EXPECT_EQ(notes.size(), 1u);
     EXPECT_TRUE(OpensWith(file.path(), StoreFile::kPassword));
 
@@ -67,7 +74,8 @@ TEST(NoKeyring, ANewFileUsesTheBuiltInKeyWithOneLineAndAReKeyedOneIsRefused) {
     sqlite3_key(db, StoreFile::kPassword.data(), static_cast<int>(StoreFile::kPassword.size()));
     ASSERT_EQ(sqlite3_rekey(db, "other", 5), SQLITE_OK);
     sqlite3_close(db);
-    const StoreResult refused = file.SaveStore("u", "c", "r", "3", "e");
+    const StoreResult refused =
+        file.SaveStore({.account = "c", .password = "r", .storeId = "3", .storeName = "u", .session = "e"});
     EXPECT_EQ(refused.code, kStoreOpenFailed);
     EXPECT_FALSE(refused.error.empty());
 }

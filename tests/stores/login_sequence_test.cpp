@@ -121,11 +121,11 @@ TEST_P(LoginSequenceTest, NewStoreIsSavedWithTheTrimmedPasswordListedAndTheWindo
 
     const auto records = Records();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].shopname, "shop_01 a");
-    EXPECT_EQ(records[0].shoppass, "p\\w");  // one backslash, though the request carried two
-    EXPECT_EQ(records[0].shopid, "1001");
-    EXPECT_EQ(records[0].username, G("好店"));
-    EXPECT_NE(records[0].cookie.find("SESSION_TOKEN="), std::string::npos);
+    EXPECT_EQ(records[0].account, "shop_01 a");
+    EXPECT_EQ(records[0].password, "p\\w");  // one backslash, though the request carried two
+    EXPECT_EQ(records[0].storeId, "1001");
+    EXPECT_EQ(records[0].storeName, G("好店"));
+    EXPECT_NE(records[0].session.find("SESSION_TOKEN="), std::string::npos);
 
     EXPECT_EQ(reloads_, 1);
     ASSERT_EQ(list_.rowCount(), 1);
@@ -149,8 +149,8 @@ TEST_P(LoginSequenceTest, SelectedItemWinsOverTheEditTextAndAMissingNameBecomesT
     ASSERT_EQ(Run(), LoginOutcome::LoggedIn);
     const auto records = Records();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].shopname, "nameless");
-    EXPECT_EQ(records[0].username, G("店铺名"));
+    EXPECT_EQ(records[0].account, "nameless");
+    EXPECT_EQ(records[0].storeName, G("店铺名"));
 }
 
 TEST_P(LoginSequenceTest, EmptyAccountOrPasswordSendsNothing) {
@@ -214,7 +214,7 @@ TEST_P(LoginSequenceTest, TheSavedSessionIsTheLoginsOwnWhateverTheSharedCookieBe
     EXPECT_GT(pumped, 2);
     const auto records = Records();
     ASSERT_EQ(records.size(), 1u);
-    const std::string saved = records[0].cookie;
+    const std::string saved = records[0].session;
     EXPECT_NE(saved.find("SESSION_TOKEN="), std::string::npos) << saved;
     EXPECT_EQ(saved.find(foreign), std::string::npos) << saved;
     // And it is store 1001's session that was saved.
@@ -228,7 +228,7 @@ TEST_P(LoginSequenceTest, TheSavedSessionIsTheLoginsOwnWhateverTheSharedCookieBe
 TEST_P(LoginSequenceTest, SameStoreIdTwiceUpdatesTheOneRecordInPlace) {
     sim_.AddStore({.account = "owner", .password = "o", .mallId = "7", .mallName = "七号", .mobile = "1"});
     sim_.AddStore({.account = "staff", .password = "s", .mallId = "7", .mallName = "七号", .mobile = "1"});
-    file_.SaveStore("first", "a", "p", "5", "");
+    file_.SaveStore({.account = "a", .password = "p", .storeId = "5", .storeName = "first"});
     for (auto [account, password] : {std::pair<const char*, const char*>{"owner", "o"}, {"staff", "s"}}) {
         window_ = {};
         window_.editText = account;
@@ -237,10 +237,10 @@ TEST_P(LoginSequenceTest, SameStoreIdTwiceUpdatesTheOneRecordInPlace) {
     }
     const auto records = Records();
     ASSERT_EQ(records.size(), 2u);
-    EXPECT_EQ(records[0].shopid, "5");
-    EXPECT_EQ(records[1].shopid, "7");
-    EXPECT_EQ(records[1].shopname, "staff");
-    EXPECT_EQ(records[1].shoppass, "s");
+    EXPECT_EQ(records[0].storeId, "5");
+    EXPECT_EQ(records[1].storeId, "7");
+    EXPECT_EQ(records[1].account, "staff");
+    EXPECT_EQ(records[1].password, "s");
     ASSERT_EQ(list_.rowCount(), 2);
     EXPECT_EQ(list_.Cell(1, M::kAccount), "staff");
 }
@@ -273,7 +273,7 @@ TEST_P(LoginSequenceTest, VerificationThenSmsRequestThenTheSameLoginSucceeds) {
     ASSERT_EQ(Run(), LoginOutcome::LoggedIn);
     EXPECT_EQ(LoginRequests(), 2);  // the same request, repeated
     ASSERT_EQ(Records().size(), 1u);
-    EXPECT_EQ(Records()[0].username, G("验证店"));
+    EXPECT_EQ(Records()[0].storeName, G("验证店"));
     EXPECT_TRUE(window_.closed);
     EXPECT_EQ(state_.smsCode, "");
     EXPECT_EQ(state_.verifyCookie, "");
@@ -402,9 +402,12 @@ TEST_P(LoginSequenceTest, AccountListListsEveryAccountOrSelectsTheGivenOne) {
     EXPECT_TRUE(empty.items.empty());
     EXPECT_EQ(empty.password, "unchanged");
 
-    file_.SaveStore("A", "first", "p1", "1", "");
-    file_.SaveStore("B", G("第二"), "p2", "2", "");
-    file_.SaveStore("C", G("第二"), "p2b", "3", "");  // one account for two stores: the last one wins
+    file_.SaveStore({.account = "first", .password = "p1", .storeId = "1", .storeName = "A"});
+    file_.SaveStore({.account = G("第二"), .password = "p2", .storeId = "2", .storeName = "B"});
+    file_.SaveStore({.account = G("第二"),
+                     .password = "p2b",
+                     .storeId = "3",
+                     .storeName = "C"});  // one account for two stores: the last one wins
     FakeAccountBox box;
     FillAccountList(file_, AccountListMode::kAll, box);
     EXPECT_EQ(box.items, (std::vector<std::string>{"first", G("第二"), G("第二")}));

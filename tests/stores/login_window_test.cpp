@@ -116,8 +116,8 @@ class LoginWindowTest : public ::testing::Test {
         return boxes;
     }
     void SaveTwoStores() {
-        file_.SaveStore("A", "first", "p1", "1", "");
-        file_.SaveStore("B", "second", "p2", "2", "");
+        file_.SaveStore({.account = "first", .password = "p1", .storeId = "1", .storeName = "A"});
+        file_.SaveStore({.account = "second", .password = "p2", .storeId = "2", .storeName = "B"});
     }
 
     testing::TempDir dir_;
@@ -459,7 +459,12 @@ class LoginFromMainWindowTest : public ::testing::Test {
                        .mallName = "新店",
                        .mobile = "13800000000",
                        .requireVerification = true});
-        StoreFile(dir_.path()).SaveStore("One", "a1", "p1", "11", sim_.IssueSession("11"));
+        StoreFile(dir_.path())
+            .SaveStore({.account = "a1",
+                        .password = "p1",
+                        .storeId = "11",
+                        .storeName = "One",
+                        .session = sim_.IssueSession("11")});
 
         MainWindowOptions options;
         options.minuteInterval = 1h;
@@ -541,7 +546,8 @@ TEST_F(LoginFromMainWindowTest, AddingAStoreWithSmsVerificationEndsWithItsRowInT
 
 TEST_F(LoginFromMainWindowTest, DoubleClickingAStoreOpensTheLoginWindowOnItsAccount) {
     sim_.AddStore({.account = "a2", .password = "p2", .mallId = "22", .mallName = "Two", .mobile = "2"});
-    StoreFile(dir_.path()).SaveStore("Two", "a2", "p2", "22", "");
+    StoreFile(dir_.path())
+        .SaveStore({.account = "a2", .password = "p2", .storeId = "22", .storeName = "Two"});
     window_->ReloadStoreList();
     auto* list = Control<QTableView>(window_.get(), "超级列表框_店铺列表");
     const QPoint second = list->visualRect(list->model()->index(1, 1)).center();

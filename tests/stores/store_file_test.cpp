@@ -45,7 +45,7 @@ std::vector<std::string> Ids(StoreFile& file) {
     EXPECT_EQ(file.ReadAll(records).code, kStoreOk);
     std::vector<std::string> ids;
     for (const auto& r : records)
-        ids.push_back(r.shopid);
+        ids.push_back(r.storeId);
     return ids;
 }
 
@@ -100,8 +100,11 @@ TEST_F(StoreFileTest, FirstUseCreatesAnEncryptedFile) {
     EXPECT_EQ(Ids(file), std::vector<std::string>{});
     EXPECT_TRUE(std::filesystem::exists(file.path()));
 
-    EXPECT_EQ(messages(file.SaveStore(G("好店"), "visible-account", "secret-password", "1001",
-                                      "PASS_ID=cookie-value")),
+    EXPECT_EQ(messages(file.SaveStore({.account = "visible-account",
+                                       .password = "secret-password",
+                                       .storeId = "1001",
+                                       .storeName = G("好店"),
+                                       .session = "PASS_ID=cookie-value"})),
               kStoreOk);
     const std::string raw = Bytes(file.path());
     EXPECT_EQ(raw.find("SQLite format"), std::string::npos);
@@ -111,39 +114,60 @@ TEST_F(StoreFileTest, FirstUseCreatesAnEncryptedFile) {
 }
 
 TEST_F(StoreFileTest, SameStoreIdUpdatesInPlaceAndRemovalKeepsTheOrder) {
-    ASSERT_EQ(messages(file.SaveStore("A", "acc-a", "pa", "1", "c=1")), kStoreOk);
-    ASSERT_EQ(messages(file.SaveStore("B", "acc-b", "pb", "2", "c=2")), kStoreOk);
-    ASSERT_EQ(messages(file.SaveStore("C", "acc-c", "pc", "3", "c=3")), kStoreOk);
-    ASSERT_EQ(messages(file.SaveStore("B2", "other-account", "pb2", "2", "c=22")), kStoreOk);
+    ASSERT_EQ(
+        messages(file.SaveStore(
+            {.account = "acc-a", .password = "pa", .storeId = "1", .storeName = "A", .session = "c=1"})),
+        kStoreOk);
+    ASSERT_EQ(
+        messages(file.SaveStore(
+            {.account = "acc-b", .password = "pb", .storeId = "2", .storeName = "B", .session = "c=2"})),
+        kStoreOk);
+    ASSERT_EQ(
+        messages(file.SaveStore(
+            {.account = "acc-c", .password = "pc", .storeId = "3", .storeName = "C", .session = "c=3"})),
+        kStoreOk);
+    ASSERT_EQ(messages(file.SaveStore({.account = "other-account",
+                                       .password = "pb2",
+                                       .storeId = "2",
+                                       .storeName = "B2",
+                                       .session = "c=22"})),
+              kStoreOk);
     std::vector<StoreRecord> records;
     ASSERT_EQ(messages(file.ReadAll(records)), kStoreOk);
     ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[1].username, "B2");
-    EXPECT_EQ(records[1].shopname, "other-account");
-    EXPECT_EQ(records[1].shoppass, "pb2");
-    EXPECT_EQ(records[1].cookie, "c=22");
-    EXPECT_EQ(records[1].uid, "");
-    EXPECT_EQ(records[1].selected, "");
+    EXPECT_EQ(records[1].storeName, "B2");
+    EXPECT_EQ(records[1].account, "other-account");
+    EXPECT_EQ(records[1].password, "pb2");
+    EXPECT_EQ(records[1].session, "c=22");
+    EXPECT_EQ(records[1].legacyUid, "");
+    EXPECT_EQ(records[1].offeredFirst, "");
 
     EXPECT_EQ(messages(file.RemoveStore("2")), kStoreOk);
     EXPECT_EQ(Ids(file), (std::vector<std::string>{"1", "3"}));
     EXPECT_EQ(messages(file.RemoveStore("2")), kStoreNotFound);
-    EXPECT_EQ(messages(file.SaveStore("D", "acc-d", "pd", "4", "")), kStoreOk);
+    EXPECT_EQ(
+        messages(file.SaveStore({.account = "acc-d", .password = "pd", .storeId = "4", .storeName = "D"})),
+        kStoreOk);
     EXPECT_EQ(Ids(file), (std::vector<std::string>{"1", "3", "4"}));
     EXPECT_EQ(messages(file.UpdateCookie("3", "fresh=1")), kStoreOk);
     EXPECT_EQ(messages(file.UpdateCookie("9", "x=1")), kStoreNotFound);
     messages(file.ReadAll(records));
-    EXPECT_EQ(records[1].cookie, "fresh=1");
+    EXPECT_EQ(records[1].session, "fresh=1");
 }
 
 TEST_F(StoreFileTest, GbkTextsAndOddBytesSurvive) {
     const std::string password = "p'\"\\;--" + G("密码") + std::string("\x80\xFF", 2);
-    ASSERT_EQ(messages(file.SaveStore(G("店"), G("账号"), password, "x' OR '1'='1", "a=1")), kStoreOk);
+    ASSERT_EQ(messages(file.SaveStore({.account = G("账号"),
+                                       .password = password,
+                                       .storeId = "x' OR '1'='1",
+                                       .storeName = G("店"),
+                                       .session = "a=1"})),
+              kStoreOk);
     std::vector<StoreRecord> records;
     messages(file.ReadAll(records));
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].shoppass, password);
-    EXPECT_EQ(records[0].shopname, G("账号"));
+    EXPECT_EQ(records[0].password, password);
+    EXPECT_EQ(records[0].account, G("账号"));
     EXPECT_EQ(messages(file.RemoveStore("1")), kStoreNotFound);
 }
 
@@ -151,7 +175,8 @@ TEST_F(StoreFileTest, AForeignOrDamagedFileIsReportedAndLeftAlone) {
     std::filesystem::create_directories(dir / "shop");
     const std::string foreign = "This is somebody's notes, not a store file.\n" + std::string(5000, 'x');
     std::ofstream(file.path(), std::ios::binary) << foreign;
-    EXPECT_EQ(messages(file.SaveStore("A", "a", "p", "1", "")), kStoreOpenFailed);
+    EXPECT_EQ(messages(file.SaveStore({.account = "a", .password = "p", .storeId = "1", .storeName = "A"})),
+              kStoreOpenFailed);
     EXPECT_EQ(messages(file.RemoveStore("1")), kStoreOpenFailed);
     std::vector<StoreRecord> records;
     EXPECT_EQ(messages(file.ReadAll(records)), kStoreOpenFailed);
@@ -172,31 +197,40 @@ TEST_F(StoreFileTest, AFileUnderAnotherKeyIsNotOpened) {
         sqlite3_close(db);
     }
     const std::string foreign = Bytes(file.path());
-    EXPECT_EQ(messages(file.SaveStore("A", "a", "p", "1", "")), kStoreOpenFailed);
+    EXPECT_EQ(messages(file.SaveStore({.account = "a", .password = "p", .storeId = "1", .storeName = "A"})),
+              kStoreOpenFailed);
     EXPECT_EQ(messages(file.RemoveStore("1")), kStoreOpenFailed);
     EXPECT_EQ(Bytes(file.path()), foreign);
     EXPECT_EQ(messages.shown.back().rfind("不是本程序的店铺文件", 0), 0u) << messages.shown.back();
 }
 
 TEST_F(StoreFileTest, ADamagedFileIsNotOpened) {
-    ASSERT_EQ(messages(file.SaveStore("A", "a", "p", "1", "")), kStoreOk);
+    ASSERT_EQ(messages(file.SaveStore({.account = "a", .password = "p", .storeId = "1", .storeName = "A"})),
+              kStoreOk);
     std::string bytes = Bytes(file.path());
     // Damage the first page (the key check reads it): the file no longer opens under the store key.
     for (std::size_t i = 16; i < 64; ++i)
         bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
     std::ofstream(file.path(), std::ios::binary | std::ios::trunc) << bytes;
-    EXPECT_EQ(messages(file.SaveStore("B", "b", "p", "2", "")), kStoreOpenFailed);
+    EXPECT_EQ(messages(file.SaveStore({.account = "b", .password = "p", .storeId = "2", .storeName = "B"})),
+              kStoreOpenFailed);
     EXPECT_EQ(Bytes(file.path()), bytes);
 }
 
 TEST_F(StoreFileTest, AnUncreatableFileIsReported) {
     std::ofstream(dir / "shop") << "a file where the folder should be";
-    EXPECT_EQ(messages(file.SaveStore("A", "a", "p", "1", "")), kStoreCreateFailed);
+    EXPECT_EQ(messages(file.SaveStore({.account = "a", .password = "p", .storeId = "1", .storeName = "A"})),
+              kStoreCreateFailed);
     ASSERT_FALSE(messages.shown.empty());
     EXPECT_EQ(messages.shown.back(), "用户文件创建失败");
 }
 
 // Runs SQL on the store file under its key, as a second writer (or a failing disk) would meet it.
+bool MakeEmptyFileForTest(const std::filesystem::path& path) {
+    std::ofstream out(path, std::ios::binary);
+    return static_cast<bool>(out);
+}
+
 void WithStoreFile(const std::filesystem::path& path, const char* sql,
                    const std::function<void()>& during = {}) {
     sqlite3* db = nullptr;
@@ -207,9 +241,80 @@ void WithStoreFile(const std::filesystem::path& path, const char* sql,
     sqlite3_close(db);
 }
 
+int UserVersion(const std::filesystem::path& path) {
+    int version = -1;
+    WithStoreFile(path, "SELECT 1");
+    sqlite3* db = nullptr;
+    sqlite3_open(PathToUtf8(path).c_str(), &db);
+    sqlite3_key(db, StoreFile::kPassword.data(), static_cast<int>(StoreFile::kPassword.size()));
+    sqlite3_stmt* read = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &read, nullptr) == SQLITE_OK &&
+        sqlite3_step(read) == SQLITE_ROW)
+        version = sqlite3_column_int(read, 0);
+    sqlite3_finalize(read);
+    sqlite3_close(db);
+    return version;
+}
+
+// Files from before the schema was versioned: the eight columns as the earlier code and the original program
+// made them (user_version 0), and one from before a field existed. Each opens with every store and is
+// stamped.
+TEST_F(StoreFileTest, AnUnversionedFileOrOneWithoutALaterFieldOpensWithEveryStore) {
+    for (const bool withoutCookie : {false, true}) {
+        testing::TempDir folder;
+        EnsureWorkDirs(folder.path());
+        StoreFile old(folder.path());
+        ASSERT_TRUE(MakeEmptyFileForTest(old.path()));
+        WithStoreFile(
+            old.path(),
+            withoutCookie
+                ? "CREATE TABLE \"用户数据\" (rec INTEGER PRIMARY KEY, \"uid\" TEXT, \"username\" TEXT, "
+                  "\"userpass\" TEXT, \"shopname\" TEXT, \"shoppass\" TEXT, \"shopid\" TEXT, "
+                  "\"selected\" TEXT);"
+                  "INSERT INTO \"用户数据\" VALUES (1, 'u', 'A', 'up', 'acc-a', 'pa', '1', '1');"
+                  "INSERT INTO \"用户数据\" VALUES (2, '', 'B', '', 'acc-b', 'pb', '2', '');"
+                : "CREATE TABLE \"用户数据\" (rec INTEGER PRIMARY KEY, \"uid\" TEXT, \"username\" TEXT, "
+                  "\"userpass\" TEXT, \"shopname\" TEXT, \"shoppass\" TEXT, \"shopid\" TEXT, "
+                  "\"selected\" TEXT, \"cookie\" TEXT);"
+                  "INSERT INTO \"用户数据\" VALUES (1, 'u', 'A', 'up', 'acc-a', 'pa', '1', '1', 'c=1');"
+                  "INSERT INTO \"用户数据\" VALUES (2, '', 'B', '', 'acc-b', 'pb', '2', '', 'c=2');");
+        ASSERT_EQ(UserVersion(old.path()), 0);
+        std::vector<StoreRecord> records;
+        ASSERT_EQ(messages(old.ReadAll(records)), kStoreOk) << withoutCookie;
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(records[0].storeName, "A");
+        EXPECT_EQ(records[0].account, "acc-a");
+        EXPECT_EQ(records[0].password, "pa");
+        EXPECT_EQ(records[0].storeId, "1");
+        EXPECT_EQ(records[0].offeredFirst, "1");
+        EXPECT_EQ(records[0].legacyUid, "u");
+        EXPECT_EQ(records[0].legacyUserPassword, "up");
+        EXPECT_EQ(records[0].session, withoutCookie ? "" : "c=1");
+        EXPECT_EQ(records[1].account, "acc-b");
+        EXPECT_EQ(UserVersion(old.path()), StoreFile::kSchemaVersion);
+        ASSERT_TRUE(old.UpdateCookie("2", "fresh").ok());
+        ASSERT_TRUE(old.ReadAll(records).ok());
+        EXPECT_EQ(records.at(1).session, "fresh");
+    }
+}
+
+// A newer program's file (a later version, a column this one does not know) is read, kept and not stepped
+// down.
+TEST_F(StoreFileTest, ANewerFileIsReadAsItIs) {
+    ASSERT_TRUE(file.SaveStore({.account = "a", .storeId = "1"}).ok());
+    WithStoreFile(file.path(),
+                  "ALTER TABLE \"用户数据\" ADD COLUMN later TEXT; UPDATE \"用户数据\" SET later = 'x';"
+                  "PRAGMA user_version = 99;");
+    ASSERT_TRUE(file.SaveStore({.account = "b", .storeId = "1"}).ok());
+    EXPECT_EQ(Ids(file), std::vector<std::string>{"1"});
+    EXPECT_EQ(UserVersion(file.path()), 99);
+}
+
 // Every failure after the file has opened says so, as the failure to open does: callers rely on it.
 TEST_F(StoreFileTest, AWriteThatFailsAfterTheFileOpenedIsReported) {
-    ASSERT_EQ(messages(file.SaveStore("A", "a", "p", "1", "c=1")), kStoreOk);
+    ASSERT_EQ(messages(file.SaveStore(
+                  {.account = "a", .password = "p", .storeId = "1", .storeName = "A", .session = "c=1"})),
+              kStoreOk);
     // Triggers stand in for a disk that refuses the write.
     WithStoreFile(
         file.path(),
@@ -224,12 +329,14 @@ TEST_F(StoreFileTest, AWriteThatFailsAfterTheFileOpenedIsReported) {
     EXPECT_EQ(Ids(file), std::vector<std::string>{"1"});
 
     // Another writer holds the file past the wait: the save's transaction cannot begin.
-    WithStoreFile(file.path(), "DROP TRIGGER refuse_delete; DROP TRIGGER refuse_update; BEGIN IMMEDIATE;",
-                  [&] {
-                      messages.shown.clear();
-                      EXPECT_EQ(messages(file.SaveStore("B", "b", "p", "2", "")), kStoreOpenFailed);
-                      EXPECT_EQ(messages.shown, std::vector<std::string>{"用户数据保存失败"});
-                  });
+    WithStoreFile(
+        file.path(), "DROP TRIGGER refuse_delete; DROP TRIGGER refuse_update; BEGIN IMMEDIATE;", [&] {
+            messages.shown.clear();
+            EXPECT_EQ(
+                messages(file.SaveStore({.account = "b", .password = "p", .storeId = "2", .storeName = "B"})),
+                kStoreOpenFailed);
+            EXPECT_EQ(messages.shown, std::vector<std::string>{"用户数据保存失败"});
+        });
     EXPECT_EQ(Ids(file), std::vector<std::string>{"1"});
 }
 
@@ -240,7 +347,11 @@ TEST(StoreFileFolders, AFolderWithChineseCharactersWorks) {
         dir.path() / std::filesystem::path(u8"数据 目录") / std::filesystem::path(u8"店铺");
     EnsureWorkDirs(data);
     StoreFile file(data);
-    ASSERT_EQ(file.SaveStore(G("店"), "a", "p", "1", "c=1").code, kStoreOk);
+    ASSERT_EQ(
+        file.SaveStore(
+                {.account = "a", .password = "p", .storeId = "1", .storeName = G("店"), .session = "c=1"})
+            .code,
+        kStoreOk);
     EXPECT_TRUE(std::filesystem::is_regular_file(data / "shop" / "users.dat"));
     EXPECT_EQ(Ids(file), std::vector<std::string>{"1"});
     std::vector<StoreRecord> records;
@@ -265,7 +376,9 @@ TEST(StoreFileFolders, PathsCrossNarrowInterfacesAsUtf8) {
 #ifndef _WIN32  // the user profile's permissions keep the file private on Windows, not its mode bits
 // Another account must not read the stores: the file and its folder are private, the journal too.
 TEST_F(StoreFileTest, TheFileItsFolderAndItsJournalArePrivate) {
-    ASSERT_TRUE(file.SaveStore("s", "a", "p", "1", "c").ok());
+    ASSERT_TRUE(
+        file.SaveStore({.account = "a", .password = "p", .storeId = "1", .storeName = "s", .session = "c"})
+            .ok());
     namespace fs = std::filesystem;
     const auto others = fs::perms::group_all | fs::perms::others_all;
     EXPECT_EQ(fs::status(dir / "shop").permissions() & others, fs::perms::none);
@@ -291,7 +404,9 @@ TEST_F(StoreFileTest, TheFileItsFolderAndItsJournalArePrivate) {
 // A copy of an installed copy's file (a backup, a synced folder) is no list of passwords for whoever knows
 // the built-in key.
 TEST_F(StoreFileTest, WithAKeyringTheFileIsReKeyedToItsKey) {
-    ASSERT_TRUE(file.SaveStore("s", "a", "p", "1", "c").ok());
+    ASSERT_TRUE(
+        file.SaveStore({.account = "a", .password = "p", .storeId = "1", .storeName = "s", .session = "c"})
+            .ok());
     auto keys = std::make_shared<FakeKeys>();
     StoreFile installed(dir.path(), keys);
     EXPECT_EQ(Ids(installed), std::vector<std::string>{"1"});
@@ -299,19 +414,27 @@ TEST_F(StoreFileTest, WithAKeyringTheFileIsReKeyedToItsKey) {
     EXPECT_EQ(keys->key.size(), 64u);  // made on first need
     EXPECT_FALSE(OpensWith(file.path(), StoreFile::kPassword));
     EXPECT_TRUE(OpensWith(file.path(), keys->key));
-    ASSERT_TRUE(installed.SaveStore("t", "b", "q", "2", "d").ok());
+    ASSERT_TRUE(
+        installed
+            .SaveStore({.account = "b", .password = "q", .storeId = "2", .storeName = "t", .session = "d"})
+            .ok());
     EXPECT_EQ(Ids(installed), (std::vector<std::string>{"1", "2"}));
     EXPECT_TRUE(keys->notes.empty());
 
     // Without the keyring the file is refused with the reason, and left exactly as it was.
     const std::string before = Bytes(file.path());
     keys->answer = StoreKeySource::Answer::NoKeyring;
-    const StoreResult refused = StoreFile(dir.path(), keys).SaveStore("u", "c", "r", "3", "e");
+    const StoreResult refused =
+        StoreFile(dir.path(), keys)
+            .SaveStore({.account = "c", .password = "r", .storeId = "3", .storeName = "u", .session = "e"});
     EXPECT_EQ(refused.code, kStoreOpenFailed);
     EXPECT_NE(GbkToUtf8(refused.error).find("钥匙串"), std::string::npos) << GbkToUtf8(refused.error);
     EXPECT_EQ(Bytes(file.path()), before);
     // Nor does the built-in key of a portable copy open it.
-    EXPECT_EQ(file.SaveStore("u", "c", "r", "3", "e").code, kStoreOpenFailed);
+    EXPECT_EQ(
+        file.SaveStore({.account = "c", .password = "r", .storeId = "3", .storeName = "u", .session = "e"})
+            .code,
+        kStoreOpenFailed);
     EXPECT_EQ(Bytes(file.path()), before);
 }
 
@@ -319,7 +442,10 @@ TEST_F(StoreFileTest, WithoutAKeyringANewFileUsesTheBuiltInKeyAndSaysSo) {
     auto keys = std::make_shared<FakeKeys>();
     keys->answer = StoreKeySource::Answer::NoKeyring;
     StoreFile installed(dir.path(), keys);
-    ASSERT_TRUE(installed.SaveStore("s", "a", "p", "1", "c").ok());
+    ASSERT_TRUE(
+        installed
+            .SaveStore({.account = "a", .password = "p", .storeId = "1", .storeName = "s", .session = "c"})
+            .ok());
     EXPECT_EQ(keys->notes.size(), 1u);
     EXPECT_TRUE(OpensWith(installed.path(), StoreFile::kPassword));
     // When the keyring answers later, the file moves to its key.
@@ -331,13 +457,17 @@ TEST_F(StoreFileTest, WithoutAKeyringANewFileUsesTheBuiltInKeyAndSaysSo) {
 // A re-key that cannot be made (here: its copy's place is taken by a folder) must not leave the file closed:
 // the operation goes on under the built-in key, one line says so, and a later open tries again.
 TEST_F(StoreFileTest, AFailedReKeyKeepsTheFileOpenUnderTheBuiltInKey) {
-    ASSERT_TRUE(file.SaveStore("s", "a", "p", "1", "c").ok());
+    ASSERT_TRUE(
+        file.SaveStore({.account = "a", .password = "p", .storeId = "1", .storeName = "s", .session = "c"})
+            .ok());
     std::filesystem::path blocker = file.path();
     blocker += ".rekey";
     std::filesystem::create_directories(blocker / "inside");
     auto keys = std::make_shared<FakeKeys>();
     StoreFile installed(dir.path(), keys);
-    EXPECT_EQ(messages(installed.SaveStore("t", "b", "q", "2", "d")), kStoreOk);
+    EXPECT_EQ(messages(installed.SaveStore(
+                  {.account = "b", .password = "q", .storeId = "2", .storeName = "t", .session = "d"})),
+              kStoreOk);
     EXPECT_EQ(messages(installed.UpdateCookie("1", "fresh")), kStoreOk);
     EXPECT_EQ(Ids(installed), (std::vector<std::string>{"1", "2"}));
     EXPECT_EQ(messages(installed.RemoveStore("2")), kStoreOk);
@@ -350,7 +480,7 @@ TEST_F(StoreFileTest, AFailedReKeyKeepsTheFileOpenUnderTheBuiltInKey) {
     std::vector<StoreRecord> records;
     ASSERT_TRUE(installed.ReadAll(records).ok());
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].cookie, "fresh");
+    EXPECT_EQ(records[0].session, "fresh");
     EXPECT_TRUE(OpensWith(file.path(), keys->key));
     EXPECT_EQ(keys->notes.size(), 1u);
 }
@@ -408,7 +538,7 @@ TEST_F(StoreFileTest, KillingAWriterMidWriteLosesNothingCommitted) {
         ASSERT_EQ(messages(file.ReadAll(records)), kStoreOk) << "round " << round;
         std::set<std::string> onDisk;
         for (const auto& r : records)
-            onDisk.insert(r.shopid);
+            onDisk.insert(r.storeId);
         for (const auto& kept : present)
             EXPECT_TRUE(onDisk.count(kept)) << "committed store " << kept << " lost";
         present = onDisk;  // an uncommitted-looking last step may have committed just before the kill
@@ -420,8 +550,12 @@ TEST_F(StoreFileTest, KillingAWriterMidWriteLosesNothingCommitted) {
 // other and holds every store.
 TEST_F(StoreFileTest, KillingAReKeyLosesNothing) {
     for (int i = 0; i < 300; ++i)
-        ASSERT_TRUE(
-            file.SaveStore("store", "account", "password", std::to_string(i), std::string(3000, 'c')).ok());
+        ASSERT_TRUE(file.SaveStore({.account = "account",
+                                    .password = "password",
+                                    .storeId = std::to_string(i),
+                                    .storeName = "store",
+                                    .session = std::string(3000, 'c')})
+                        .ok());
     const std::string original = Bytes(file.path());
     const std::string key = std::string(64, 'k');
     unsigned seed = 11;

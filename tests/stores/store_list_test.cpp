@@ -20,15 +20,27 @@ class StoreListTest : public ::testing::TestWithParam<std::uint64_t> {
         sim_.AddStore({.account = "relog", .password = "p2", .mallId = "2", .mallName = "B", .mobile = "2"});
         sim_.AddStore(
             {.account = "dead", .password = "right", .mallId = "3", .mallName = "C", .mobile = "3"});
-        file_.SaveStore(Utf8ToGbk("甲店"), "alive", "p1", "1", sim_.IssueSession("1"));
-        file_.SaveStore("B", "relog", "p2", "2", "SESSION_TOKEN=expired2");
-        file_.SaveStore("C", "dead", "wrong", "3", "SESSION_TOKEN=expired3");
+        file_.SaveStore({.account = "alive",
+                         .password = "p1",
+                         .storeId = "1",
+                         .storeName = Utf8ToGbk("甲店"),
+                         .session = sim_.IssueSession("1")});
+        file_.SaveStore({.account = "relog",
+                         .password = "p2",
+                         .storeId = "2",
+                         .storeName = "B",
+                         .session = "SESSION_TOKEN=expired2"});
+        file_.SaveStore({.account = "dead",
+                         .password = "wrong",
+                         .storeId = "3",
+                         .storeName = "C",
+                         .session = "SESSION_TOKEN=expired3"});
     }
     std::string StoredCookie(const std::string& id) {
         std::vector<StoreRecord> records;
         file_.ReadAll(records);
         for (const auto& r : records)
-            if (r.shopid == id) return r.cookie;
+            if (r.storeId == id) return r.session;
         return "<missing>";
     }
 
@@ -93,8 +105,11 @@ TEST_P(StoreListTest, ChecksSeveralAtOnceWithinTheLimitsAndEndsInTheListsOrder) 
                        .mobile = "1",
                        .mallPathLacksMallId = i == 9});
         const bool expired = i % 3 == 0 && i != 9;
-        file_.SaveStore("S" + id, "acct" + id, i == 10 ? "wrong" : "pw", id,
-                        expired || i == 10 ? "SESSION_TOKEN=gone" + id : sim_.IssueSession(id));
+        file_.SaveStore({.account = "acct" + id,
+                         .password = i == 10 ? "wrong" : "pw",
+                         .storeId = id,
+                         .storeName = "S" + id,
+                         .session = expired || i == 10 ? "SESSION_TOKEN=gone" + id : sim_.IssueSession(id)});
     }
     sim_.SetStoreFault("11", "/mall", sim::Fault::Status500);
     sim_.SetStallSeconds(0.06);

@@ -38,8 +38,11 @@ int main(int argc, char** argv) {
     tandrel::StoreFile file(argv[1]);
     for (int i = std::stoi(argv[2]);; ++i) {
         const std::string id = std::to_string(i);
-        if (file.SaveStore("store " + id, "account-" + id, "password", id,
-                           "PASS_ID=" + id + std::string(200, 'c'))
+        if (file.SaveStore({.account = "account-" + id,
+                            .password = "password",
+                            .storeId = id,
+                            .storeName = "store " + id,
+                            .session = "PASS_ID=" + id + std::string(200, 'c')})
                 .code == tandrel::kStoreOk) {
             std::printf("saved %s\n", id.c_str());
             std::fflush(stdout);
