@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <chrono>
+#include <nlohmann/json.hpp>
 
 #include "../common/sim_stores.h"
 #include "../common/temp_dir.h"
@@ -46,6 +47,8 @@ class AppCoreWatchTest : public ::testing::Test {
     }
     AppCore& Core() {
         if (!core_) {
+            RobotPosterOptions robots;
+            robots.batchWindow = 50ms;
             HeartbeatOptions heartbeat;
             heartbeat.look = 5ms;
             core_ = std::make_unique<AppCore>(
@@ -56,6 +59,7 @@ class AppCoreWatchTest : public ::testing::Test {
                                .err = &err_,
                                .soundPlayer = &player_,
                                .wait = [](std::int64_t, const std::function<bool()>&) {},
+                               .posterOptions = robots,
                                .heartbeat = heartbeat,
                                .noticeReview = 20ms});
             core_->Startup();
@@ -96,6 +100,33 @@ TEST_F(AppCoreWatchTest, ARefusedPasswordIsOneOfflineNoticeWithTheStoresName) {
     ASSERT_TRUE(TurnUntil([&] { return !desktop_.empty(); }));
     TurnUntil([] { return false; }, 200ms);
     EXPECT_EQ(desktop_, (std::vector<std::string>{"店铺已掉线：二号店"})) << err_.str();
+}
+
+TEST_F(AppCoreWatchTest, ARefusedPasswordReachesAPersonalRobotOnceByName) {
+    sim::RobotSim robot(sim::RobotStyle::PushPlus);
+    Remind("机器人类型", "pushplus");
+    Remind("机器人地址", robot.baseUrl() + "/send");
+    Remind("机器人密钥", "t0k3n");
+    ASSERT_TRUE(Core().LoadStores().ok());
+    sim_.ExpireSessions("22");
+    sim_.AddStore({.account = "a2", .password = "changed", .mallId = "22", .mallName = "Two", .mobile = "2"});
+    RunWhile([&] {
+        const auto two = Core().book().Find("22");
+        return !(two && two->state.condition == StoreCondition::Offline);
+    });
+    const std::uint64_t reads = Core().book().goodReads();
+    RunWhile([&] { return Core().book().goodReads() < reads + 20; });
+    ASSERT_TRUE(robot.WaitForRequests(1, 5s));
+    TurnUntil([] { return false; }, 300ms);
+    const auto seen = robot.Requests();
+    ASSERT_EQ(seen.size(), 1u) << err_.str();
+    const auto body = nlohmann::json::parse(seen[0].body, nullptr, false);
+    ASSERT_TRUE(body.is_object()) << seen[0].body;
+    EXPECT_EQ(body.value("token", ""), "t0k3n");
+    const std::string text = body.value("title", "") + "\n" + body.value("content", "");
+    EXPECT_NE(text.find("店铺已掉线"), std::string::npos) << text;
+    EXPECT_NE(text.find("二号店"), std::string::npos) << text;
+    EXPECT_NE(text.find("请重新登录店铺"), std::string::npos) << text;
 }
 
 TEST_F(AppCoreWatchTest, TheHeartbeatIsAskedWhileMonitoringReadsStores) {
