@@ -88,6 +88,8 @@ else()
     install(FILES ${PROJECT_SOURCE_DIR}/packaging/tandrel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
     install(FILES ${PROJECT_SOURCE_DIR}/assets/icons/tandrel.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/48x48/apps)
+    # Headless monitoring as a systemd user service: systemctl --user enable --now tandrel-headless.service
+    install(FILES ${PROJECT_SOURCE_DIR}/packaging/tandrel-headless.service DESTINATION lib/systemd/user)
 
     # The manual page is the program's own --help, so the two never disagree.
     if(NOT CMAKE_CROSSCOMPILING)
