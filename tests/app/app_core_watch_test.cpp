@@ -76,6 +76,21 @@ class AppCoreWatchTest : public ::testing::Test {
         ASSERT_TRUE(TurnUntil([&] { return !Core().monitoring(); }));
     }
 
+    // The second store's session runs out and its password was changed elsewhere: the one re-login is
+    // refused. Monitoring then goes on with the other store a while, in which nothing more may be told.
+    void RefuseTheSecondStoresPasswordAndWatchOn() {
+        ASSERT_TRUE(Core().LoadStores().ok());
+        sim_.ExpireSessions("22");
+        sim_.AddStore(
+            {.account = "a2", .password = "changed", .mallId = "22", .mallName = "Two", .mobile = "2"});
+        RunWhile([&] {
+            const auto two = Core().book().Find("22");
+            return !(two && two->state.condition == StoreCondition::Offline);
+        });
+        const std::uint64_t reads = Core().book().goodReads();
+        RunWhile([&] { return Core().book().goodReads() < reads + 20; });
+    }
+
     sim::MarketplaceSim sim_;
     testing::TempDir dir_;
     Lines lines_;
@@ -86,17 +101,7 @@ class AppCoreWatchTest : public ::testing::Test {
 };
 
 TEST_F(AppCoreWatchTest, ARefusedPasswordIsOneOfflineNoticeWithTheStoresName) {
-    ASSERT_TRUE(Core().LoadStores().ok());
-    // The session runs out and the password was changed elsewhere: the one re-login is refused.
-    sim_.ExpireSessions("22");
-    sim_.AddStore({.account = "a2", .password = "changed", .mallId = "22", .mallName = "Two", .mobile = "2"});
-    RunWhile([&] {
-        const auto two = Core().book().Find("22");
-        return !(two && two->state.condition == StoreCondition::Offline);
-    });
-    // Monitoring goes on with the other store a while; nothing more is told.
-    const std::uint64_t reads = Core().book().goodReads();
-    RunWhile([&] { return Core().book().goodReads() < reads + 20; });
+    RefuseTheSecondStoresPasswordAndWatchOn();
     ASSERT_TRUE(TurnUntil([&] { return !desktop_.empty(); }));
     TurnUntil([] { return false; }, 200ms);
     EXPECT_EQ(desktop_, (std::vector<std::string>{"店铺已掉线：二号店"})) << err_.str();
@@ -107,15 +112,7 @@ TEST_F(AppCoreWatchTest, ARefusedPasswordReachesAPersonalRobotOnceByName) {
     Remind("机器人类型", "pushplus");
     Remind("机器人地址", robot.baseUrl() + "/send");
     Remind("机器人密钥", "t0k3n");
-    ASSERT_TRUE(Core().LoadStores().ok());
-    sim_.ExpireSessions("22");
-    sim_.AddStore({.account = "a2", .password = "changed", .mallId = "22", .mallName = "Two", .mobile = "2"});
-    RunWhile([&] {
-        const auto two = Core().book().Find("22");
-        return !(two && two->state.condition == StoreCondition::Offline);
-    });
-    const std::uint64_t reads = Core().book().goodReads();
-    RunWhile([&] { return Core().book().goodReads() < reads + 20; });
+    RefuseTheSecondStoresPasswordAndWatchOn();
     ASSERT_TRUE(robot.WaitForRequests(1, 5s));
     TurnUntil([] { return false; }, 300ms);
     const auto seen = robot.Requests();
