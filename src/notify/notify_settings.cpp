@@ -96,20 +96,24 @@ void LoadWatchNoticeSettings(const std::string& content, NotifySettings& s) {
     }
     const std::string address(Trim(read(HeartbeatAddressKey())));
     if (address.empty()) return;
-    // Used as given, so it must be one whole http or https address: no blanks, controls or other bytes.
-    const bool plain = std::all_of(address.begin(), address.end(),
-                                   [](char c) { return c > ' ' && static_cast<unsigned char>(c) < 0x7F; });
-    std::string scheme = address.substr(0, 8);
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
-    const bool web = scheme.starts_with("http://") || scheme.starts_with("https://");
-    if (plain && web && address.size() <= 2000 && !UrlOrigin(address).empty())
+    if (IsHeartbeatAddress(address))
         s.heartbeatAddress = address;
     else
         s.watchProblems.push_back("心跳地址“" + shown(address) + "”不是 http 或 https 地址，不发送心跳");
 }
 
 }  // namespace
+
+bool IsHeartbeatAddress(std::string_view address) {
+    // Used as given, so it must be one whole http or https address: no blanks, controls or other bytes.
+    const bool plain = std::all_of(address.begin(), address.end(),
+                                   [](char c) { return c > ' ' && static_cast<unsigned char>(c) < 0x7F; });
+    std::string scheme(address.substr(0, 8));
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; });
+    const bool web = scheme.starts_with("http://") || scheme.starts_with("https://");
+    return plain && web && address.size() <= 2000 && !UrlOrigin(address).empty();
+}
 
 NotifySettings LoadNotifySettings(const ProfileFile& file) {
     // One snapshot, so every key comes from the same state of the file.
@@ -156,6 +160,12 @@ bool SaveNotifySettings(const ProfileFile& file, const NotifySettings& s) {
     }
     ok = file.Write(NotifySection(), DesktopNotificationKey(), s.desktopNotification ? "1" : "0") && ok;
     ok = file.Write(NotifySection(), HistoryKey(), s.history ? "1" : "0") && ok;
+    ok = file.Write(NotifySection(), StoreAlertMinutesKey(), std::to_string(s.storeAlertMinutes)) && ok;
+    ok = file.Write(NotifySection(), HeartbeatAddressKey(), s.heartbeatAddress) && ok;
+    ok = file.Write(NotifySection(), HeartbeatMinutesKey(), std::to_string(s.heartbeatMinutes)) && ok;
+    ok = file.Write(NotifySection(), DailySummaryKey(),
+                    s.summaryHour < 0 ? std::string() : std::to_string(s.summaryHour)) &&
+         ok;
     return ok;
 }
 

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "notify/robot_message.h"
@@ -48,6 +49,9 @@ const std::string& StoreAlertMinutesKey();
 const std::string& HeartbeatAddressKey();
 const std::string& HeartbeatMinutesKey();
 const std::string& DailySummaryKey();
+
+// Whether an address can be asked as the heartbeat: one whole http or https address, printable ASCII.
+bool IsHeartbeatAddress(std::string_view address);
 
 // Missing keys give the defaults; a switch reads like the settings' flags (a leading number, non-zero on).
 NotifySettings LoadNotifySettings(const ProfileFile& file);

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSpinBox>
 #include <chrono>
 #include <string>
 
@@ -37,6 +38,7 @@ QString Utf8Text(std::string_view text) {
 }
 
 constexpr int kRobotHeight = 112;
+constexpr int kWatchHeight = 88;
 
 }  // namespace
 
@@ -68,7 +70,31 @@ NotifySettingsDialog::NotifySettingsDialog(std::filesystem::path configPath, std
         connect(r.kind, &QComboBox::currentIndexChanged, this, [this, i] { OnKindChanged(i); });
         connect(r.test, &QPushButton::clicked, this, [this, i] { OnSendTest(i); });
     }
-    const int below = 8 + static_cast<int>(robots_.size()) * kRobotHeight;
+    // The watch's own notices: what tells of a store no longer watched, of a program no longer running, and
+    // of the day.
+    const int watchTop = 8 + static_cast<int>(robots_.size()) * kRobotHeight;
+    auto* watch = Place(new QGroupBox(QStringLiteral("店铺异常、心跳与每日汇总"), this), "分组_店铺与心跳",
+                        {8, watchTop, kWidth - 16, kWatchHeight - 6});
+    Place(new QLabel(QStringLiteral("店铺异常提醒"), watch), "标签_店铺异常提醒分钟", {10, 25, 80, 20});
+    storeAlertBox_ = Place(new QSpinBox(watch), "编辑框_店铺异常提醒分钟", {92, 22, 110, 24});
+    storeAlertBox_->setRange(0, 1440);
+    storeAlertBox_->setSuffix(QStringLiteral(" 分钟"));
+    storeAlertBox_->setSpecialValueText(QStringLiteral("不提醒"));
+    storeAlertBox_->setToolTip(QStringLiteral("店铺检查失败持续这么久后提醒一次；掉线的店铺立即提醒"));
+    Place(new QLabel(QStringLiteral("每日汇总"), watch), "标签_每日汇总", {222, 25, 60, 20});
+    summaryBox_ = Place(new QComboBox(watch), "组合框_每日汇总", {284, 22, 160, 24});
+    summaryBox_->addItem(QStringLiteral("不发送"), -1);
+    for (int hour = 0; hour < 24; ++hour)
+        summaryBox_->addItem(QStringLiteral("每天 %1:00").arg(hour, 2, 10, QLatin1Char('0')), hour);
+    Place(new QLabel(QStringLiteral("心跳地址"), watch), "标签_心跳地址", {10, 53, 80, 20});
+    heartbeatAddress_ = Place(new QLineEdit(watch), "编辑框_心跳地址", {92, 50, 220, 24});
+    heartbeatAddress_->setPlaceholderText(QStringLiteral("监控服务的推送地址，留空不发送"));
+    Place(new QLabel(QStringLiteral("间隔"), watch), "标签_心跳间隔", {322, 53, 30, 20});
+    heartbeatBox_ = Place(new QSpinBox(watch), "编辑框_心跳间隔", {354, 50, 90, 24});
+    heartbeatBox_->setRange(1, 60);
+    heartbeatBox_->setSuffix(QStringLiteral(" 分钟"));
+
+    const int below = watchTop + kWatchHeight;
     desktopBox_ = Place(new QCheckBox(QStringLiteral("桌面通知（主窗口不在前台时）"), this),
                         "选择框_桌面通知", {12, below, 220, 22});
     historyBox_ = Place(new QCheckBox(QStringLiteral("历史记录（history 文件夹）"), this), "选择框_历史记录",
@@ -104,7 +130,17 @@ void NotifySettingsDialog::Fill(const NotifySettings& s) {
     }
     desktopBox_->setChecked(s.desktopNotification);
     historyBox_->setChecked(s.history);
-    if (!s.problem.empty()) answerBox_->setPlainText(QString::fromStdString(s.problem));
+    storeAlertBox_->setValue(s.storeAlertMinutes);
+    heartbeatBox_->setValue(s.heartbeatMinutes);
+    summaryBox_->setCurrentIndex(std::max(0, summaryBox_->findData(s.summaryHour)));
+    // The address as stored, even one that cannot be used: the merchant sees it and mends it, it is not lost.
+    heartbeatAddress_->setText(
+        OneLine(FromGbk(ProfileFile(configPath_).Read(NotifySection(), HeartbeatAddressKey()))));
+    QStringList problems;
+    if (!s.problem.empty()) problems << QString::fromStdString(s.problem);
+    for (const std::string& problem : s.watchProblems)
+        problems << QString::fromStdString(problem);
+    if (!problems.isEmpty()) answerBox_->setPlainText(problems.join(QLatin1Char('\n')));
 }
 
 RobotKind NotifySettingsDialog::KindOf(std::size_t robot) const {
@@ -120,6 +156,10 @@ NotifySettings NotifySettingsDialog::Edited() const {
     }
     s.desktopNotification = desktopBox_->isChecked();
     s.history = historyBox_->isChecked();
+    s.storeAlertMinutes = storeAlertBox_->value();
+    s.heartbeatAddress = OneLine(heartbeatAddress_->text()).toStdString();
+    s.heartbeatMinutes = heartbeatBox_->value();
+    s.summaryHour = summaryBox_->currentData().toInt();
     return s;
 }
 
@@ -197,7 +237,14 @@ void NotifySettingsDialog::OnSave() {
             return;
         }
     }
-    if (!SaveNotifySettings(ProfileFile(configPath_), Edited())) {
+    const NotifySettings edited = Edited();
+    if (!edited.heartbeatAddress.empty() && !IsHeartbeatAddress(edited.heartbeatAddress)) {
+        answerBox_->setPlainText(
+            QStringLiteral("心跳地址须是以 https:// 或 http:// 开头的完整地址，不含空格"));
+        heartbeatAddress_->setFocus();
+        return;
+    }
+    if (!SaveNotifySettings(ProfileFile(configPath_), edited)) {
         answerBox_->setPlainText(QStringLiteral("无法写入 Config.ini，设置未保存"));
         return;
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The dialog "提醒设置": up to three robots (kind, address, key; each with its own test message, whose answer
-// the dialog shows), the desktop notification and the history switch of Config.ini's section "提醒". The
+// the dialog shows), the watch's own notices (a failing store's minutes, the heartbeat, the daily summary),
+// the desktop notification and the history switch of Config.ini's section "提醒". The
 // kinds, their captions and what their key field means come from the robot kinds' table. Each test is posted
 // from a thread of its own; closing the dialog abandons them.
 
@@ -19,6 +20,7 @@ class QComboBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace tandrel {
 
@@ -27,7 +29,7 @@ class NotifySettingsDialog : public QDialog {
 
   public:
     static constexpr int kWidth = 470;
-    static constexpr int kHeight = 500;
+    static constexpr int kHeight = 588;
 
     // onSaved runs after the section has been written (the notifier re-reads it).
     NotifySettingsDialog(std::filesystem::path configPath, std::function<void()> onSaved, QWidget* parent);
@@ -64,6 +66,10 @@ class NotifySettingsDialog : public QDialog {
     QCheckBox* desktopBox_ = nullptr;
     QCheckBox* historyBox_ = nullptr;
     QPlainTextEdit* answerBox_ = nullptr;
+    QSpinBox* storeAlertBox_ = nullptr;
+    QSpinBox* heartbeatBox_ = nullptr;
+    QComboBox* summaryBox_ = nullptr;
+    QLineEdit* heartbeatAddress_ = nullptr;
 
     std::shared_ptr<std::atomic<bool>> cancel_ = std::make_shared<std::atomic<bool>>(false);
 };

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -71,6 +72,50 @@ TEST(NotifySettingsDialog, AnAddressThatIsNoWebAddressIsNotSaved) {
     EXPECT_EQ(saved, 0);
     EXPECT_FALSE(std::filesystem::exists(dir / "Config.ini"));
     EXPECT_TRUE(Find<QPlainTextEdit>(dialog, "编辑框_机器人回复")->toPlainText().contains("https://"));
+}
+
+// The watch's own keys: shown as stored, a stored address that cannot be used kept in sight rather than
+// dropped, refused until mended, and written back with the rest; keys of other sections stay.
+TEST(NotifySettingsDialog, TheStoreAlertHeartbeatAndSummaryAreShownMendedAndSaved) {
+    testing::TempDir dir;
+    const ProfileFile file(dir / "Config.ini");
+    ASSERT_TRUE(file.Write(Utf8ToGbk("设置"), Utf8ToGbk("间隔"), "800"));
+    ASSERT_TRUE(file.Write(NotifySection(), StoreAlertMinutesKey(), "12"));
+    ASSERT_TRUE(file.Write(NotifySection(), HeartbeatMinutesKey(), "abc"));
+    ASSERT_TRUE(file.Write(NotifySection(), HeartbeatAddressKey(), "ftp://watch.example/beat"));
+    ASSERT_TRUE(file.Write(NotifySection(), DailySummaryKey(), "21"));
+    int saved = 0;
+    NotifySettingsDialog dialog(
+        dir / "Config.ini", [&] { ++saved; }, nullptr);
+    auto* alert = Find<QSpinBox>(dialog, "编辑框_店铺异常提醒分钟");
+    auto* minutes = Find<QSpinBox>(dialog, "编辑框_心跳间隔");
+    auto* address = Find<QLineEdit>(dialog, "编辑框_心跳地址");
+    auto* summary = Find<QComboBox>(dialog, "组合框_每日汇总");
+    EXPECT_EQ(alert->value(), 12);
+    EXPECT_EQ(minutes->value(), 5);  // the stored text was no number: the default holds, and is said
+    EXPECT_EQ(address->text(), "ftp://watch.example/beat");
+    EXPECT_EQ(summary->currentData().toInt(), 21);
+    const QString answer = Find<QPlainTextEdit>(dialog, "编辑框_机器人回复")->toPlainText();
+    EXPECT_TRUE(answer.contains(QString::fromUtf8("心跳间隔"))) << answer.toStdString();
+    EXPECT_TRUE(answer.contains(QString::fromUtf8("心跳地址"))) << answer.toStdString();
+
+    Find<QPushButton>(dialog, "按钮_保存")->click();
+    EXPECT_EQ(saved, 0);  // not an http address: refused, nothing written
+    EXPECT_EQ(file.Read(NotifySection(), HeartbeatAddressKey()), "ftp://watch.example/beat");
+
+    address->setText(" https://watch.example/api/push/Ab3?status=up \n");
+    alert->setValue(0);
+    minutes->setValue(15);
+    summary->setCurrentIndex(summary->findData(-1));
+    Find<QPushButton>(dialog, "按钮_保存")->click();
+    EXPECT_EQ(saved, 1);
+    const NotifySettings s = LoadNotifySettings(file);
+    EXPECT_TRUE(s.watchProblems.empty());
+    EXPECT_EQ(s.storeAlertMinutes, 0);
+    EXPECT_EQ(s.heartbeatAddress, "https://watch.example/api/push/Ab3?status=up");
+    EXPECT_EQ(s.heartbeatMinutes, 15);
+    EXPECT_EQ(s.summaryHour, -1);
+    EXPECT_EQ(file.Read(Utf8ToGbk("设置"), Utf8ToGbk("间隔")), "800");
 }
 
 TEST(NotifySettingsDialog, TheTestMessageShowsTheRobotsAnswer) {
