@@ -1,6 +1,7 @@
 #include "net/http_request.h"
 
 #include <curl/curl.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <memory>
@@ -82,6 +83,24 @@ class ThreadClient {
         return &client_;
     }
     void Release() { busy_ = false; }
+
+    // The calling thread's, made on first use and ended with the thread. Not a thread_local object: with
+    // mingw-w64 its destructor runs after the thread's storage was freed, so the handle it closed was
+    // garbage and a thread that had made a request crashed as it ended. A thread key's destructor is
+    // handed its value instead.
+    static ThreadClient& OfThisThread() {
+        static const pthread_key_t key = [] {
+            pthread_key_t made;
+            pthread_key_create(&made, [](void* client) { delete static_cast<ThreadClient*>(client); });
+            return made;
+        }();
+        auto* client = static_cast<ThreadClient*>(pthread_getspecific(key));
+        if (!client) {
+            client = new ThreadClient;
+            pthread_setspecific(key, client);
+        }
+        return *client;
+    }
 
   private:
     HttpClient client_;
@@ -462,7 +481,7 @@ std::string Finish(CURL* curl, CURLcode result, const HttpArgs& args, Exchange& 
 }  // namespace net_detail
 
 std::string HttpRequest(const HttpArgs& args) {
-    thread_local ThreadClient threadClient;
+    ThreadClient& threadClient = ThreadClient::OfThisThread();
     std::optional<HttpClient> ownClient;
     HttpClient* client = args.client;
     HttpClient* borrowed = nullptr;

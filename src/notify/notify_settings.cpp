@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <optional>
-#include <unordered_map>
 
 #include "net/http_request.h"
 #include "support/plain_text.h"
@@ -11,21 +10,14 @@
 namespace tandrel {
 namespace {
 
-const std::string& Key(const char* utf8) {
-    static thread_local std::unordered_map<const char*, std::string> cache;
-    auto [it, inserted] = cache.try_emplace(utf8);
-    if (inserted) it->second = Utf8ToGbk(utf8);
-    return it->second;
-}
-
 std::string Numbered(const char* utf8, std::size_t robot) {
-    return robot == 0 ? Key(utf8) : Key(utf8) + std::to_string(robot + 1);
+    return robot == 0 ? Gbk(utf8) : Gbk(utf8) + std::to_string(robot + 1);
 }
 
 }  // namespace
 
 const std::string& NotifySection() {
-    return Key("提醒");
+    return Gbk("提醒");
 }
 std::string RobotKindKey(std::size_t robot) {
     return Numbered("机器人类型", robot);
@@ -37,23 +29,23 @@ std::string RobotSecretKey(std::size_t robot) {
     return Numbered("机器人密钥", robot);
 }
 const std::string& DesktopNotificationKey() {
-    return Key("桌面通知");
+    return Gbk("桌面通知");
 }
 const std::string& HistoryKey() {
-    return Key("历史记录");
+    return Gbk("历史记录");
 }
 
 const std::string& StoreAlertMinutesKey() {
-    return Key("店铺异常提醒分钟");
+    return Gbk("店铺异常提醒分钟");
 }
 const std::string& HeartbeatAddressKey() {
-    return Key("心跳地址");
+    return Gbk("心跳地址");
 }
 const std::string& HeartbeatMinutesKey() {
-    return Key("心跳间隔");
+    return Gbk("心跳间隔");
 }
 const std::string& DailySummaryKey() {
-    return Key("每日汇总");
+    return Gbk("每日汇总");
 }
 
 namespace {

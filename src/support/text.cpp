@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <limits>
+#include <mutex>
 #include <unordered_map>
 
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
@@ -239,7 +240,12 @@ std::string RandomAlnumText(int n) {
 }
 
 const std::string& Gbk(const char* utf8) {
-    static thread_local std::unordered_map<const char*, std::string> cache;
+    // One cache for the process, never destroyed: the texts are literals, so it stays small, a reference
+    // into it holds for the whole run, and no thread's end frees what another still reads. (A thread_local
+    // map was freed at a thread's end on Windows before its destructor ran.)
+    static std::mutex mutex;
+    static auto& cache = *new std::unordered_map<const char*, std::string>;
+    std::lock_guard lock(mutex);
     auto [it, inserted] = cache.try_emplace(utf8);
     if (inserted) it->second = Utf8ToGbk(utf8);
     return it->second;
