@@ -1,11 +1,13 @@
 // Pictures for the README of what a merchant sees at the desk: the store list with a failing store and its
-// reason, the history window, and a message box with Qt's own buttons in Chinese.
+// reason, the history window, a message box with Qt's own buttons in Chinese, and the passphrase dialog of
+// 导出店铺备份… with a passphrase typed twice that does not match yet, and 监测设置 with its login-start box.
 //   desk_screenshots OUTDIR
 // Run it with a display (xvfb-run -a does). It plays the demo's market, in which one store's session runs out
 // and its password no longer works, as when the merchant changed it on the back end.
 #include <QApplication>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -17,13 +19,16 @@
 #include <algorithm>
 #include <iostream>
 
+#include "app/autostart.h"
 #include "app/demo.h"
 #include "app/gui_main.h"
 #include "app/main_window.h"
+#include "app/monitor_settings_dialog.h"
 #include "monitor/schedule_settings.h"
 #include "notify/history_window.h"
 #include "settings/settings.h"
 #include "sim/marketplace_sim.h"
+#include "stores/backup_passphrase_dialog.h"
 #include "stores/store_file.h"
 #include "stores/store_list.h"
 #include "support/qt_text.h"
@@ -97,6 +102,27 @@ int main(int argc, char** argv) {
 
     int status = 1;
     QTimer::singleShot(8000, &window, [&] {
+        // The export's passphrase, the second one mistyped: 确定 stays off and the line says why.
+        tandrel::BackupPassphraseDialog passphrase(tandrel::BackupPassphraseDialog::Purpose::Export,
+                                                   QStringLiteral("/home/merchant/文档/店铺备份.tbak"),
+                                                   &window);
+        passphrase.findChild<QLineEdit*>(QStringLiteral("编辑框_备份口令"))
+            ->setText(QStringLiteral("春天的茶园2024"));
+        passphrase.findChild<QLineEdit*>(QStringLiteral("编辑框_确认口令"))
+            ->setText(QStringLiteral("春天的茶园2023"));
+        passphrase.show();
+        Pump(500);
+        const bool dialogSaved = Save(passphrase.grab(), out + "/backup_dialog.png");
+        passphrase.hide();
+        // As an installed copy shows it (the demo's temporary folder cannot be registered): read, not
+        // written.
+        tandrel::SetAutostartDataFolder(dataDir, false);
+        tandrel::MonitorSettingsDialog settings(dataDir / "Config.ini", &window);
+        settings.show();
+        Pump(500);
+        const bool settingsSaved = Save(settings.grab(), out + "/monitor_settings_dialog.png");
+        settings.hide();
+
         const int row = FailingRow(window);
         if (row < 0) {
             std::cerr << "desk_screenshots: no store shows the failing state\n";
@@ -141,7 +167,7 @@ int main(int argc, char** argv) {
         saved = Save(box->grab(), out + "/message_box_chinese.png") && saved;
         box->hide();
 
-        status = saved ? 0 : 1;
+        status = saved && dialogSaved && settingsSaved ? 0 : 1;
         // Closing the window stops monitoring first, which returns from the start.
         window.close();
         app.exit(status);

@@ -5,7 +5,8 @@
 namespace tandrel {
 
 const char* UsageText() {
-    return "Usage: tandrel [--data-dir DIR] [--headless [--passes N]] [--demo] [COMMAND]\n"
+    return "Usage: tandrel [--data-dir DIR] [--headless [--passes N]] [--demo] [--start-monitoring]\n"
+           "               [COMMAND]\n"
            "\n"
            "Without a command, the main window opens.\n"
            "\n"
@@ -28,6 +29,8 @@ const char* UsageText() {
            "                        SIGINT or SIGTERM stops it\n"
            "  --passes N            with --headless: stop after N passes over the stores\n"
            "  --demo                run against a built-in simulated marketplace in a temporary folder\n"
+           "  --start-monitoring    open the window and start monitoring once the stores are loaded; the\n"
+           "                        login start that 开机自动启动并开始监测 (in 监测设置) registers uses it\n"
            "  -h, --help            show this help\n"
            "\n"
            "Exit status: 0 done; 1 failed; 2 wrong usage; 3 (store add) the back end wants SMS "
@@ -62,6 +65,8 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
             line.headless = true;
         } else if (arg == "--demo") {
             line.demo = true;
+        } else if (arg == "--start-monitoring") {
+            line.startMonitoring = true;
         } else if (arg == "--passes" || arg.rfind("--passes=", 0) == 0) {
             const std::string value =
                 arg == "--passes" ? (i + 1 < args.size() ? args[++i] : "") : arg.substr(9);
@@ -88,8 +93,12 @@ std::optional<CommandLine> ParseCommandLine(const std::vector<std::string>& args
         error = "--passes works only with --headless";
         return std::nullopt;
     }
-    if (!line.command.empty() && (line.headless || line.demo)) {
-        error = "--headless and --demo do not take a command";
+    if (line.startMonitoring && line.headless) {
+        error = "--start-monitoring is for the window; --headless monitors already";
+        return std::nullopt;
+    }
+    if (!line.command.empty() && (line.headless || line.demo || line.startMonitoring)) {
+        error = "--headless, --demo and --start-monitoring do not take a command";
         return std::nullopt;
     }
     if (line.help || line.command.empty()) return line;

@@ -14,6 +14,7 @@ struct CommandLine {
     bool headless = false;               // --headless: monitor without a window, the log on stdout
     int passes = 0;                      // --passes N: stop after N passes (headless); 0: until stopped
     bool demo = false;                   // --demo: against the built-in simulator, in a temporary folder
+    bool startMonitoring = false;        // --start-monitoring: the window starts monitoring once loaded
 };
 
 // Parses argv; on a wrong command or option returns nullopt with error set to one line for the user.

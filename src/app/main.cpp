@@ -6,6 +6,7 @@
 #include <iostream>
 #include <memory>
 
+#include "app/autostart.h"
 #include "app/command_line.h"
 #include "app/demo.h"
 #include "app/gui_main.h"
@@ -60,7 +61,7 @@ int main(int argc, char** argv) {
     if (!line) {
         std::cerr << "tandrel: " << error << "\nUsage: "
                   << "tandrel [--data-dir DIR] [--headless [--passes N]] "
-                  << "[--demo] [COMMAND]; see tandrel --help\n";
+                  << "[--demo] [--start-monitoring] [COMMAND]; see tandrel --help\n";
         return 2;
     }
     if (line->help) {
@@ -100,6 +101,9 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    // The registration to start with the computer names this folder unless it is the one found anyway; the
+    // demo's temporary folder cannot be registered at all.
+    if (!line->demo) tandrel::SetAutostartDataFolder(dataDir, dataDir == copy.path);
     if (!line->demo && !copy.portable) {
         // An installed copy keeps its store file's key in the system keyring; a portable one the built-in
         // key, so that its folder still moves between computers.
@@ -131,7 +135,7 @@ int main(int argc, char** argv) {
     }
 
     if (!line->headless && line->command.empty())
-        return tandrel::RunGui(argc, argv, dataDir, endpoints, line->demo);
+        return tandrel::RunGui(argc, argv, dataDir, endpoints, line->demo || line->startMonitoring);
 
     QCoreApplication app(argc, argv);
     if (!line->command.empty())

@@ -4,6 +4,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
 #include <QFrame>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -15,6 +17,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QTimer>
 #include <algorithm>
@@ -30,7 +33,9 @@
 #include "net/http_request.h"
 #include "notify/history_window.h"
 #include "notify/notify_settings_dialog.h"
+#include "stores/backup_passphrase_dialog.h"
 #include "stores/login_window.h"
+#include "support/files.h"
 #include "support/qt_text.h"
 #include "support/text.h"
 #include "update/version_check.h"
@@ -77,6 +82,10 @@ MainWindow::MainWindow(std::unique_ptr<AppCore> core, MainWindowOptions options,
 }
 
 MainWindow::~MainWindow() {
+    // A backup under way finishes (it cannot be cut short inside its transaction), and its outcome is not
+    // said to a window being taken apart.
+    backupThread_.join();
+    QCoreApplication::removePostedEvents(this, QEvent::MetaCall);
     // Monitoring ends first: nothing of it may reach a window being taken apart.
     core_->JoinMonitoring();
     core_->SetMonitoringEndedHandler({});
@@ -241,15 +250,18 @@ void MainWindow::WireControls() {
     connect(orderList_, &OrderListWidget::pictureAddressChanged, this, &MainWindow::ShowGoodsPicture);
 
     // Stores can be paused (neither checked nor polled), resumed and logged in again from the list's
-    // right-click menu: the selected ones, or the one clicked when it is not among them.
+    // right-click menu: the selected ones, or the one clicked when it is not among them. The backup's entries
+    // are there too, also below the rows and in an empty list, where a new computer's import begins.
     storeList_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(storeList_, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         const QModelIndex at = storeList_->indexAt(pos);
-        if (!at.isValid()) return;
-        const std::vector<std::string> storeIds = StoresToActOn(at);
         QMenu menu(this);
         menu.setObjectName(QStringLiteral("菜单_店铺"));
-        AddStoreActions(menu, storeIds);
+        if (at.isValid()) {
+            AddStoreActions(menu, StoresToActOn(at));
+            menu.addSeparator();
+        }
+        AddBackupActions(menu);
         menu.exec(storeList_->viewport()->mapToGlobal(pos));
     });
 
@@ -377,6 +389,12 @@ void MainWindow::OnIdle() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+    if (backupThread_.joinable()) {
+        // A backup being written or imported ends first (a moment); the window closes then.
+        closeAfterBackup_ = true;
+        event->ignore();
+        return;
+    }
     if (core_->busy()) {
         // The store list is loading inside a handler below us: let it unwind, then close.
         core_->StopMonitoring();
@@ -468,6 +486,116 @@ void MainWindow::LoginStoresAgain(const std::vector<std::string>& storeIds) {
     if (std::exchange(reloadAgain_, false)) ReloadStoreList();
     if (std::exchange(startAfterLoad_, false))
         QMetaObject::invokeMethod(this, &MainWindow::StartMonitoring, Qt::QueuedConnection);
+}
+
+void MainWindow::AddBackupActions(QMenu& menu) {
+    QAction* exporting = menu.addAction(QStringLiteral("导出店铺备份…"));
+    exporting->setObjectName(QStringLiteral("菜单项_导出店铺备份"));
+    QAction* importing = menu.addAction(QStringLiteral("导入店铺备份…"));
+    importing->setObjectName(QStringLiteral("菜单项_导入店铺备份"));
+    // Queued: the dialogs open after the menu's own loop is done.
+    connect(exporting, &QAction::triggered, this,
+            [this] { QMetaObject::invokeMethod(this, &MainWindow::ExportStores, Qt::QueuedConnection); });
+    connect(importing, &QAction::triggered, this,
+            [this] { QMetaObject::invokeMethod(this, &MainWindow::ImportStores, Qt::QueuedConnection); });
+    // One backup at a time; an import does not land in a list being rebuilt.
+    exporting->setEnabled(!backupRunning());
+    importing->setEnabled(!backupRunning() && !storesLoading_);
+}
+
+QString MainWindow::AskBackupFile(bool exporting) {
+    if (options_.backupFile) return options_.backupFile(exporting);
+    const QString filter = QStringLiteral("店铺备份 (*.tbak);;所有文件 (*)");
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (exporting)
+        return QFileDialog::getSaveFileName(this, QStringLiteral("导出店铺备份"),
+                                            QDir(folder).filePath(QStringLiteral("店铺备份.tbak")), filter);
+    return QFileDialog::getOpenFileName(this, QStringLiteral("导入店铺备份"), folder, filter);
+}
+
+QString MainWindow::AskBackupPassphrase(bool exporting, const QString& file) {
+    if (options_.backupPassphrase) return options_.backupPassphrase(exporting);
+    BackupPassphraseDialog dialog(
+        exporting ? BackupPassphraseDialog::Purpose::Export : BackupPassphraseDialog::Purpose::Import,
+        QDir::toNativeSeparators(file), this);
+    if (dialog.exec() != QDialog::Accepted) return {};
+    return QString::fromStdString(dialog.passphrase());
+}
+
+void MainWindow::ExportStores() {
+    if (backupRunning() || closePending_) return;
+    const QString file = AskBackupFile(true);
+    if (file.isEmpty()) return;
+    const QString passphrase = AskBackupPassphrase(true, file);
+    if (passphrase.isEmpty()) return;
+    RunBackup(true, file, passphrase.toStdString());
+}
+
+void MainWindow::ImportStores() {
+    if (backupRunning() || storesLoading_ || closePending_) return;
+    const QString file = AskBackupFile(false);
+    if (file.isEmpty()) return;
+    const QString passphrase = AskBackupPassphrase(false, file);
+    if (passphrase.isEmpty()) return;
+    RunBackup(false, file, passphrase.toStdString());
+}
+
+void MainWindow::RunBackup(bool exporting, const QString& file, const std::string& passphrase) {
+    // A dialog may have let a second one begin meanwhile.
+    if (backupRunning()) return;
+    SetStatusText(0, exporting ? QStringLiteral("正在导出店铺备份…") : QStringLiteral("正在导入店铺备份…"));
+    setCursor(Qt::BusyCursor);
+    // The same store file object as monitoring's: every operation opens the file on its own connection, and
+    // the import is one transaction that a cookie monitoring keeps meanwhile waits for (or follows).
+    backupThread_.Start([this, exporting, file, passphrase, &storeFile = core_->storeFile()] {
+        BackupCounts counts;
+        const std::filesystem::path path = PathFromQString(file);
+        std::string failure = exporting ? tandrel::ExportStoreBackup(storeFile, path, passphrase, counts)
+                                        : tandrel::ImportStoreBackup(storeFile, path, passphrase, counts);
+        QMetaObject::invokeMethod(
+            this,
+            [this, exporting, file, failure = std::move(failure), counts] {
+                OnBackupDone(exporting, file, failure, counts);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void MainWindow::OnBackupDone(bool exporting, const QString& file, const std::string& failure,
+                              BackupCounts counts) {
+    backupThread_.join();
+    unsetCursor();
+    if (statusBar_->Text(0).startsWith(exporting ? QStringLiteral("正在导出店铺备份")
+                                                 : QStringLiteral("正在导入店铺备份")))
+        SetStatusText(0, QString());
+    if (failure.empty() && !exporting) {
+        // The list takes the imported stores as after a login: monitoring goes on, and reads them from its
+        // next pass. A rebuild under way reads the file again afterwards instead.
+        if (storesLoading_)
+            reloadAgain_ = true;
+        else if (const StoreResult synced = core_->SyncStores(); !synced.ok())
+            ShowMessage(synced.error, MessageIcon::Exclamation);
+    }
+    if (std::exchange(closeAfterBackup_, false)) {
+        emit backupFinished(failure.empty());
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    QString text;
+    if (!failure.empty())
+        text = (exporting ? QStringLiteral("导出失败：") : QStringLiteral("导入失败：")) +
+               QString::fromStdString(failure);
+    else if (exporting)
+        text = QStringLiteral("已导出 %1 个店铺到：\n%2\n请妥善保管此文件，并记住口令。")
+                   .arg(counts.stores)
+                   .arg(QDir::toNativeSeparators(file));
+    else
+        text = QStringLiteral("已导入 %1 个店铺（新增 %2 个，更新 %3 个）")
+                   .arg(counts.stores)
+                   .arg(counts.added)
+                   .arg(counts.updated);
+    MessageBoxes::Show(this, failure.empty() ? QMessageBox::Information : QMessageBox::Warning, text);
+    emit backupFinished(failure.empty());
 }
 
 void MainWindow::OnStoreListDoubleClicked() {

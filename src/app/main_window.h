@@ -19,7 +19,9 @@
 #include "net/endpoints.h"
 #include "notify/notifier.h"
 #include "notify/tray_window.h"
+#include "stores/store_backup.h"
 #include "support/messages.h"
+#include "support/pooled_thread.h"
 
 class QComboBox;
 class QFrame;
@@ -44,6 +46,10 @@ struct MainWindowOptions {
     SoundPlayer* soundPlayer = nullptr;  // null: the window's own SdlSoundPlayer; must outlive the window
     std::function<void(const QUrl&)> openUrl;            // null: the desktop's default browser
     QString announcedVersion = QStringLiteral("1.3.1");  // the version the vendor's service announced
+    // 导出店铺备份… and 导入店铺备份… ask for the backup's file and passphrase here (tests); null: the file
+    // dialog and the passphrase dialog. An empty answer cancels.
+    std::function<QString(bool exporting)> backupFile;
+    std::function<QString(bool exporting)> backupPassphrase;
 };
 
 class MainWindow : public QMainWindow, private LogSink, private MessageSink {
@@ -87,6 +93,12 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     int ReloadStoreList();
     // 按钮_开始监测: monitoring until stopped.
     void StartMonitoring();
+    // 导出店铺备份… / 导入店铺备份… (the store list's menu): a file, a passphrase, then the work on a worker
+    // thread (the key derivation takes a noticeable moment) while the window goes on; the outcome is said in
+    // a box. An import lists its stores without disturbing monitoring.
+    void ExportStores();
+    void ImportStores();
+    bool backupRunning() const { return backupThread_.joinable(); }
 
     // The reminders of Config.ini's section "提醒" and the tray icon (its icon is absent without a tray).
     Notifier& reminders() { return core_->reminders(); }
@@ -103,6 +115,8 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     bool logShowsOnlyNews() const { return logOnlyNews_; }
 
   signals:
+    // A backup's work has ended and its outcome been said.
+    void backupFinished(bool ok);
     // The initialisation step has begun (once, 1 ms after the window opens), before the store list loads.
     void initialisationStarted();
     // The initialisation step has filled the store list (once, shortly after the window opens).
@@ -136,6 +150,12 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     std::vector<std::string> StoresToActOn(const QModelIndex& clicked);
     void AddStoreActions(QMenu& menu, const std::vector<std::string>& storeIds);
     void LoginStoresAgain(const std::vector<std::string>& storeIds);
+    void AddBackupActions(QMenu& menu);
+    // The file and passphrase asked for (empty: cancelled).
+    QString AskBackupFile(bool exporting);
+    QString AskBackupPassphrase(bool exporting, const QString& file);
+    void RunBackup(bool exporting, const QString& file, const std::string& passphrase);
+    void OnBackupDone(bool exporting, const QString& file, const std::string& failure, BackupCounts counts);
     void ShowGoodsPicture(const QString& address);
     void OpenUrl(const QUrl& url);
     void ShowWarning(const QString& text);
@@ -152,6 +172,7 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     bool reloadAgain_ = false;
     bool startAfterLoad_ = false;
     bool logOnlyNews_ = false;
+    bool closeAfterBackup_ = false;
     std::deque<QString> logLines_;  // every line, for when the view changes
 
     // Controls (owned by their parent widgets).
@@ -169,6 +190,8 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     LoginWindowHost* logins_ = nullptr;
 
     std::unique_ptr<TrayWindow> tray_;
+    // The backup's worker: joined before the core (whose store file it uses) is gone.
+    PooledThread backupThread_;
 
     // Last: its destructor joins the fetches before anything they report to is gone.
     std::unique_ptr<PictureFetcher> pictures_;

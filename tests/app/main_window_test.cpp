@@ -676,14 +676,17 @@ TEST_F(MainWindowSimTest, SeveralSelectedStoresArePausedResumedAndLoggedInAgainA
             list->selectionModel()->select(list->model()->index(row, 0),
                                            QItemSelectionModel::Select | QItemSelectionModel::Rows);
     };
-    // Right-clicks shown row `row` and chooses the item `choice`; the menu's items come back.
+    // Right-clicks shown row `row` and chooses the item `choice`; the menu's items for the stores (those
+    // before the backup's, after the separator) come back.
     const auto choose = [&](int row, const char* choice) {
         QStringList items;
         QTimer::singleShot(0, &window, [&] {
             auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
             if (!menu) return;
-            for (QAction* action : menu->actions())
+            for (QAction* action : menu->actions()) {
+                if (action->isSeparator()) break;
                 items << action->text();
+            }
             for (QAction* action : menu->actions())
                 if (action->text() == Q(choice)) action->trigger();
             menu->close();

@@ -116,6 +116,16 @@ TEST(CommandLine, AcceptsTheCommandsAndRefusesTheRest) {
     EXPECT_EQ(line->command, (std::vector<std::string>{"store", "add", "acc"}));
     EXPECT_TRUE(ParseCommandLine({"--help"}, error)->help);
     EXPECT_TRUE(ParseCommandLine({}, error)->command.empty());
+    // The login start: the window, monitoring once loaded; with the demo it is what the demo does anyway.
+    line = ParseCommandLine({"--start-monitoring", "--data-dir", "/d"}, error);
+    ASSERT_TRUE(line);
+    EXPECT_TRUE(line->startMonitoring);
+    EXPECT_FALSE(line->headless);
+    EXPECT_TRUE(line->command.empty());
+    EXPECT_FALSE(ParseCommandLine({}, error)->startMonitoring);
+    EXPECT_TRUE(ParseCommandLine({"--demo", "--start-monitoring"}, error)->startMonitoring);
+    ParseCommandLine({"--headless", "--start-monitoring"}, error);
+    EXPECT_EQ(error, "--start-monitoring is for the window; --headless monitors already");
     for (const auto& bad : std::vector<std::vector<std::string>>{{"--bogus"},
                                                                  {"store"},
                                                                  {"store", "add"},
@@ -123,7 +133,9 @@ TEST(CommandLine, AcceptsTheCommandsAndRefusesTheRest) {
                                                                  {"store", "export"},
                                                                  {"store", "import", "a", "b"},
                                                                  {"shop"},
-                                                                 {"--data-dir"}}) {
+                                                                 {"--data-dir"},
+                                                                 {"--start-monitoring", "--headless"},
+                                                                 {"--start-monitoring", "store", "list"}}) {
         error.clear();
         EXPECT_FALSE(ParseCommandLine(bad, error)) << bad[0];
         EXPECT_FALSE(error.empty());
