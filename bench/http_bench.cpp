@@ -256,6 +256,28 @@ void BM_PassBare(benchmark::State& state) {
     for (auto _ : state)
         f.RunBare();
 }
+void BM_PassMeasuredPauses(benchmark::State& state) {
+    PassFixture f;
+    double over = 0, inPause = 0;
+    int n = 0;
+    for (auto _ : state) {
+        f.RunPass(tandrel::PauseWait([&](std::int64_t us, const std::function<bool()>& stopped) {
+            const auto from = std::chrono::steady_clock::now();
+            tandrel::SleepPrecisely(us, stopped);
+            const std::chrono::duration<double, std::micro> took = std::chrono::steady_clock::now() - from;
+            over += took.count() - static_cast<double>(us);
+            inPause += took.count();
+            ++n;
+        }));
+    }
+    state.counters["overshoot_us_per_pause"] = over / n;
+    state.counters["pause_ms_per_pass"] = inPause / 1000 / static_cast<double>(state.iterations());
+}
+BENCHMARK(BM_PassMeasuredPauses)
+    ->Name("pass_20x40_1ms_pauses_measured/tandrel")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
 void BM_PassBareWithPauses(benchmark::State& state) {
     PassFixture f;
     f.RunBare();  // records the pass outside the measurement

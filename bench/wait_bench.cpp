@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -98,6 +99,21 @@ BENCHMARK(BM_ExactPause)
 BENCHMARK(BM_WaitPumpingOnce)->Name("pause_100ms/tandrel")->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_SleepForOnce)
     ->Name("pause_100ms/sleep_for (baseline)")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+// Monitoring's own pause at the default interval, on its thread (no event loop), asking for a stop as
+// monitoring does: its CPU column is what waiting costs there.
+void BM_MonitoringPause100ms(benchmark::State& state) {
+    std::atomic<bool> stop{false};
+    for (auto _ : state)
+        tandrel::SleepPrecisely(100000, [&] { return stop.load(); });
+}
+BENCHMARK(BM_MonitoringPause100ms)
+    ->Name("pause_100ms_monitoring/tandrel")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_SleepForOnce)
+    ->Name("pause_100ms_monitoring/sleep_for (baseline)")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_WaitPumping)->Name("pause_100x1ms/tandrel")->Unit(benchmark::kMillisecond)->UseRealTime();

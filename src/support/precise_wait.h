@@ -2,8 +2,8 @@
 // A pause that ends on time. A plain sleep wakes when the scheduler gets round to it, a tenth of a
 // millisecond or more after its deadline, and at the shortest monitoring interval that overshoot is a third
 // of every pause. So the pause sleeps until a little before its deadline (about as early as sleeps have
-// lately been late, at most half a millisecond) and stays awake for the last stretch, which ends within
-// microseconds of the deadline.
+// lately been late, at most half a millisecond; a pause of more than 5 ms at most a twentieth of one) and
+// stays awake for the last stretch, which ends within microseconds of the deadline.
 
 #include <chrono>
 #include <cstdint>
