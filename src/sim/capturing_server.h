@@ -6,6 +6,8 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <string>
 
 namespace tandrel::sim {
@@ -23,13 +25,15 @@ class CapturingServer : public httplib::Server {
     static void CloseCurrentConnectionAfterReply();
 
     // Makes open connections give up their waits at once; call before stop().
-    void BeginShutdown() { shuttingDown_ = true; }
+    void BeginShutdown();
     bool ShuttingDown() const { return shuttingDown_; }
 
   private:
     bool process_and_close_socket(socket_t sock) override;
 
     std::atomic<bool> shuttingDown_{false};
+    std::mutex openMutex_;
+    std::set<socket_t> open_;  // the connections being served, ended by BeginShutdown
 };
 
 }  // namespace tandrel::sim

@@ -65,6 +65,22 @@ inline ssize_t SendSome(Socket sock, const char* data, std::size_t size) {
 #endif
 }
 
+// Ends both directions of a connection another thread may be polling: on POSIX its poll returns at once.
+inline void ShutDownSocket(Socket sock) {
+#ifdef _WIN32
+    ::shutdown(sock, SD_BOTH);
+#else
+    ::shutdown(sock, SHUT_RDWR);
+#endif
+}
+
+// Whether ShutDownSocket wakes a poll under way on this system; where it may not, waits poll in short slices.
+#ifdef _WIN32
+inline constexpr bool kShutDownWakesPoll = false;
+#else
+inline constexpr bool kShutDownWakesPoll = true;
+#endif
+
 inline void CloseSocket(Socket sock) {
 #ifdef _WIN32
     ::shutdown(sock, SD_BOTH);
