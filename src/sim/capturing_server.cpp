@@ -12,7 +12,7 @@ namespace {
 
 // Waits are cut into slices this long so that a shutdown is noticed, even by a connection that sits idle in
 // keep-alive or by a reply that the client does not read. Where ending the socket wakes the wait, the slice
-// is only a safety net: an idle connection polled every 20 ms was a third of the demo's processor time.
+// is only a safety net: an idle connection polled every 20 ms was a sixth of the demo's processor time.
 constexpr int kSliceMs = kShutDownWakesPoll ? 500 : 20;
 
 int ToMillis(time_t sec, time_t usec) {
