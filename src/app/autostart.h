@@ -38,12 +38,12 @@ std::string RegisterAutostart(const AutostartCommand& command);
 std::string RemoveAutostart();
 
 #ifndef _WIN32
-// Where the entry is: $XDG_CONFIG_HOME (when absolute, as the specification wants) or ~/.config, then
+// Where the entry is: $XDG_CONFIG_HOME (when absolute, as the XDG base directory rules say) or ~/.config, then
 // autostart/tandrel.desktop.
 std::filesystem::path AutostartEntryPath();
 // The entry's text, or empty when a path cannot be written in an Exec line (not UTF-8, or a line break).
 std::string AutostartEntryText(const AutostartCommand& command);
-// One argument of an Exec line, quoted as the Desktop Entry specification wants when it needs quoting:
+// One argument of an Exec line, quoted as desktop entry files require when it needs quoting:
 // inside double quotes with " ` $ \ escaped, % doubled, then every backslash escaped once more as a string
 // value's.
 std::string ExecArgument(std::string_view utf8);

@@ -36,7 +36,7 @@ class AutostartTest : public ::testing::Test {
     std::optional<std::string> saved_;
 };
 
-TEST(ExecArgument, QuotesWhatTheSpecificationReservesAndEscapesTwice) {
+TEST(ExecArgument, QuotesWhatDesktopEntriesReserveAndEscapesTwice) {
     EXPECT_EQ(ExecArgument("/usr/bin/tandrel"), "/usr/bin/tandrel");
     EXPECT_EQ(ExecArgument("/opt/my apps/tandrel"), "\"/opt/my apps/tandrel\"");
     // A literal backslash is four in the file, a dollar \\$, a quote \\" (string escape, then quoting).
