@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
+#include "support/local_time.h"
 #include "support/plain_text.h"
 
 namespace tandrel {
@@ -10,9 +11,9 @@ namespace {
 
 using Json = nlohmann::json;
 
-// Times before 1970 or past the year 9999 are no time this program wrote; clamped, they cannot overflow
-// the clock's arithmetic either.
-constexpr std::int64_t kLatestSecond = 253402300799;
+// Times before 1970 or past kLatestStoredSecond are no time this program wrote; clamped, they cannot
+// overflow the clock's arithmetic either.
+constexpr std::int64_t kLatestSecond = kLatestStoredSecond;
 
 std::string Text(const Json& object, const char* key, std::size_t maxBytes = 400) {
     const auto it = object.find(key);

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "support/files.h"
+#include "support/local_time.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -39,9 +40,9 @@ bool ReadEntry(const Json& json, OutboxEntry& entry) {
     ReportedGroup g;
     const auto time = json.find("time");
     if (time == json.end() || !time->is_number_integer()) return false;
-    // From 1970 to the year 9999: a clock value beyond would overflow the clock's own type.
+    // From 1970 to kLatestStoredSecond: a clock value beyond would overflow the clock's own type.
     const long long ms = time->get<long long>();
-    if (ms < 0 || ms > 253402300799999LL) return false;
+    if (ms < 0 || ms / 1000 > kLatestStoredSecond) return false;
     g.time = std::chrono::system_clock::time_point(std::chrono::milliseconds(ms));
     // Stored as UTF-8 (JSON's own); the program holds GBK.
     g.storeId = Utf8ToGbk(Field(json, "storeId"));

@@ -218,6 +218,9 @@ TEST(RobotOutbox, WhatItHoldsIsBoundedAndBadEntriesAreSkipped) {
                            {"orderSn", "sn" + std::to_string(i)},
                            {"goodsId", std::to_string(i)}});
     entries.push_back({{"type", "group"}, {"orderSn", "no time"}});
+    // Past what the system clock holds (it ends in 2262 where it counts nanoseconds), or before 1970.
+    entries.push_back({{"type", "group"}, {"time", 17337000000200LL}, {"orderSn", "year 2519"}});
+    entries.push_back({{"type", "group"}, {"time", -1}, {"orderSn", "before 1970"}});
     entries.push_back({{"type", "what"}});
     entries.push_back(42);
     entries.push_back({{"type", "notice"}, {"title", std::string(100000, 'x')}});
@@ -227,7 +230,7 @@ TEST(RobotOutbox, WhatItHoldsIsBoundedAndBadEntriesAreSkipped) {
                                content, skipped));
     EXPECT_EQ(content.entries.size(), kOutboxMaxEntries);
     EXPECT_EQ(content.unsent, 3u + 501u);
-    EXPECT_EQ(skipped, 3u);
+    EXPECT_EQ(skipped, 5u);
 
     testing::TempDir dir;
     const auto outbox = dir / "outbox" / "robot1.json";
@@ -250,7 +253,7 @@ TEST(RobotOutbox, WhatItHoldsIsBoundedAndBadEntriesAreSkipped) {
     }
     EXPECT_EQ(groups, 1000u);
     EXPECT_NE(texts.find("另有 501 个新团未发送"), std::string::npos);
-    EXPECT_NE(lines.All().find("有3条无法读取"), std::string::npos) << lines.All();
+    EXPECT_NE(lines.All().find("有5条无法读取"), std::string::npos) << lines.All();
 }
 
 #ifndef _WIN32
