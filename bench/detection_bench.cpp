@@ -76,7 +76,7 @@ struct Detection : tandrel::LogSink, tandrel::MonitorControls, tandrel::MessageS
                                      .session = session,
                                      .settings = [this] { return settings; },
                                      .wait =
-                                         [](std::int64_t us, const std::function<bool()>&) {
+                                         [](std::int64_t us, const tandrel::StopFlag&) {
                                              std::this_thread::sleep_for(std::chrono::microseconds(us));
                                          },
                                      .schedule = [kind] { return tandrel::ScheduleSettings{.kind = kind}; }});

@@ -194,10 +194,10 @@ struct PassFixture : tandrel::LogSink, tandrel::MonitorControls, tandrel::Messag
 
     // realPauses: the pauses monitoring itself makes (1 ms each, at the smallest interval); otherwise none.
     void RunPass(bool realPauses, tandrel::Notifier* reminders = nullptr) {
-        RunPass(realPauses ? tandrel::PauseWait([](std::int64_t us, const std::function<bool()>& stopped) {
+        RunPass(realPauses ? tandrel::PauseWait([](std::int64_t us, const tandrel::StopFlag& stopped) {
                     tandrel::SleepPrecisely(us, stopped);
                 })
-                           : tandrel::PauseWait([](std::int64_t, const std::function<bool()>&) {}),
+                           : tandrel::PauseWait([](std::int64_t, const tandrel::StopFlag&) {}),
                 reminders);
     }
     void RunPass(tandrel::PauseWait wait, tandrel::Notifier* reminders = nullptr) {
@@ -218,7 +218,7 @@ struct PassFixture : tandrel::LogSink, tandrel::MonitorControls, tandrel::Messag
     void RunBare() {
         if (!replay) {
             sim.ClearRequests();
-            RunPass([this](std::int64_t us, const std::function<bool()>&) { pauses.push_back(us); });
+            RunPass([this](std::int64_t us, const tandrel::StopFlag&) { pauses.push_back(us); });
             replay = std::make_unique<Replay>(sim.baseUrl(), sim.Requests());
             sim.ClearRequests();
         }
@@ -261,7 +261,7 @@ void BM_PassMeasuredPauses(benchmark::State& state) {
     double over = 0, inPause = 0;
     int n = 0;
     for (auto _ : state) {
-        f.RunPass(tandrel::PauseWait([&](std::int64_t us, const std::function<bool()>& stopped) {
+        f.RunPass(tandrel::PauseWait([&](std::int64_t us, const tandrel::StopFlag& stopped) {
             const auto from = std::chrono::steady_clock::now();
             tandrel::SleepPrecisely(us, stopped);
             const std::chrono::duration<double, std::micro> took = std::chrono::steady_clock::now() - from;

@@ -43,8 +43,8 @@ void AppCore::Controls::SetStartEnabled(bool enabled) {
 
 namespace {
 
-void SleepUnlessStopped(std::int64_t microseconds, const std::function<bool()>& stopped) {
-    SleepPrecisely(microseconds, stopped, std::chrono::milliseconds(kWaitStopCheckMs));
+void SleepUnlessStopped(std::int64_t microseconds, const StopFlag& stop) {
+    SleepPrecisely(microseconds, stop);
 }
 
 }  // namespace
@@ -120,8 +120,15 @@ AppCore::AppCore(AppCoreOptions options)
     // the book to say so.
     noticeTimer_.setInterval(static_cast<int>(options.noticeReview.count()));
     QObject::connect(&noticeTimer_, &QTimer::timeout, [this] { ReviewNotices(true); });
-    // What monitoring reads of the controls is copied here often enough for a change to count at once.
-    liveTimer_.setInterval(100);
+    // What monitoring reads of the controls is copied here when the settings are loaded or saved, which
+    // every change of the window's boxes does, so a change counts at once; the timer only catches a change
+    // made some other way. It used to copy them ten times a second, and those wake-ups were a third of what
+    // the window's thread cost while monitoring waited.
+    settingsFile_.SetOnLoaded([this] {
+        if (std::this_thread::get_id() == ownerThread_ && monitoring())
+            live_.Refresh(settingsFile_.settings());
+    });
+    liveTimer_.setInterval(1000);
     QObject::connect(&liveTimer_, &QTimer::timeout, [this] { live_.Refresh(settingsFile_.settings()); });
 }
 
@@ -284,6 +291,7 @@ bool AppCore::BeginMonitoring(int maxPasses) {
         heartbeat_->Start(reminders_->settings().heartbeatAddress,
                           std::chrono::minutes(reminders_->settings().heartbeatMinutes));
     thread_.Start([this, maxPasses] {
+        NameThisThread("monitoring");
         // Groups reported this month already (before a stop, or by an earlier run) are old groups now: a
         // restart does not announce every open group as new. Read here, off the window's thread.
         cycle_.AddOldOrders(HistoryFile(dataDir_).MonthOrderNumbers());

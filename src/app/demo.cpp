@@ -10,6 +10,7 @@
 #include "sim/vendor_service.h"
 #include "stores/merchant_login.h"
 #include "stores/store_file.h"
+#include "support/pooled_thread.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -65,6 +66,7 @@ DemoMarket::~DemoMarket() {
 void DemoMarket::StartStepping(std::chrono::milliseconds period) {
     if (stepper_.joinable()) return;
     stepper_ = std::thread([this, period] {
+        NameThisThread("sim-stepper");
         std::unique_lock lock(mutex_);
         while (!wake_.wait_for(lock, period, [this] { return stopping_; }))
             Step();

@@ -65,7 +65,7 @@ std::string MonitorCycle::StorePrefix(const StoreTag& store) {
 }
 
 void MonitorCycle::Wait(std::int64_t microseconds) {
-    d_.wait(microseconds, [this] { return stopRequested_.load() != 0; });
+    d_.wait(microseconds, stop_);
 }
 
 void MonitorCycle::AddOldOrders(const std::vector<std::string>& orderSns) {
@@ -83,14 +83,14 @@ void MonitorCycle::StartMonitoring(int maxPasses) {
     Post([this] { d_.controls.SetStartEnabled(false); });
     seenOrders_.Clear();
     Post([this] { d_.orders.Clear(); });
-    stopRequested_.store(0);
+    stop_.Clear();
     passesDone_ = 0;
     maxPasses_ = maxPasses;
     saidNothingWatched_ = false;
     {
         // A stop abandons the request under way: the pass ends at once, and the abandoned exchange logs
         // nothing and changes no store's state.
-        const HttpWaitScope abandonOnStop(nullptr, [this] { return stopRequested_.load() != 0; });
+        const HttpWaitScope abandonOnStop(nullptr, [this] { return stop_.IsSet(); });
         const ScheduleSettings schedule = d_.schedule ? d_.schedule() : ScheduleSettings{};
         if (schedule.kind == ScheduleKind::Fast)
             FastSchedule(*this, schedule).Run();

@@ -26,6 +26,7 @@
 #include "stores/store_file.h"
 #include "support/json_document.h"
 #include "support/messages.h"
+#include "support/precise_wait.h"
 
 namespace tandrel {
 
@@ -56,7 +57,8 @@ class SeenOrders {
     std::unordered_set<std::string> index_;
 };
 
-using PauseWait = std::function<void(std::int64_t microseconds, const std::function<bool()>& stopped)>;
+// A pause of so many microseconds that ends at once when stop is set.
+using PauseWait = std::function<void(std::int64_t microseconds, const StopFlag& stop)>;
 
 // One element of an order-list page as the cycle reads it (texts GBK; sn "{null}" past the end).
 struct ListedOrder {
@@ -113,9 +115,9 @@ class MonitorCycle {
     void AddListener(GroupListener listener) { listeners_.push_back(std::move(listener)); }
 
     // Safe from any thread and from a signal handler.
-    void RequestStop() { stopRequested_.store(1); }
+    void RequestStop() { stop_.Set(); }
     bool running() const { return running_.load(); }
-    bool stopRequested() const { return stopRequested_.load() != 0; }
+    bool stopRequested() const { return stop_.IsSet(); }
 
     // The minute counter, raised by the shell's one-minute timer from start-up on (any thread).
     void TickMinute() { ++rescanMinuteCounter_; }
@@ -169,7 +171,7 @@ class MonitorCycle {
     void Report(const std::string& line);  // a line that also goes to reportFailure
 
     MonitorDependencies d_;
-    std::atomic<int> stopRequested_{0};
+    StopFlag stop_;
     std::atomic<bool> running_{false};
     std::atomic<std::int32_t> rescanMinuteCounter_{0};
     SeenOrders seenOrders_;

@@ -96,6 +96,7 @@ void SettingsFile::LoadSettings(bool keepEditBoxes) {
         NumberField(settings_, number) = effective;
         if (controls_ && !keepEditBoxes) controls_->SetNumberText(number, std::to_string(effective));
     }
+    if (onLoaded_) onLoaded_();
 }
 
 void SettingsFile::SaveFlag(std::string_view key, bool ticked) {

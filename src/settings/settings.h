@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -63,6 +64,8 @@ class SettingsFile {
     bool SaveLogShowsOnlyNews(bool on) const;
     // The window attaches its controls once they exist; null detaches them.
     void SetControls(SettingsControls* controls) { controls_ = controls; }
+    // Called after every load (and so after every save), once the controls show what was loaded.
+    void SetOnLoaded(std::function<void()> loaded) { onLoaded_ = std::move(loaded); }
 
     const Settings& settings() const { return settings_; }
     const ProfileFile& file() const { return file_; }
@@ -71,6 +74,7 @@ class SettingsFile {
     ProfileFile file_;
     SettingsControls* controls_;
     Settings settings_;
+    std::function<void()> onLoaded_;
 };
 
 }  // namespace tandrel

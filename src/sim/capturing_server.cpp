@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "sim/sim_socket.h"
+#include "support/pooled_thread.h"
 
 namespace tandrel::sim {
 namespace {
@@ -157,6 +158,8 @@ void CapturingServer::DropCurrentConnection() {
 // Does what httplib's own version does (serve requests while the connection is kept alive, then close it),
 // but through ConnectionStream.
 bool CapturingServer::process_and_close_socket(socket_t sock) {
+    thread_local const bool named = (NameThisThread("sim-server"), true);
+    (void)named;
     // Replies go out in several writes (head, body); without this each exchange waits for a delayed ACK.
     const int noDelay = 1;
     setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);

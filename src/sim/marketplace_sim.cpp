@@ -10,6 +10,7 @@
 #include "sim/sim_socket.h"
 #include "sim/sim_state.h"
 #include "sim/vendor_service.h"
+#include "support/pooled_thread.h"
 
 namespace tandrel::sim {
 
@@ -33,6 +34,7 @@ MarketplaceSim::MarketplaceSim() : impl_(std::make_unique<Impl>()) {
     impl.port = server.bind_to_any_port("127.0.0.1");
     if (impl.port <= 0) throw std::runtime_error("marketplace simulator: cannot bind a port on 127.0.0.1");
     impl.thread = std::thread([&impl] {
+        NameThisThread("sim-accept");
         impl.server.listen_after_bind();
         impl.listenReturned = true;
     });

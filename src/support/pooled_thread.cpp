@@ -5,6 +5,10 @@
 #include <thread>
 #include <vector>
 
+#ifdef __linux__
+#include <pthread.h>
+#endif
+
 namespace tandrel {
 
 struct PooledThread::Worker {
@@ -24,6 +28,7 @@ struct PooledThread::Worker {
                 job = nullptr;
             }
             next();
+            NameThisThread("pooled-idle");  // a job that named its thread has ended
             {
                 std::lock_guard lock(mutex);
                 done = true;
@@ -81,6 +86,17 @@ void PooledThread::join() {
     worker_->busy = false;
     lock.unlock();
     worker_ = nullptr;
+}
+
+void NameThisThread(const char* name) {
+#ifdef __linux__
+    char shortName[16] = {};
+    for (std::size_t i = 0; i < sizeof shortName - 1 && name[i] != '\0'; ++i)
+        shortName[i] = name[i];
+    pthread_setname_np(pthread_self(), shortName);
+#else
+    (void)name;
+#endif
 }
 
 }  // namespace tandrel

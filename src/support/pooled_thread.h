@@ -27,4 +27,9 @@ class PooledThread {
     Worker* worker_ = nullptr;
 };
 
+// Names the calling thread (at most 15 bytes are kept) as tools that list a process's threads show it, so
+// what each one costs can be read off; the simulated marketplace's threads are named "sim-…". A no-op where
+// the system has no such names.
+void NameThisThread(const char* name);
+
 }  // namespace tandrel

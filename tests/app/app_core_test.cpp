@@ -47,7 +47,7 @@ class AppCoreTest : public ::testing::Test {
                 .log = &lines_,
                 .messages = &lines_,
                 .soundPlayer = &player_,
-                .wait = [](std::int64_t, const std::function<bool()>&) {},
+                .wait = [](std::int64_t, const tandrel::StopFlag&) {},
                 .reportFailure = [this](const std::string& text) { failures_.push_back(GbkToUtf8(text)); }});
         return *core_;
     }

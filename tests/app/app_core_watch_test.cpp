@@ -58,7 +58,7 @@ class AppCoreWatchTest : public ::testing::Test {
                                .messages = &lines_,
                                .err = &err_,
                                .soundPlayer = &player_,
-                               .wait = [](std::int64_t, const std::function<bool()>&) {},
+                               .wait = [](std::int64_t, const tandrel::StopFlag&) {},
                                .posterOptions = robots,
                                .heartbeat = heartbeat,
                                .noticeReview = 20ms});

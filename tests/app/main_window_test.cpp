@@ -409,6 +409,22 @@ TEST_F(MainWindowSimTest, ClosingDuringMonitoringEndsItAtOnceWithItsLastLine) {
     EXPECT_EQ(LogText().substr(LogText().rfind('\n') + 1).substr(21), " 已停止");
 }
 
+// Monitoring reads the window's boxes from a copy made on the window's thread: a change must reach the copy
+// at once, not when a timer next comes round.
+TEST_F(MainWindowSimTest, AChangedIntervalCountsAtOnceWhileMonitoring) {
+    MainWindow& window = OpenLoaded();
+    Type("编辑框_监测间隔", "20");
+    Control<QPushButton>("按钮_开始监测")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.cycle().running(); }, 5000));
+    EXPECT_EQ(window.cycle().IntervalMs(), 20);
+    Type("编辑框_监测间隔", "777");
+    EXPECT_EQ(window.cycle().IntervalMs(), 777);
+    Control<QLineEdit>("编辑框_监测间隔")->backspace();
+    EXPECT_EQ(window.cycle().IntervalMs(), 77);
+    Control<QPushButton>("按钮_停止监测")->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window.core().monitoring(); }, 5000));
+}
+
 // A box left open (as the login's "登录成功" may be) runs its own event loop; monitoring neither waits for it
 // nor stops working, and a stop given meanwhile still ends it at once.
 TEST_F(MainWindowSimTest, MonitoringGoesOnWhileABoxIsOpenAndStopsAtOnceFromIt) {

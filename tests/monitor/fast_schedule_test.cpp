@@ -108,7 +108,7 @@ class FastTest : public ::testing::Test, public LogSink, public MonitorControls,
             .session = session_,
             .settings = [this]() -> const Settings& { return settings_; },
             .wait =
-                [this](std::int64_t us, const std::function<bool()>&) {
+                [this](std::int64_t us, const tandrel::StopFlag&) {
                     if (onWait_) onWait_();
                     std::this_thread::sleep_for(std::chrono::microseconds(us));
                 },

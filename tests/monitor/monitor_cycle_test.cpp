@@ -97,7 +97,7 @@ class CycleTest : public ::testing::TestWithParam<std::uint64_t>,
                                     .storeFile = &file_,
                                     .settings = [this]() -> const Settings& { return settings_; },
                                     .wait =
-                                        [this](std::int64_t us, const std::function<bool()>&) {
+                                        [this](std::int64_t us, const tandrel::StopFlag&) {
                                             EXPECT_EQ(us % 1000, 0);
                                             waitedMs_ += us / 1000;
                                             ++waits_;
