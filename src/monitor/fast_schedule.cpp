@@ -102,11 +102,19 @@ void FastSchedule::Run() {
 
 void FastSchedule::Sync() {
     const Clock::time_point now = cycle_.stores().now();
-    book_ = cycle_.stores().Snapshot();
-    bookIndex_.clear();
-    for (std::size_t i = 0; i < book_.size(); ++i)
-        bookIndex_.emplace(book_[i].id, i);
+    // Both versions are read before the copy: a change made meanwhile is in the copy or makes the next turn
+    // copy again. (Read after it, a store added just before the version was read was never scheduled.)
     const std::uint64_t version = cycle_.stores().listVersion();
+    // The book is copied only when it changed: this loop turns dozens of times a second, and a copy of
+    // every store (sessions and all) each turn was most of a turn's work with hundreds of stores.
+    if (const std::uint64_t changes = cycle_.stores().version(); !copied_ || changes != copiedVersion_) {
+        copied_ = true;
+        copiedVersion_ = changes;
+        book_ = cycle_.stores().Snapshot();
+        bookIndex_.clear();
+        for (std::size_t i = 0; i < book_.size(); ++i)
+            bookIndex_.emplace(book_[i].id, i);
+    }
     if (synced_ && version == syncedVersion_) return;
     synced_ = true;
     syncedVersion_ = version;

@@ -90,6 +90,8 @@ class FastSchedule {
     std::vector<std::shared_ptr<Store>> stores_;
     std::uint64_t syncedVersion_ = 0;
     bool synced_ = false;
+    std::uint64_t copiedVersion_ = 0;  // the book's version when book_ was copied
+    bool copied_ = false;
     std::vector<WatchedStore> book_;                          // the book as of this turn
     std::unordered_map<std::string, std::size_t> bookIndex_;  // by store id
     std::size_t cursor_ = 0;  // where the next round-robin look for a store starts

@@ -84,6 +84,11 @@ std::uint64_t StoreBook::listVersion() const {
     return listVersion_;
 }
 
+std::uint64_t StoreBook::version() const {
+    std::lock_guard lock(mutex_);
+    return version_;
+}
+
 std::uint64_t StoreBook::goodReads() const {
     std::lock_guard lock(mutex_);
     return goodReads_;
@@ -111,6 +116,7 @@ void StoreBook::Replace(std::vector<WatchedStore> stores) {
         }
         stores_ = std::move(stores);
         ++listVersion_;
+        ++version_;
     }
     Notify();
 }
@@ -130,6 +136,7 @@ void StoreBook::LoggedIn(const WatchedStore& store) {
         it->state.sessionAliveAt = it->state.since;
         it->state.condition = paused_.count(store.id) ? StoreCondition::Paused : StoreCondition::Online;
         ++listVersion_;
+        ++version_;
     }
     Notify();
 }
@@ -148,7 +155,10 @@ bool StoreBook::Remove(const std::string& id) {
             std::remove_if(stores_.begin(), stores_.end(), [&](const WatchedStore& s) { return s.id == id; });
         removed = it != stores_.end();
         stores_.erase(it, stores_.end());
-        if (removed) ++listVersion_;
+        if (removed) {
+            ++listVersion_;
+            ++version_;
+        }
     }
     if (removed) Notify();
     return removed;
@@ -165,6 +175,7 @@ void StoreBook::SetPausedIds(std::set<std::string> ids) {
             s.state.since = now_();
         }
         ++listVersion_;
+        ++version_;
     }
     Notify();
 }
@@ -198,6 +209,7 @@ bool StoreBook::SetPaused(const std::string& id, bool paused) {
             s.state.since = now_();
         }
         ++listVersion_;
+        ++version_;
     }
     Notify();
     return listed;
@@ -212,6 +224,7 @@ std::optional<StoreCondition> StoreBook::ChangeState(const std::string& id, Chan
             if (s.id != id) continue;
             before = s.state.condition;
             if (s.state.condition != StoreCondition::Paused) change(s.state, now_());
+            ++version_;
             break;
         }
     }
@@ -293,6 +306,7 @@ bool StoreBook::TakeLoginTry(const std::string& id) {
         if (s.id != id) continue;
         if (s.state.loginTried) return false;
         s.state.loginTried = true;
+        ++version_;
         return true;
     }
     return false;
@@ -301,7 +315,10 @@ bool StoreBook::TakeLoginTry(const std::string& id) {
 void StoreBook::GiveBackLoginTry(const std::string& id) {
     std::lock_guard lock(mutex_);
     for (WatchedStore& s : stores_)
-        if (s.id == id) s.state.loginTried = false;
+        if (s.id == id) {
+            s.state.loginTried = false;
+            ++version_;
+        }
 }
 
 bool StoreBook::KeepCookie(const std::string& id, std::uint64_t login, const std::string& cookie) {
@@ -312,6 +329,7 @@ bool StoreBook::KeepCookie(const std::string& id, std::uint64_t login, const std
             if (s.id != id || s.login != login) continue;
             s.cookie = cookie;
             kept = true;
+            ++version_;
         }
     }
     if (kept) Notify();

@@ -72,6 +72,9 @@ class StoreBook {
     std::size_t size() const;
     // Changes with every change of the list (a store added, removed, logged in, paused or resumed).
     std::uint64_t listVersion() const;
+    // Changes with every change of any store (its state, its session, a login try) and of the list, in the
+    // same step as the change: read before a Snapshot, an unchanged version means an unchanged copy.
+    std::uint64_t version() const;
     Clock::time_point now() const { return now_(); }
     // How many good reads of any store there have been (a heartbeat says the watch is alive only after one).
     std::uint64_t goodReads() const;
@@ -122,6 +125,7 @@ class StoreBook {
     std::vector<WatchedStore> stores_;
     std::set<std::string> paused_;
     std::uint64_t listVersion_ = 0;
+    std::uint64_t version_ = 0;
     std::uint64_t logins_ = 0;
     std::uint64_t goodReads_ = 0;
     std::function<void()> observer_;
