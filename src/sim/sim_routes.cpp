@@ -35,8 +35,9 @@ void MarketplaceSim::Impl::Record(const httplib::Request& req) {
         if (recordLimit == 0) return;
     }
     RecordedRequest rec = ParseRecorded(CapturingServer::CurrentRawRequest(), req);
-    rec.at = std::chrono::steady_clock::now();
     std::lock_guard lock(mutex);
+    // Stamped under the lock, so that the records stand in the order of their stamps.
+    rec.at = std::chrono::steady_clock::now();
     requests.push_back(std::move(rec));
     while (requests.size() > recordLimit)
         requests.pop_front();
