@@ -49,22 +49,33 @@ void BM_SleepForOnce(benchmark::State& state) {
 
 using Clock = std::chrono::steady_clock;
 
+// How late pauses ended: the mean and the worst, as the benchmark's counters late_us and worst_late_us.
+struct Lateness {
+    double totalUs = 0, worstUs = 0;
+    std::int64_t pauses = 0;
+    void Ended(Clock::time_point deadline) {
+        const double us = std::chrono::duration<double, std::micro>(Clock::now() - deadline).count();
+        totalUs += us;
+        worstUs = std::max(worstUs, us);
+        ++pauses;
+    }
+    void Report(benchmark::State& state) const {
+        state.counters["late_us"] = totalUs / static_cast<double>(std::max<std::int64_t>(1, pauses));
+        state.counters["worst_late_us"] = worstUs;
+    }
+};
+
 template <typename Pause>
 void PauseOf1ms(benchmark::State& state, Pause pause) {
-    double late = 0, worst = 0;
-    std::int64_t pauses = 0;
+    Lateness late;
     for (auto _ : state) {
         for (int i = 0; i < 100; ++i) {
             const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(1);
             pause(deadline);
-            const double us = std::chrono::duration<double, std::micro>(Clock::now() - deadline).count();
-            late += us;
-            worst = std::max(worst, us);
-            ++pauses;
+            late.Ended(deadline);
         }
     }
-    state.counters["late_us"] = late / static_cast<double>(std::max<std::int64_t>(1, pauses));
-    state.counters["worst_late_us"] = worst;
+    late.Report(state);
 }
 
 void BM_PrecisePause(benchmark::State& state) {
@@ -105,18 +116,13 @@ BENCHMARK(BM_SleepForOnce)
 // monitoring is: its CPU column is what waiting costs there, late_us how late it ends.
 void BM_MonitoringPause100ms(benchmark::State& state) {
     tandrel::StopFlag stop;
-    double late = 0, worst = 0;
-    std::int64_t pauses = 0;
+    Lateness late;
     for (auto _ : state) {
         const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(100);
         tandrel::SleepUntilPrecisely(deadline, stop);
-        const double us = std::chrono::duration<double, std::micro>(Clock::now() - deadline).count();
-        late += us;
-        worst = std::max(worst, us);
-        ++pauses;
+        late.Ended(deadline);
     }
-    state.counters["late_us"] = late / static_cast<double>(std::max<std::int64_t>(1, pauses));
-    state.counters["worst_late_us"] = worst;
+    late.Report(state);
 }
 BENCHMARK(BM_MonitoringPause100ms)
     ->Name("pause_100ms_monitoring/tandrel")
