@@ -263,28 +263,4 @@ std::string ReloginFailureText(const LoginResult& login) {
     return Utf8ToGbk("登录已失效，重新登录失败：") + why;
 }
 
-bool CheckStoreSession(MarketplaceSession& session, std::string_view account, std::string_view password,
-                       std::string* newCookie, std::string* failure) {
-    if (newCookie) newCookie->clear();
-    if (failure) failure->clear();
-    const Endpoints& e = session.endpoints();
-    const auto fetch = [&](std::string_view path) {
-        std::string block = SessionBlock(e);
-        return SessionReplyText(HttpFetch({.url = e.session.Url("https", path),
-                                           .cookie = &session.currentCookie(),
-                                           .headerBlock = &block}));
-    };
-    std::string text = fetch("/mall");
-    if (text.find("mall_id") == std::string::npos) text = fetch("/userinfo");
-    if (SessionReplyAlive(text)) return true;
-
-    LoginResult login = MerchantLogin(e, account, password);
-    if (login.code != kLoginOk) {
-        if (failure) *failure = ReloginFailureText(login);
-        return false;
-    }
-    if (newCookie) *newCookie = login.loginCookies;
-    return true;
-}
-
 }  // namespace tandrel

@@ -1,6 +1,6 @@
 #pragma once
 // The exchanges with the merchant back end that adding a store needs (password login, store name, SMS code,
-// captcha), and the session check that logs a stored store in again when its cookie has died.
+// captcha), and the pieces of the session check (session_check.h) that tells a live store from a dead one.
 
 #include <chrono>
 #include <functional>
@@ -60,11 +60,6 @@ int RequestSmsCode(const Endpoints& endpoints, std::string_view account, std::st
 // The captcha picture's bytes, empty when nothing usable arrived.
 std::string FetchCaptcha(const Endpoints& endpoints, const std::function<void()>& pump = {});
 
-// Whether the store's session (in currentCookie) is alive; a dead one is logged in again with the account and
-// password, and then newCookie receives the login's cookies (empty otherwise). When it answers false, failure
-// (if given) receives why, in GBK, to show the merchant.
-bool CheckStoreSession(MarketplaceSession& session, std::string_view account, std::string_view password,
-                       std::string* newCookie = nullptr, std::string* failure = nullptr);
 // Why a store whose session died could not be logged in again (GBK), for the store list and the log.
 std::string ReloginFailureText(const LoginResult& login);
 // The session check's pieces, for callers that send its requests themselves: the header block of "/mall" and

@@ -10,6 +10,7 @@
 #include "../common/sim_seeds.h"
 #include "../common/windows_compat.h"
 #include "sim/marketplace_sim.h"
+#include "stores/session_check.h"
 #include "support/text.h"
 
 namespace tandrel {
@@ -192,57 +193,54 @@ TEST_P(MerchantLoginTest, FetchesAndDecodesTheCaptcha) {
     EXPECT_TRUE(FetchCaptcha(endpoints_).empty());
 }
 
-TEST_P(MerchantLoginTest, SessionCheckTakesEveryPath) {
-    // Alive: one request, no login.
-    session_.currentCookie() = sim_.IssueSession("1001");
-    std::string fresh = "unchanged";
-    EXPECT_TRUE(CheckStoreSession(session_, "shop_01 a", "p\\w\"x", &fresh));
-    EXPECT_EQ(fresh, "");
-    EXPECT_EQ(sim_.Requests().size(), 1u);
+TEST_P(MerchantLoginTest, TheSessionCheckTellsAliveFromDeadAndNeverLogsIn) {
+    // Alive: one request.
+    std::string cookie = sim_.IssueSession("1001");
+    SessionReading reading = ReadStoreSession(endpoints_, cookie);
+    EXPECT_EQ(reading.verdict, SessionVerdict::Alive);
+    EXPECT_EQ(reading.reason, "");
+    ASSERT_EQ(sim_.Requests().size(), 1u);
     EXPECT_EQ(sim_.Requests()[0].target, "/mall");
 
-    // Dead: logged in again; the login's cookies come back, the session cookie is not sent to the login.
+    // Dead: "/userinfo" asked as well, the back end's reason kept; a login is the caller's decision.
     sim_.ClearRequests();
     sim_.ExpireSessions("1001");
-    EXPECT_TRUE(CheckStoreSession(session_, "shop_01 a", "p\\w\"x", &fresh));
-    EXPECT_FALSE(fresh.empty());
-    auto all = sim_.Requests();
-    ASSERT_EQ(all.size(), 3u);
+    reading = ReadStoreSession(endpoints_, cookie);
+    EXPECT_EQ(reading.verdict, SessionVerdict::Dead);
+    EXPECT_FALSE(reading.reason.empty());
+    const auto all = sim_.Requests();
+    ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[1].target, "/userinfo");
-    EXPECT_EQ(all[2].target, "/chats/auth");
-    EXPECT_EQ(all[2].Header("Cookie"), "");
-
-    // Dead and the password no longer works: not valid, no cookie.
-    sim_.ExpireSessions("1001");
-    EXPECT_FALSE(CheckStoreSession(session_, "shop_01 a", "wrong", &fresh));
-    EXPECT_EQ(fresh, "");
-    EXPECT_FALSE(CheckStoreSession(session_, "", "", &fresh));
+    std::string none;
+    EXPECT_EQ(ReadStoreSession(endpoints_, none).verdict, SessionVerdict::Dead);
+    EXPECT_TRUE(Requests("/chats/auth").empty());
 }
 
-TEST_P(MerchantLoginTest, SessionCheckTreatsBrokenRepliesAsADeadSession) {
-    session_.currentCookie() = sim_.IssueSession("1001");
+TEST_P(MerchantLoginTest, ABrokenReplyIsNoAnswerNeverADeadSession) {
+    // A dead session costs the merchant a password login; a network fault must not.
+    std::string cookie = sim_.IssueSession("1001");
     for (auto fault :
          {Fault::HtmlErrorPage, Fault::Status500, Fault::BinaryBytes, Fault::CloseWithoutReply}) {
         sim_.SetFault("/mall", fault);
         sim_.SetFault("/userinfo", fault);
-        sim_.SetFault("/chats/auth", fault);
-        std::string fresh = "x";
-        EXPECT_FALSE(CheckStoreSession(session_, "shop_01 a", "p\\w\"x", &fresh)) << static_cast<int>(fault);
-        EXPECT_EQ(fresh, "");
+        const SessionReading reading = ReadStoreSession(endpoints_, cookie);
+        EXPECT_EQ(reading.verdict, SessionVerdict::NoAnswer) << static_cast<int>(fault);
+        EXPECT_FALSE(reading.reason.empty()) << static_cast<int>(fault);
         sim_.ClearFaults();
     }
-    EXPECT_TRUE(CheckStoreSession(session_, "shop_01 a", "p\\w\"x"));
+    EXPECT_EQ(ReadStoreSession(endpoints_, cookie).verdict, SessionVerdict::Alive);
+    EXPECT_TRUE(Requests("/chats/auth").empty());
 }
 
-TEST_P(MerchantLoginTest, SessionCheckTriesUserinfoWhenMallLacksTheId) {
+TEST_P(MerchantLoginTest, TheSessionCheckAsksUserinfoWhenMallLacksTheId) {
     sim_.AddStore({.account = "u",
                    .password = "p",
                    .mallId = "1004",
                    .mallName = "U",
                    .mobile = "1",
                    .mallPathLacksMallId = true});
-    session_.currentCookie() = sim_.IssueSession("1004");
-    EXPECT_TRUE(CheckStoreSession(session_, "u", "p"));
+    std::string cookie = sim_.IssueSession("1004");
+    EXPECT_EQ(ReadStoreSession(endpoints_, cookie).verdict, SessionVerdict::Alive);
     const auto all = sim_.Requests();
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[1].target, "/userinfo");
@@ -262,26 +260,24 @@ TEST_P(MerchantLoginTest, KeepsCookieBytesAsTheyCameAndNeverSendsALineBreak) {
     EXPECT_EQ(cookies.find("Trace"), std::string::npos) << cookies;
 
     // A later request carries them byte for byte, on one line, and the session they hold is alive.
-    session_.currentCookie() = cookies;
+    std::string cookie = cookies;
     sim_.ClearRequests();
-    EXPECT_TRUE(CheckStoreSession(session_, "", ""));
+    EXPECT_EQ(ReadStoreSession(endpoints_, cookie).verdict, SessionVerdict::Alive);
     const auto check = sim_.Requests().at(0);
     EXPECT_EQ(check.target, "/mall");
     const std::string sent = check.Header("Cookie");
     EXPECT_NE(sent.find(sim::kZoneCookiePair), std::string::npos) << sent;
     EXPECT_NE(sent.find(sim::kTagCookiePair), std::string::npos) << sent;
     EXPECT_EQ(check.Header("X-Trace-Id"), "");
-    EXPECT_EQ(session_.currentCookie().find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(cookie.find_first_of("\r\n"), std::string::npos);
 }
 
 TEST_P(MerchantLoginTest, SessionCheckReadsAnIdAfterAThreeCharacterName) {
     // "鲜果店" is nine bytes of UTF-8, and the session reply names the store before its id.
     sim_.AddStore(
         {.account = "fruit", .password = "pw", .mallId = "1005", .mallName = "鲜果店", .mobile = "1"});
-    session_.currentCookie() = sim_.IssueSession("1005");
-    std::string fresh = "unchanged";
-    EXPECT_TRUE(CheckStoreSession(session_, "fruit", "pw", &fresh));
-    EXPECT_EQ(fresh, "");  // alive: not logged in again
+    std::string cookie = sim_.IssueSession("1005");
+    EXPECT_EQ(ReadStoreSession(endpoints_, cookie).verdict, SessionVerdict::Alive);
     ASSERT_EQ(sim_.Requests().size(), 1u);
     EXPECT_EQ(sim_.Requests()[0].target, "/mall");
 }
@@ -339,16 +335,14 @@ TEST(MarketplaceTransport, EveryExchangeWithTheBuiltInHostsGoesOverTls) {
     // request shows as "CONNECT host:443" and a plain one as "GET http://...".
     testing::ProxyRecorder proxy;
     const Endpoints e = Endpoints::With("", "", "", "", "", nullptr);
-    MarketplaceSession session(e);
-    session.currentCookie() = "SESSION_TOKEN=secret";
     MerchantLogin(e, "a", "b");
     LookupStoreName(e, "1");
     std::string cookie = "SESSION_TOKEN=secret";
     RequestSmsCode(e, "a", cookie);
     FetchCaptcha(e);
-    CheckStoreSession(session, "a", "b");
+    ReadStoreSession(e, cookie);
     const auto lines = proxy.RequestLines();
-    EXPECT_GE(lines.size(), 7u);  // login, store name, SMS code, captcha, /mall, /userinfo, login
+    EXPECT_GE(lines.size(), 5u);  // login, store name, SMS code, captcha, /mall
     for (const auto& line : lines) {
         EXPECT_EQ(line.rfind("CONNECT ", 0), 0u) << line;
         EXPECT_NE(line.find(":443 "), std::string::npos) << line;
