@@ -483,15 +483,16 @@ int RobotMessagesPerMinute(RobotKind kind) {
     return KindInfo(kind).perMinute;
 }
 
-std::vector<std::vector<RobotItem>> SplitIntoMessages(RobotKind kind, std::vector<RobotItem> items) {
+std::vector<std::vector<RobotItem>> SplitIntoMessages(RobotKind kind, std::vector<RobotItem> items,
+                                                      std::size_t firstReserve) {
     std::vector<std::vector<RobotItem>> messages;
     const std::size_t budget = MessageByteBudget(kind);
     std::size_t used = 0;
     for (RobotItem& item : items) {
         const std::size_t size = ItemText(item).size() + 2;
         if (messages.empty() || used + size > budget) {
+            used = messages.empty() ? firstReserve : 0;
             messages.emplace_back();
-            used = 0;
         }
         used += size;
         messages.back().push_back(std::move(item));

@@ -113,8 +113,10 @@ std::string PlainAsMarkdown(std::string_view utf8);
 
 std::size_t MessageByteBudget(RobotKind kind);
 int RobotMessagesPerMinute(RobotKind kind);
-// The items cut into messages that each fit the kind's budget, in order.
-std::vector<std::vector<RobotItem>> SplitIntoMessages(RobotKind kind, std::vector<RobotItem> items);
+// The items cut into messages that each fit the kind's budget, in order; the first keeps firstReserve bytes
+// free for a note that goes before it.
+std::vector<std::vector<RobotItem>> SplitIntoMessages(RobotKind kind, std::vector<RobotItem> items,
+                                                      std::size_t firstReserve = 0);
 std::vector<std::vector<ReportedGroup>> SplitIntoMessages(RobotKind kind, std::vector<ReportedGroup> groups);
 
 // The request that posts these items; now gives the timestamp of a signature. A note (UTF-8, one line) goes

@@ -129,6 +129,19 @@ TEST(RobotMessage, BigBatchesAreCutToTheServiceLimitWithoutLosingAGroup) {
     }
     EXPECT_EQ(total, groups.size());
     EXPECT_EQ(SplitIntoMessages(RobotKind::DingTalk, groups).size(), 1u);
+
+    // A note before the first message ("另有 N 个新团未发送") takes its room from that message, so its last
+    // group is not cut off in the service's budget: a note one byte longer than the room left without it.
+    const std::vector<RobotItem> items(groups.begin(), groups.end());
+    const std::size_t budget = MessageByteBudget(RobotKind::WeCom);
+    const auto plain = SplitIntoMessages(RobotKind::WeCom, items);
+    const std::string note(budget - MessageText(plain.front()).size() - 1, 'x');
+    const auto withNote = SplitIntoMessages(RobotKind::WeCom, items, note.size() + 2);
+    ASSERT_LT(withNote.front().size(), plain.front().size());
+    const std::string sent = Json::parse(BuildMessageRequest(RobotKind::WeCom, "http://127.0.0.1:9/send", "",
+                                                             withNote.front(), system_clock::now(), note)
+                                             .body)["text"]["content"];
+    EXPECT_EQ(sent, note + "\n\n" + MessageText(withNote.front()));
 }
 
 TEST(RobotAnswer, ReadsEachServicesWayOfSayingOkOrNo) {
