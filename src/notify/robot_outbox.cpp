@@ -101,16 +101,23 @@ bool ReadOutboxText(std::string_view text, OutboxContent& content, std::size_t& 
     if (unsent != json.end() && unsent->is_number_unsigned())
         content.unsent = static_cast<std::size_t>(
             std::min<unsigned long long>(unsent->get<unsigned long long>(), 1'000'000'000ULL));
+    std::size_t groups = 0, notices = 0;
     for (const Json& e : *entries) {
         OutboxEntry entry;
         if (!ReadEntry(e, entry)) {
             ++skipped;
             continue;
         }
-        if (content.entries.size() >= kOutboxMaxEntries) {
+        const bool group = std::holds_alternative<ReportedGroup>(entry.item);
+        if (group && groups >= kOutboxMaxEntries) {
             ++content.unsent;
             continue;
         }
+        if (!group && notices >= kOutboxMaxNotices) {
+            ++skipped;
+            continue;
+        }
+        ++(group ? groups : notices);
         content.entries.push_back(std::move(entry));
     }
     return true;

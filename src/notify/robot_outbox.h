@@ -24,13 +24,16 @@ struct OutboxContent {
     std::size_t unsent = 0;  // groups past the bound, only counted
 };
 
-// The most entries a file holds; further ones are counted into unsent.
+// The most groups a file holds; further ones are counted into unsent.
 inline constexpr std::size_t kOutboxMaxEntries = 1000;
+// The most notices it holds besides: they are few (one per store and incident) and never give way to groups.
+inline constexpr std::size_t kOutboxMaxNotices = 1000;
 // A bigger file is no outbox of ours: it is set aside unread.
 inline constexpr std::size_t kOutboxMaxBytes = 8 * 1024 * 1024;
 
-// The file's text (UTF-8 JSON) and its reading: entries beyond the bound are counted, entries that do not
-// read as one are skipped and counted in skipped. False when the text is not an outbox at all.
+// The file's text (UTF-8 JSON) and its reading: groups beyond their bound are counted into unsent; notices
+// beyond theirs, and entries that do not read as one, are skipped and counted in skipped. False when the text
+// is not an outbox at all.
 std::string OutboxText(const OutboxContent& content);
 bool ReadOutboxText(std::string_view text, OutboxContent& content, std::size_t& skipped);
 

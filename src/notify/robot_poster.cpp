@@ -29,6 +29,12 @@ std::string CountText(const Items& items, Get get) {
     return text;
 }
 
+template <typename Items>
+std::size_t GroupCount(const Items& items) {
+    return static_cast<std::size_t>(
+        std::count_if(items.begin(), items.end(), [](const auto& i) { return GroupOf(i.item) != nullptr; }));
+}
+
 }  // namespace
 
 RobotPoster::RobotPoster(RobotTarget target, RobotPosterOptions options, FailureReport report,
@@ -82,9 +88,14 @@ void RobotPoster::Enqueue(RobotItem item) {
     {
         std::lock_guard lock(mutex_);
         if (target_.kind == RobotKind::None) return;
-        if (pending_.size() >= kMaxWaiting) {
-            ++unsent_;
-            return;
+        const std::size_t groups = GroupCount(pending_);
+        if (GroupOf(item)) {
+            if (groups >= kMaxWaiting) {
+                ++unsent_;
+                return;
+            }
+        } else if (pending_.size() - groups >= kMaxNotices) {
+            return;  // a thousand notices waiting: the stores' states are in the log and the list
         }
         // The first item of a burst opens the window and the rest of the burst joins it; items waiting for
         // their retry go out with it. While the robot fails, new items wait for the retry instead of
@@ -95,6 +106,20 @@ void RobotPoster::Enqueue(RobotItem item) {
         dirty_ = true;
     }
     wake_.notify_all();
+}
+
+void RobotPoster::TrimLocked() {
+    std::size_t groups = GroupCount(pending_), notices = pending_.size() - groups;
+    for (auto it = pending_.begin(); it != pending_.end() && (groups > kMaxKept || notices > kMaxNotices);) {
+        const bool group = GroupOf(it->item) != nullptr;
+        if (group ? groups > kMaxKept : notices > kMaxNotices) {
+            it = pending_.erase(it);
+            --(group ? groups : notices);
+            dropped_ += group ? 1 : 0;
+        } else {
+            ++it;
+        }
+    }
 }
 
 void RobotPoster::Post(ReportedGroup group) {
@@ -108,23 +133,34 @@ void RobotPoster::PostNotice(WatchNotice notice) {
 void RobotPoster::SetTarget(RobotTarget target) {
     {
         std::lock_guard lock(mutex_);
-        target_ = std::move(target);
-        failing_ = false;
-        failedPosts_ = 0;
-        holdUntil_ = {};
-        sent_.clear();
-        if (target_.kind == RobotKind::None) {
-            // The file is left as it is, for a robot set again later.
-            pending_.clear();
-            unsent_ = 0;
-            outboxLoaded_ = false;
-            outboxHolds_ = false;
-            dirty_ = false;
-        } else if (!outboxLoaded_) {
-            LoadOutboxLocked();
+        if (inFlight_) {
+            nextTarget_ = std::move(target);  // the poster's thread takes it once the post has settled
+        } else {
+            ApplyTargetLocked(std::move(target));
         }
     }
     wake_.notify_all();
+}
+
+void RobotPoster::ApplyTargetLocked(RobotTarget target) {
+    nextTarget_.reset();
+    if (target.kind == target_.kind && target.address == target_.address && target.secret == target_.secret)
+        return;
+    target_ = std::move(target);
+    failing_ = false;
+    failedPosts_ = 0;
+    holdUntil_ = {};
+    sent_.clear();
+    if (target_.kind == RobotKind::None) {
+        // The file is left as it is, for a robot set again later.
+        pending_.clear();
+        unsent_ = 0;
+        outboxLoaded_ = false;
+        outboxHolds_ = false;
+        dirty_ = false;
+    } else if (!outboxLoaded_) {
+        LoadOutboxLocked();
+    }
 }
 
 void RobotPoster::BeginDrain() {
@@ -192,10 +228,10 @@ void RobotPoster::Report(std::unique_lock<std::mutex>& lock, const std::string& 
     lock.lock();
 }
 
-void RobotPoster::SaveOutboxNow(std::unique_lock<std::mutex>& lock) {
+bool RobotPoster::SaveOutboxNow(std::unique_lock<std::mutex>& lock) {
     dirty_ = false;
     lastSave_ = Clock::now();
-    if (options_.outboxFile.empty()) return;
+    if (options_.outboxFile.empty()) return false;
     OutboxContent content;
     for (const Item& i : pending_)
         content.entries.push_back({i.item, i.failures});
@@ -211,20 +247,23 @@ void RobotPoster::SaveOutboxNow(std::unique_lock<std::mutex>& lock) {
                          CountText(content.entries,
                                    [](const OutboxEntry& e) -> const RobotItem& { return e.item; }) +
                          "只在本次运行中保留");
+    return saved;
 }
 
 void RobotPoster::FinishDrainLocked(std::unique_lock<std::mutex>& lock, const std::string& why) {
+    const std::string count = CountText(pending_, [](const Item& i) -> const RobotItem& { return i.item; });
+    const bool saved = (!pending_.empty() || dirty_ || outboxHolds_) && SaveOutboxNow(lock);
+    // Only what the file now holds is said to be kept; a failed write has said so in its own line.
     std::string line;
-    if (!pending_.empty()) {
-        const std::string count =
-            CountText(pending_, [](const Item& i) -> const RobotItem& { return i.item; });
-        line = why.empty()
-                   ? options_.label + "消息未能在退出前送达：" + count + "已存入待发文件，下次运行时补发"
-                   : options_.label + "消息发送失败：" + why + "；" + count + "已保留，下次运行时补发";
-        if (options_.outboxFile.empty())
-            line = options_.label + "消息发送失败：" + why + "；" + count + "未能发送";
+    if (!count.empty() && (saved || options_.outboxFile.empty())) {
+        line = why.empty() ? options_.label + "消息未能在退出前送达："
+                           : options_.label + "消息发送失败：" + why + "；";
+        line += count;
+        if (!saved)
+            line += "未能发送";
+        else
+            line += why.empty() ? "已存入待发文件，下次运行时补发" : "已保留，下次运行时补发";
     }
-    if (!pending_.empty() || dirty_ || outboxHolds_) SaveOutboxNow(lock);
     Report(lock, line);
     drained_ = true;
     cancel_ = false;
@@ -235,6 +274,10 @@ void RobotPoster::Run() {
     std::unique_lock lock(mutex_);
     std::string drainWhy;
     while (!stopping_) {
+        if (nextTarget_) {
+            ApplyTargetLocked(std::move(*nextTarget_));
+            continue;
+        }
         if (draining_ && drained_) {
             wake_.wait(lock);
             continue;
@@ -282,14 +325,15 @@ void RobotPoster::Run() {
         std::vector<RobotItem> items;
         for (const Item& item : pending_)
             items.push_back(item.item);
-        auto messages = SplitIntoMessages(target.kind, std::move(items));
+        const std::size_t unsent = std::exchange(unsent_, 0);
+        const std::string note = unsent > 0 ? "另有 " + std::to_string(unsent) + " 个新团未发送" : "";
+        // The note goes first in the text: the first message leaves room for it, so no group is cut.
+        auto messages = SplitIntoMessages(target.kind, std::move(items), note.empty() ? 0 : note.size() + 2);
         const std::size_t count = messages.front().size();
         std::vector<Item> batch(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
         pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(count));
         sent_.push_back(now);
         inFlight_ = true;
-        const std::size_t unsent = std::exchange(unsent_, 0);
-        const std::string note = unsent > 0 ? "另有 " + std::to_string(unsent) + " 个新团未发送" : "";
 
         lock.unlock();
         const RobotRequest request =
@@ -332,10 +376,7 @@ void RobotPoster::Run() {
             if (!answer.rateLimited && !stopping_ && !drainExpired_) ++item.failures;
         pending_.insert(pending_.begin(), std::make_move_iterator(batch.begin()),
                         std::make_move_iterator(batch.end()));
-        while (pending_.size() > kMaxKept) {
-            pending_.pop_front();
-            ++dropped_;
-        }
+        TrimLocked();
         dirty_ = true;
         inFlight_ = false;
         if (stopping_) break;

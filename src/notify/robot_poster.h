@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -52,8 +53,10 @@ std::chrono::milliseconds SaveMargin(std::chrono::milliseconds timeout);
 class RobotPoster {
   public:
     static constexpr std::size_t kMaxWaiting = kOutboxMaxEntries;
-    // Items kept for a robot that keeps failing; beyond it the oldest give way (the history has them).
+    // Groups kept for a robot that keeps failing; beyond it the oldest give way (the history has them).
     static constexpr std::size_t kMaxKept = kOutboxMaxEntries;
+    // Notices are bounded on their own and never give way to groups: each is told once only.
+    static constexpr std::size_t kMaxNotices = kOutboxMaxNotices;
 
     // Called on the poster's thread (or the constructor's, for the outbox's own problems) with a UTF-8 line.
     using FailureReport = std::function<void(const std::string& line)>;
@@ -73,7 +76,9 @@ class RobotPoster {
     void Post(ReportedGroup group);
     void PostNotice(WatchNotice notice);
     // Later batches go to the new target (the settings dialog saved). None puts the poster to sleep: what
-    // waits stays in the outbox for a robot set later.
+    // waits stays in the outbox for a robot set later. A post under way settles first (what it delivered
+    // leaves the outbox, what failed is saved into it). The same target again changes nothing: its rate
+    // limit and its waits hold.
     void SetTarget(RobotTarget target);
     // At an orderly end: what is waiting goes out now, as far as the rate limit allows, without retries;
     // what has not gone when the drain is abandoned (a post in flight with it) is saved to the outbox, with
@@ -97,11 +102,15 @@ class RobotPoster {
 
     void Run();
     void Enqueue(RobotItem item);
+    void ApplyTargetLocked(RobotTarget target);
+    // Drops the oldest groups past kMaxKept (counted) and the oldest notices past kMaxNotices.
+    void TrimLocked();
     int Limit() const;
     void PruneSent(Clock::time_point now);
     void LoadOutboxLocked();
-    // Writes pending_ to the outbox; called with the lock held, writes without it.
-    void SaveOutboxNow(std::unique_lock<std::mutex>& lock);
+    // Writes pending_ to the outbox; called with the lock held, writes without it. False: not written (and
+    // said in a line).
+    bool SaveOutboxNow(std::unique_lock<std::mutex>& lock);
     // The end of a drain: saves what is left and says so in one line.
     void FinishDrainLocked(std::unique_lock<std::mutex>& lock, const std::string& why);
     void Report(std::unique_lock<std::mutex>& lock, const std::string& line);
@@ -113,6 +122,7 @@ class RobotPoster {
     mutable std::mutex mutex_;  // guards everything below
     std::condition_variable wake_;
     RobotTarget target_;
+    std::optional<RobotTarget> nextTarget_;  // set while a post was in flight
     std::deque<Item> pending_;
     std::size_t unsent_ = 0;         // groups turned away while pending_ was full, not yet told
     Clock::time_point due_{};        // when the pending groups go out

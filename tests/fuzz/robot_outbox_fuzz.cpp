@@ -9,7 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tandrel::OutboxContent content;
     std::size_t skipped = 0;
     if (!tandrel::ReadOutboxText(tandrel::fuzz::Bytes(data, size), content, skipped)) return 0;
-    if (content.entries.size() > tandrel::kOutboxMaxEntries) __builtin_trap();
+    if (content.entries.size() > tandrel::kOutboxMaxEntries + tandrel::kOutboxMaxNotices) __builtin_trap();
     tandrel::OutboxContent again;
     std::size_t skippedAgain = 0;
     if (!tandrel::ReadOutboxText(tandrel::OutboxText(content), again, skippedAgain)) __builtin_trap();

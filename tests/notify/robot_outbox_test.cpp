@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -170,6 +171,53 @@ TEST(RobotOutbox, TheEndWaitsNoLongerThanItsDeadlineForAStalledRobot) {
     EXPECT_EQ(std::get<ReportedGroup>(content.entries[0].item).orderSn, "sn1");
 }
 
+// A robot switched off in the dialog while a post is under way: the outbox file ends up holding exactly what
+// was not delivered, and switching the robot on again sends that, once.
+TEST(RobotOutbox, ARobotSwitchedOffDuringAPostLeavesTheFileTrue) {
+    for (const bool postFails : {true, false}) {
+        SCOPED_TRACE(postFails ? "the post fails" : "the post goes");
+        testing::TempDir dir;
+        const auto outbox = dir / "outbox" / "robot1.json";
+        ASSERT_TRUE(MakePrivateFolders(outbox.parent_path()));
+        OutboxContent waiting;
+        for (int i = 1; i <= 3; ++i)
+            waiting.entries.push_back({Group(i), 1});
+        ASSERT_TRUE(SaveOutbox(outbox, waiting));
+        RobotSim robot(RobotStyle::ErrCode);
+        robot.SetFault(RobotFault::Stall);
+        robot.SetStallSeconds(postFails ? 3 : 1);
+        RobotPosterOptions o = Options(outbox);
+        o.timeoutSeconds = postFails ? 1 : 5;
+        o.retryDelay = 200ms;
+        std::atomic<int> posts{0};
+        Lines lines;
+        const RobotTarget on{RobotKind::WeCom, robot.baseUrl() + "/send", ""};
+        {
+            RobotPoster poster(on, o, lines.Sink(), [&posts](bool, std::size_t) { ++posts; });
+            ASSERT_TRUE(robot.WaitForRequests(1, 5s));
+            poster.SetTarget({});
+            for (int i = 0; i < 500 && posts == 0; ++i)
+                std::this_thread::sleep_for(10ms);
+            ASSERT_EQ(posts, 1);
+            std::this_thread::sleep_for(300ms);
+            EXPECT_EQ(std::filesystem::exists(outbox), postFails);
+            robot.SetFault(RobotFault::None);
+            poster.SetTarget(on);
+            if (postFails) {
+                ASSERT_TRUE(robot.WaitForRequests(2, 5s));
+            }
+            std::this_thread::sleep_for(500ms);  // five batch windows: anything else would have gone
+            poster.Drain(2s);
+        }
+        const auto requests = robot.Requests();
+        ASSERT_EQ(requests.size(), postFails ? 2u : 1u);
+        if (postFails) {
+            EXPECT_EQ(CountGoods(Json::parse(requests[1].body)["text"]["content"]), 3);
+        }
+        EXPECT_FALSE(std::filesystem::exists(outbox)) << Read(outbox);
+    }
+}
+
 // A damaged, cut or huge file says so in a line, is set aside whole, and the robot works on.
 TEST(RobotOutbox, ADamagedCutOrHugeFileIsSetAsideWithALine) {
     OutboxContent good;
@@ -228,8 +276,9 @@ TEST(RobotOutbox, WhatItHoldsIsBoundedAndBadEntriesAreSkipped) {
     std::size_t skipped = 0;
     ASSERT_TRUE(ReadOutboxText(Json{{"tandrelOutbox", 1}, {"unsent", 3}, {"entries", entries}}.dump(),
                                content, skipped));
-    EXPECT_EQ(content.entries.size(), kOutboxMaxEntries);
-    EXPECT_EQ(content.unsent, 3u + 501u);
+    // The groups past the bound are counted; the notice is kept besides them, never counted as a group.
+    EXPECT_EQ(content.entries.size(), kOutboxMaxEntries + 1);
+    EXPECT_EQ(content.unsent, 3u + 500u);
     EXPECT_EQ(skipped, 5u);
 
     testing::TempDir dir;
@@ -252,7 +301,8 @@ TEST(RobotOutbox, WhatItHoldsIsBoundedAndBadEntriesAreSkipped) {
         texts += body["text"].get<std::string>();
     }
     EXPECT_EQ(groups, 1000u);
-    EXPECT_NE(texts.find("另有 501 个新团未发送"), std::string::npos);
+    EXPECT_NE(texts.find("另有 500 个新团未发送"), std::string::npos);
+    EXPECT_NE(texts.find("xxxxxxxx"), std::string::npos);
     EXPECT_NE(lines.All().find("有5条无法读取"), std::string::npos) << lines.All();
 }
 

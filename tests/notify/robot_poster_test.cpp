@@ -221,6 +221,8 @@ TEST(RobotPoster, TheKeptGroupsAreBounded) {
     ASSERT_TRUE(watch.WaitPosts(1, 5s));
     for (int i = 1; i < static_cast<int>(RobotPoster::kMaxKept) + 50; ++i)
         poster.Post(Group(i));
+    // A store that goes offline meanwhile is told all the same: a notice never gives way to groups.
+    poster.PostNotice({"店铺已掉线：小满的店", "请重新登录店铺"});
     RobotSim robot(RobotStyle::ErrCode);
     poster.SetTarget({RobotKind::WeCom, robot.baseUrl() + "/send", ""});
     poster.Drain(5s);
@@ -234,6 +236,7 @@ TEST(RobotPoster, TheKeptGroupsAreBounded) {
     EXPECT_EQ(total, static_cast<int>(RobotPoster::kMaxKept));
     // What did not fit is not kept but counted, and the merchant is told in the message.
     EXPECT_NE(texts.find("另有 50 个新团未发送"), std::string::npos);
+    EXPECT_NE(texts.find("店铺已掉线：小满的店"), std::string::npos);
 }
 
 TEST(RobotPoster, AFailedBatchIsRetriedOnItsOwnWhenNothingElseComes) {
