@@ -60,38 +60,40 @@ std::optional<int> NumberIn(std::string_view text, int low, int high) {
     return value;
 }
 
+// A value from the file as a problem line shows it: bounded, one line, no controls (UTF-8).
+std::string Shown(const std::string& gbk) {
+    return RemoveControls(GbkToUtf8(gbk.substr(0, 200)), TextBytes::Utf8, LineBreaks::ToSpace);
+}
+
 // The watch's own keys, each checked on its own: a bad one says so and takes its default.
 void LoadWatchNoticeSettings(const std::string& content, NotifySettings& s) {
     const auto read = [&content](const std::string& key) {
         return ProfileRead(content, NotifySection(), key);
     };
-    const auto shown = [](const std::string& gbk) {
-        return RemoveControls(GbkToUtf8(gbk.substr(0, 200)), TextBytes::Utf8, LineBreaks::ToSpace);
-    };
     if (const std::string text = read(StoreAlertMinutesKey()); !Trim(text).empty()) {
         if (const auto minutes = NumberIn(text, 0, 1440))
             s.storeAlertMinutes = *minutes;
         else
-            s.watchProblems.push_back("店铺异常提醒分钟“" + shown(text) + "”无效（0 到 1440），按 3 分钟");
+            s.watchProblems.push_back("店铺异常提醒分钟“" + Shown(text) + "”无效（0 到 1440），按 3 分钟");
     }
     if (const std::string text = read(HeartbeatMinutesKey()); !Trim(text).empty()) {
         if (const auto minutes = NumberIn(text, 1, 60))
             s.heartbeatMinutes = *minutes;
         else
-            s.watchProblems.push_back("心跳间隔“" + shown(text) + "”无效（1 到 60），按 5 分钟");
+            s.watchProblems.push_back("心跳间隔“" + Shown(text) + "”无效（1 到 60），按 5 分钟");
     }
     if (const std::string text = read(DailySummaryKey()); !Trim(text).empty()) {
         if (const auto hour = NumberIn(text, 0, 23))
             s.summaryHour = *hour;
         else
-            s.watchProblems.push_back("每日汇总“" + shown(text) + "”无效（0 到 23 点），不发送每日汇总");
+            s.watchProblems.push_back("每日汇总“" + Shown(text) + "”无效（0 到 23 点），不发送每日汇总");
     }
     const std::string address(Trim(read(HeartbeatAddressKey())));
     if (address.empty()) return;
     if (IsHeartbeatAddress(address))
         s.heartbeatAddress = address;
     else
-        s.watchProblems.push_back("心跳地址“" + shown(address) + "”不是 http 或 https 地址，不发送心跳");
+        s.watchProblems.push_back("心跳地址“" + Shown(address) + "”不是 http 或 https 地址，不发送心跳");
 }
 
 }  // namespace
@@ -125,7 +127,7 @@ NotifySettings LoadNotifySettings(const ProfileFile& file) {
             robot.kind = *kind;
             problem = RobotSettingProblem(robot.kind, GbkToUtf8(robot.address), GbkToUtf8(robot.secret));
         } else {
-            problem = "机器人类型“" + GbkToUtf8(kindText) + "”不认识（可用 " + RobotKindNames() + "）";
+            problem = "机器人类型“" + Shown(kindText) + "”不认识（可用 " + RobotKindNames() + "）";
         }
         if (problem.empty()) continue;
         robot.kind = RobotKind::None;
