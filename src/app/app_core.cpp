@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
+#include <algorithm>
 #include <iostream>
 
 #include "net/http_request.h"
@@ -294,7 +295,14 @@ bool AppCore::BeginMonitoring(int maxPasses) {
         NameThisThread("monitoring");
         // Groups reported this month already (before a stop, or by an earlier run) are old groups now: a
         // restart does not announce every open group as new. Read here, off the window's thread.
-        cycle_.AddOldOrders(HistoryFile(dataDir_).MonthOrderNumbers());
+        // The reminders get the same numbers, so that they never read the file on the window's thread.
+        const auto now = std::chrono::system_clock::now();
+        std::vector<std::string> numbers = HistoryFile(dataDir_).MonthOrderNumbers(now);
+        auto known = std::make_shared<std::unordered_set<std::string>>(numbers.begin(), numbers.end());
+        PostToOwner([this, now, known] {
+            if (reminders_) reminders_->KnowMonth(now, std::move(*known));
+        });
+        cycle_.AddOldOrders(std::move(numbers));
         cycle_.StartMonitoring(maxPasses);
         PostToOwner([this] { OnMonitoringEnded(); });
     });
@@ -336,8 +344,13 @@ void AppCore::JoinMonitoring() {
 }
 
 void AppCore::Finish(std::chrono::milliseconds timeout) {
-    if (notices_) notices_->Flush();
-    if (reminders_) reminders_->Shutdown(timeout);
+    // One deadline for the whole end: the notices' file (and a summary being made) get at most half of it,
+    // the robots the rest.
+    const auto start = std::chrono::steady_clock::now();
+    if (notices_) notices_->Flush(start + timeout / 2);
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(start + timeout -
+                                                                            std::chrono::steady_clock::now());
+    if (reminders_) reminders_->Shutdown(std::max(left, std::chrono::milliseconds(0)));
 }
 
 void AppCore::AddReportListener(GroupListener listener) {

@@ -31,13 +31,19 @@ void HistoryWriter::Add(ReportedGroup group) {
     if (first) wake_.notify_one();
 }
 
-void HistoryWriter::Flush() {
+bool HistoryWriter::Flush(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(mutex_);
     const std::size_t target = added_;
     ++flushing_;
     wake_.notify_one();
-    written_.wait(lock, [&] { return done_ >= target; });
+    const auto written = [&] { return done_ >= target; };
+    bool done = true;
+    if (deadline == std::chrono::steady_clock::time_point::max())
+        written_.wait(lock, written);
+    else
+        done = written_.wait_until(lock, deadline, written);
     --flushing_;
+    return done;
 }
 
 std::size_t HistoryWriter::batches() const {

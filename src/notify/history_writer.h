@@ -32,8 +32,9 @@ class HistoryWriter {
 
     // Any thread; returns at once.
     void Add(ReportedGroup group);
-    // Returns once every group added before the call is on disk (or failed); the batch window is cut short.
-    void Flush();
+    // Returns once every group added before the call is on disk (or failed), or at the deadline (false); the
+    // batch window is cut short.
+    bool Flush(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
     // Batches written so far (for tests and benchmarks).
     std::size_t batches() const;
 

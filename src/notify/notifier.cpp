@@ -67,14 +67,30 @@ void Notifier::Reload() {
         posters_[i]->SetTarget(TargetOf(settings_.robots[i]));
 }
 
+std::string Notifier::MonthKey(std::chrono::system_clock::time_point time) const {
+    const std::u8string month = historyFile_.PathFor(time).filename().u8string();
+    return std::string(month.begin(), month.end());
+}
+
+void Notifier::KnowMonth(std::chrono::system_clock::time_point month,
+                         std::unordered_set<std::string> orderNumbers) {
+    std::string key = MonthKey(month);
+    if (key == memoryMonth_) {
+        reported_.merge(orderNumbers);
+        return;
+    }
+    reported_ = std::move(orderNumbers);
+    reported_.insert(carried_.begin(), carried_.end());
+    memoryMonth_ = std::move(key);
+}
+
 bool Notifier::AlreadyReported(const ReportedGroup& group) {
-    const std::filesystem::path file = historyFile_.PathFor(group.time);
-    const std::u8string month = file.filename().u8string();
-    if (std::string(month.begin(), month.end()) != memoryMonth_) {
-        // A new month (or the first group of the run): the month's file is what went out before.
+    if (std::string month = MonthKey(group.time); month != memoryMonth_) {
+        // A month not known yet (it began during the run): its file is what went out before, and it is
+        // new, so it is small.
         reported_ = historyFile_.OrderNumbersOf(group.time);
         reported_.insert(carried_.begin(), carried_.end());
-        memoryMonth_.assign(month.begin(), month.end());
+        memoryMonth_ = std::move(month);
     }
     return !reported_.insert(group.orderSn).second;
 }
@@ -101,7 +117,8 @@ void Notifier::OnGroupReported(const ReportedGroup& group) {
 
 void Notifier::Shutdown(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    history_->Flush();
+    // A disk that hangs does not take the robots' time: the writer's own end writes what is left.
+    history_->Flush(deadline - SaveMargin(timeout));
     // The robots drain side by side: one slow robot does not take the others' time.
     for (auto& poster : posters_)
         poster->BeginDrain();

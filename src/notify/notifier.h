@@ -39,6 +39,9 @@ class Notifier : public QObject {
     // Re-reads the section "提醒" (at start and after the settings dialog saved).
     void Reload();
     void OnGroupReported(const ReportedGroup& group);
+    // The order numbers (GBK) the month's history file holds, read off this thread before monitoring
+    // starts, so that the first group of the run does not read the file here.
+    void KnowMonth(std::chrono::system_clock::time_point month, std::unordered_set<std::string> orderNumbers);
     // A message about the watching, on the notifier's thread; the caller says it once. Every robot gets it
     // (kept like a group until its answer says it arrived), and the desktop.
     void OnNotice(const WatchNotice& notice);
@@ -60,6 +63,7 @@ class Notifier : public QObject {
     // Whether the group went out before (this run, or an earlier one of the month, as the history file
     // says); remembers it if not.
     bool AlreadyReported(const ReportedGroup& group);
+    std::string MonthKey(std::chrono::system_clock::time_point time) const;
 
     std::filesystem::path configPath_;
     LineSink lines_;

@@ -51,9 +51,13 @@ class StoreNotices::Writer {
         }
         wake_.notify_all();
     }
-    void Flush() {
+    bool Flush(std::chrono::steady_clock::time_point deadline) {
         std::unique_lock lock(mutex_);
-        idle_.wait(lock, [this] { return jobs_.empty() && !busy_; });
+        const auto idle = [this] { return jobs_.empty() && !busy_; };
+        if (deadline != std::chrono::steady_clock::time_point::max())
+            return idle_.wait_until(lock, deadline, idle);
+        idle_.wait(lock, idle);
+        return true;
     }
 
   private:
@@ -99,8 +103,8 @@ StoreNotices::~StoreNotices() {
     writer_.reset();
 }
 
-void StoreNotices::Flush() {
-    writer_->Flush();
+bool StoreNotices::Flush(std::chrono::steady_clock::time_point deadline) {
+    return writer_->Flush(deadline);
 }
 
 void StoreNotices::Load() {

@@ -51,8 +51,9 @@ class StoreNotices {
     // At the summary's hour (0-23; below 0: none), once a day: the day's groups per store from the history
     // and the stores that failed or went offline. The history is read off this thread.
     void ReviewSummary(int hour, bool historyOn, const std::vector<WatchedStore>& stores);
-    // Waits until the file holds what was decided so far (tests, and an orderly end).
-    void Flush();
+    // Waits until the file holds what was decided so far (tests, and an orderly end), at most until the
+    // deadline (false then).
+    bool Flush(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());
 
   private:
     class Writer;

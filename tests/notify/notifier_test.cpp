@@ -147,12 +147,21 @@ TEST(Notifier, AGroupGoesOutOnceAcrossStopsAndRestartsButARescanTellsItAgainAsOl
         notifier.Shutdown();
     }
     EXPECT_EQ(historyRows(), (std::vector<std::string>{"sn1/老团", "sn2/新团", "sn1/新团"}));
+    {
+        // Monitoring hands over the month's numbers it read off the window's thread; they count as the file.
+        Notifier notifier(dir.path(), dir / "Config.ini", nullptr, Fast());
+        notifier.KnowMonth(std::chrono::system_clock::now(), {"sn2", "sn3"});
+        notifier.OnGroupReported(Group(3));
+        notifier.OnGroupReported(Group(4));
+        notifier.Shutdown();
+    }
+    EXPECT_EQ(historyRows(), (std::vector<std::string>{"sn4/新团", "sn1/老团", "sn2/新团", "sn1/新团"}));
     int groups = 0;
     for (const auto& r : robot.Requests())
         for (std::size_t at = r.body.find("商品ID"); at != std::string::npos;
              at = r.body.find("商品ID", at + 1))
             ++groups;
-    EXPECT_EQ(groups, 3);  // sn1 new, then sn2 and sn1 as old
+    EXPECT_EQ(groups, 4);  // sn1 new, then sn2 and sn1 as old, then sn4
 }
 
 int GroupsIn(const std::vector<sim::RobotRequestSeen>& requests, const std::string& goods) {
