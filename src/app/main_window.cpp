@@ -36,6 +36,7 @@
 #include "stores/backup_passphrase_dialog.h"
 #include "stores/login_window.h"
 #include "support/files.h"
+#include "support/plain_text.h"
 #include "support/qt_text.h"
 #include "support/text.h"
 #include "update/version_check.h"
@@ -240,6 +241,10 @@ void MainWindow::WireControls() {
         [this](const QModelIndex& current) {
             core_->stores().TrackCurrentRow(current.isValid() ? storesShown_->SourceRow(current.row()) : -1);
         });
+    // A rebuilt list (an import, a login, a removal) has no current row, but the view says so with its
+    // signals blocked.
+    connect(storesShown_, &QAbstractItemModel::modelReset, this,
+            [this] { core_->stores().TrackCurrentRow(-1); });
     connect(stateChoice_, &QComboBox::currentIndexChanged, this, [this](int index) {
         storesShown_->SetStateFilter(static_cast<StoreStateFilter>(std::clamp(index, 0, 3)));
     });
@@ -408,32 +413,58 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::OnRemoveStore() {
-    if (MessageBoxes::Show(this, QMessageBox::Warning, QStringLiteral("您正在移出店铺，确定要移出吗？"),
+    // The rows selected, not the current one: a row deselected with Ctrl, or one that became current when the
+    // filter or a state change hid the selected row, is not the merchant's choice.
+    const std::vector<std::string> storeIds = SelectedStores();
+    if (storeIds.empty()) return ShowWarning(QStringLiteral("请选择店铺"));
+    QString which;
+    if (storeIds.size() == 1) {
+        const StoreTableModel& stores = core_->stores();
+        std::string name;
+        for (int row = 0; row < stores.rowCount() && name.empty(); ++row)
+            if (stores.Cell(row, StoreTableModel::kStoreId) == storeIds[0])
+                name = stores.Cell(row, StoreTableModel::kName);
+        // A name from outside, on one line and without its controls.
+        which = QStringLiteral("店铺“%1”")
+                    .arg(FromGbk(RemoveControls(name.empty() ? storeIds[0] : name, TextBytes::Gbk,
+                                                LineBreaks::ToSpace)));
+    } else {
+        which = QStringLiteral("选中的%1个店铺").arg(storeIds.size());
+    }
+    if (MessageBoxes::Show(this, QMessageBox::Warning,
+                           QStringLiteral("您正在移出%1，确定要移出吗？").arg(which),
                            QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;
-    StoreTableModel& stores = core_->stores();
-    if (stores.selectedStoreId().empty()) return ShowWarning(QStringLiteral("请选择店铺"));
-    // Only that store leaves the list; monitoring drops its work without a line.
-    const std::string storeId = stores.selectedStoreId();
-    const StoreResult result = core_->RemoveStore(storeId);
-    if (result.code == kStoreNotFound)
-        ShowWarning(QStringLiteral("没有找到此店铺记录"));
-    else if (!result.ok())
-        ShowMessage(result.error, MessageIcon::Exclamation);
+    // Only those stores leave the list; monitoring drops their work without a line.
+    bool missing = false;
+    for (const std::string& storeId : storeIds) {
+        const StoreResult result = core_->RemoveStore(storeId);
+        if (result.code == kStoreNotFound) {
+            missing = true;
+        } else if (!result.ok()) {
+            ShowMessage(result.error, MessageIcon::Exclamation);
+            return;
+        }
+    }
+    if (missing) ShowWarning(QStringLiteral("没有找到此店铺记录"));
 }
 
-std::vector<std::string> MainWindow::StoresToActOn(const QModelIndex& clicked) {
-    QItemSelectionModel* selection = storeList_->selectionModel();
-    if (!selection->isRowSelected(clicked.row(), {}))
-        selection->setCurrentIndex(clicked, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+std::vector<std::string> MainWindow::SelectedStores() const {
     std::vector<int> shown;
-    for (const QModelIndex& index : selection->selectedRows())
+    for (const QModelIndex& index : storeList_->selectionModel()->selectedRows())
         shown.push_back(index.row());
     std::sort(shown.begin(), shown.end());
     std::vector<std::string> storeIds;
     for (int row : shown)
         storeIds.push_back(core_->stores().Cell(storesShown_->SourceRow(row), StoreTableModel::kStoreId));
     return storeIds;
+}
+
+std::vector<std::string> MainWindow::StoresToActOn(const QModelIndex& clicked) {
+    QItemSelectionModel* selection = storeList_->selectionModel();
+    if (!selection->isRowSelected(clicked.row(), {}))
+        selection->setCurrentIndex(clicked, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    return SelectedStores();
 }
 
 void MainWindow::AddStoreActions(QMenu& menu, const std::vector<std::string>& storeIds) {
