@@ -36,7 +36,6 @@
 #include "stores/backup_passphrase_dialog.h"
 #include "stores/login_window.h"
 #include "support/files.h"
-#include "support/plain_text.h"
 #include "support/qt_text.h"
 #include "support/text.h"
 #include "update/version_check.h"
@@ -413,28 +412,13 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::OnRemoveStore() {
+    if (MessageBoxes::Show(this, QMessageBox::Warning, QStringLiteral("您正在移出店铺，确定要移出吗？"),
+                           QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
+        return;
     // The rows selected, not the current one: a row deselected with Ctrl, or one that became current when the
     // filter or a state change hid the selected row, is not the merchant's choice.
     const std::vector<std::string> storeIds = SelectedStores();
     if (storeIds.empty()) return ShowWarning(QStringLiteral("请选择店铺"));
-    QString which;
-    if (storeIds.size() == 1) {
-        const StoreTableModel& stores = core_->stores();
-        std::string name;
-        for (int row = 0; row < stores.rowCount() && name.empty(); ++row)
-            if (stores.Cell(row, StoreTableModel::kStoreId) == storeIds[0])
-                name = stores.Cell(row, StoreTableModel::kName);
-        // A name from outside, on one line and without its controls.
-        which = QStringLiteral("店铺“%1”")
-                    .arg(FromGbk(RemoveControls(name.empty() ? storeIds[0] : name, TextBytes::Gbk,
-                                                LineBreaks::ToSpace)));
-    } else {
-        which = QStringLiteral("选中的%1个店铺").arg(storeIds.size());
-    }
-    if (MessageBoxes::Show(this, QMessageBox::Warning,
-                           QStringLiteral("您正在移出%1，确定要移出吗？").arg(which),
-                           QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
-        return;
     // Only those stores leave the list; monitoring drops their work without a line.
     bool missing = false;
     for (const std::string& storeId : storeIds) {
