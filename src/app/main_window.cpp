@@ -240,6 +240,10 @@ void MainWindow::WireControls() {
         [this](const QModelIndex& current) {
             core_->stores().TrackCurrentRow(current.isValid() ? storesShown_->SourceRow(current.row()) : -1);
         });
+    // A rebuilt list (an import, a login, a removal) has no current row, but the view says so with its
+    // signals blocked.
+    connect(storesShown_, &QAbstractItemModel::modelReset, this,
+            [this] { core_->stores().TrackCurrentRow(-1); });
     connect(stateChoice_, &QComboBox::currentIndexChanged, this, [this](int index) {
         storesShown_->SetStateFilter(static_cast<StoreStateFilter>(std::clamp(index, 0, 3)));
     });
@@ -411,29 +415,40 @@ void MainWindow::OnRemoveStore() {
     if (MessageBoxes::Show(this, QMessageBox::Warning, QStringLiteral("您正在移出店铺，确定要移出吗？"),
                            QMessageBox::Ok | QMessageBox::Cancel) != QMessageBox::Ok)
         return;
-    StoreTableModel& stores = core_->stores();
-    if (stores.selectedStoreId().empty()) return ShowWarning(QStringLiteral("请选择店铺"));
-    // Only that store leaves the list; monitoring drops its work without a line.
-    const std::string storeId = stores.selectedStoreId();
-    const StoreResult result = core_->RemoveStore(storeId);
-    if (result.code == kStoreNotFound)
-        ShowWarning(QStringLiteral("没有找到此店铺记录"));
-    else if (!result.ok())
-        ShowMessage(result.error, MessageIcon::Exclamation);
+    // The rows selected, not the current one: a row deselected with Ctrl, or one that became current when the
+    // filter or a state change hid the selected row, is not the merchant's choice.
+    const std::vector<std::string> storeIds = SelectedStores();
+    if (storeIds.empty()) return ShowWarning(QStringLiteral("请选择店铺"));
+    // Only those stores leave the list; monitoring drops their work without a line.
+    bool missing = false;
+    for (const std::string& storeId : storeIds) {
+        const StoreResult result = core_->RemoveStore(storeId);
+        if (result.code == kStoreNotFound) {
+            missing = true;
+        } else if (!result.ok()) {
+            ShowMessage(result.error, MessageIcon::Exclamation);
+            return;
+        }
+    }
+    if (missing) ShowWarning(QStringLiteral("没有找到此店铺记录"));
 }
 
-std::vector<std::string> MainWindow::StoresToActOn(const QModelIndex& clicked) {
-    QItemSelectionModel* selection = storeList_->selectionModel();
-    if (!selection->isRowSelected(clicked.row(), {}))
-        selection->setCurrentIndex(clicked, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+std::vector<std::string> MainWindow::SelectedStores() const {
     std::vector<int> shown;
-    for (const QModelIndex& index : selection->selectedRows())
+    for (const QModelIndex& index : storeList_->selectionModel()->selectedRows())
         shown.push_back(index.row());
     std::sort(shown.begin(), shown.end());
     std::vector<std::string> storeIds;
     for (int row : shown)
         storeIds.push_back(core_->stores().Cell(storesShown_->SourceRow(row), StoreTableModel::kStoreId));
     return storeIds;
+}
+
+std::vector<std::string> MainWindow::StoresToActOn(const QModelIndex& clicked) {
+    QItemSelectionModel* selection = storeList_->selectionModel();
+    if (!selection->isRowSelected(clicked.row(), {}))
+        selection->setCurrentIndex(clicked, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    return SelectedStores();
 }
 
 void MainWindow::AddStoreActions(QMenu& menu, const std::vector<std::string>& storeIds) {

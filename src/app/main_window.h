@@ -145,6 +145,8 @@ class MainWindow : public QMainWindow, private LogSink, private MessageSink {
     StoreResult LoadStoresOnce();
     void OnRemoveStore();
     void OnStoreListDoubleClicked();
+    // The store ids of the rows selected in the store list, in the order shown.
+    std::vector<std::string> SelectedStores() const;
     // The store ids the store list's menu acts on: the selected rows, or the clicked one (selected then) when
     // it is not among them; in the order shown.
     std::vector<std::string> StoresToActOn(const QModelIndex& clicked);

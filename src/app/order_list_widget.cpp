@@ -217,6 +217,11 @@ void OrderListWidget::ExportGoodsIdsOf(bool selectedOnly) {
     } else {
         rows = proxy_->ShownSourceRows();
     }
+    // No ids, no file: there is nothing to say it went anywhere, nor a folder to open.
+    if (rows.empty()) {
+        MessageBoxes::Show(window(), QMessageBox::Warning, QStringLiteral("没有可导出的商品ID"));
+        return;
+    }
     std::string failure;
     const auto file =
         ExportGoodsIds(orders_, rows, services_.dataDir, std::chrono::system_clock::now(), &failure);

@@ -150,11 +150,14 @@ class SessionChecks {
         const std::string& id = check.store.id;
         check.loginTaken = false;
         if (login.code == kLoginOk) {
-            // The session is in the list either way; the file keeps it when it can.
-            book_.KeepCookie(id, check.store.login, login.loginCookies);
+            // The file keeps the session only when the book did: a store removed or logged in by the merchant
+            // meanwhile has a newer one, or none.
+            const bool kept = book_.KeepCookie(id, check.store.login, login.loginCookies);
             book_.SessionAlive(id);
-            if (StoreResult kept = file_.UpdateCookie(id, login.loginCookies); result_.error.empty())
-                result_.error = std::move(kept.error);
+            if (kept) {
+                if (StoreResult saved = file_.UpdateCookie(id, login.loginCookies); result_.error.empty())
+                    result_.error = std::move(saved.error);
+            }
         } else if (LoginRefused(login)) {
             book_.Offline(id, ReloginFailureText(login));
         } else {

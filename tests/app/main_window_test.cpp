@@ -343,8 +343,15 @@ TEST_F(MainWindowSimTest, StoresLoadAtOpeningAndASelectedOneCanBeRemoved) {
     EXPECT_TRUE(login.first().first().toBool());
     EXPECT_TRUE(MessageBoxes::Recorded().empty());
 
+    // Cancelled, it stays.
+    MessageBoxes::SetNextAnswer(QMessageBox::Cancel);
+    Control<QPushButton>("按钮_移出店铺")->click();
+    EXPECT_EQ(RecordedTexts(), (std::vector<QString>{Q("您正在移出店铺，确定要移出吗？")}));
+    EXPECT_EQ(window.stores().rowCount(), 2);
+
     // The reload after a removal (which may happen during a monitoring pause) leaves the cycle's cookie
     // alone.
+    MessageBoxes::ClearRecorded();
     window.session().currentCookie() = "SESSION_TOKEN=being-polled";
     MessageBoxes::SetNextAnswer(QMessageBox::Ok);
     Control<QPushButton>("按钮_移出店铺")->click();
@@ -356,12 +363,99 @@ TEST_F(MainWindowSimTest, StoresLoadAtOpeningAndASelectedOneCanBeRemoved) {
     StoreFile(dir_.path()).ReadAll(records);
     ASSERT_EQ(records.size(), 1u);
 
-    // The removed store stays selected: a second removal finds no record.
+    // The rebuilt list has nothing selected: a second click asks for a store.
     MessageBoxes::ClearRecorded();
     MessageBoxes::SetNextAnswer(QMessageBox::Ok);
     Control<QPushButton>("按钮_移出店铺")->click();
-    EXPECT_EQ(RecordedTexts(),
-              (std::vector<QString>{Q("您正在移出店铺，确定要移出吗？"), Q("没有找到此店铺记录")}));
+    EXPECT_EQ(RecordedTexts(), (std::vector<QString>{Q("您正在移出店铺，确定要移出吗？"), Q("请选择店铺")}));
+    EXPECT_EQ(window.stores().rowCount(), 1);
+}
+
+// 移出店铺 removes the rows selected, never the row that is merely current: one deselected with Ctrl, the
+// neighbour made current when the filter hides the selected row, or the row of a list rebuilt since.
+TEST_F(MainWindowSimTest, RemovalTakesExactlyTheSelectedStores) {
+    ASSERT_TRUE(testing::SeedSimStores(
+        sim_, dir_.path(),
+        {{{.account = "a3", .password = "p3", .mallId = "33", .mallName = "Three", .mobile = "3"}, "s3"},
+         {{.account = "a4", .password = "p4", .mallId = "44", .mallName = "Four", .mobile = "4"}, "s4"}}));
+    MainWindow& window = OpenLoaded();
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    ASSERT_EQ(window.stores().rowCount(), 4);
+    auto* list = Control<QTableView>("超级列表框_店铺列表");
+    auto* states = Control<QComboBox>("组合框_状态筛选");
+    auto* remove = Control<QPushButton>("按钮_移出店铺");
+    const auto click = [&](int row, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, modifiers,
+                          list->visualRect(list->model()->index(row, 1)).center());
+    };
+    const auto storedIds = [&] {
+        std::vector<StoreRecord> records;
+        StoreFile(dir_.path()).ReadAll(records);
+        std::vector<std::string> ids;
+        for (const auto& r : records)
+            ids.push_back(r.storeId);
+        return ids;
+    };
+    const auto asksForAStoreAndRemovesNone = [&](const std::vector<std::string>& ids) {
+        MessageBoxes::ClearRecorded();
+        MessageBoxes::SetNextAnswer(QMessageBox::Ok);
+        remove->click();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(RecordedTexts(),
+                  (std::vector<QString>{Q("您正在移出店铺，确定要移出吗？"), Q("请选择店铺")}));
+        EXPECT_EQ(storedIds(), ids);
+        EXPECT_EQ(window.stores().rowCount(), static_cast<int>(ids.size()));
+    };
+
+    {
+        SCOPED_TRACE("deselected with Ctrl, still current");
+        click(0);
+        click(0, Qt::ControlModifier);
+        ASSERT_TRUE(list->selectionModel()->selectedRows().isEmpty());
+        ASSERT_EQ(list->currentIndex().row(), 0);
+        asksForAStoreAndRemovesNone({"11", "22", "33", "44"});
+    }
+    {
+        SCOPED_TRACE("hidden by the filter, a neighbour current");
+        window.core().book().Offline("33", Utf8ToGbk("密码错误"));
+        QCoreApplication::processEvents();
+        click(1);                    // 22
+        states->setCurrentIndex(2);  // 异常: 33 alone
+        ASSERT_EQ(list->model()->rowCount(), 1);
+        ASSERT_TRUE(list->currentIndex().isValid());
+        asksForAStoreAndRemovesNone({"11", "22", "33", "44"});
+        states->setCurrentIndex(0);
+    }
+    {
+        SCOPED_TRACE("the list rebuilt under the selection");
+        click(0);
+        ASSERT_EQ(window.stores().selectedStoreId(), "11");
+        // A store logged in meanwhile: the list is rebuilt.
+        ASSERT_TRUE(StoreFile(dir_.path())
+                        .SaveStore({.account = "a5", .password = "p5", .storeId = "55", .session = "c5"})
+                        .ok());
+        ASSERT_TRUE(window.core().SyncStores().ok());
+        QCoreApplication::processEvents();
+        ASSERT_EQ(window.stores().rowCount(), 5);
+        asksForAStoreAndRemovesNone({"11", "22", "33", "44", "55"});
+    }
+
+    // Three selected, the last row current: exactly those three leave, after one confirmation.
+    list->selectionModel()->clearSelection();
+    for (int row : {0, 1, 3})
+        list->selectionModel()->select(list->model()->index(row, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    list->selectionModel()->setCurrentIndex(list->model()->index(4, 0), QItemSelectionModel::NoUpdate);
+    MessageBoxes::ClearRecorded();
+    MessageBoxes::SetNextAnswer(QMessageBox::Ok);
+    remove->click();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(RecordedTexts(), (std::vector<QString>{Q("您正在移出店铺，确定要移出吗？")}));
+    EXPECT_EQ(storedIds(), (std::vector<std::string>{"33", "55"}));
+    ASSERT_EQ(window.stores().rowCount(), 2);
+    EXPECT_EQ(window.stores().Cell(0, StoreTableModel::kStoreId), "33");
+    EXPECT_EQ(window.stores().Cell(1, StoreTableModel::kStoreId), "55");
 }
 
 TEST_F(MainWindowSimTest, StartAndStopRunTheCycleWithTheWindowAsItsLogAndControls) {

@@ -73,6 +73,26 @@ TEST_F(MainWindowTest, AnExportThatFailsSaysSoWithAWarningAndOpensNothing) {
     EXPECT_TRUE(openedUrls_.empty());
 }
 
+// With no row to take, neither export writes a file or opens the folder; a warning says there is nothing.
+TEST_F(MainWindowTest, AnExportWithoutRowsWritesNothingAndSaysSo) {
+    MainWindow& window = Open();
+    auto* list = Control<QTableView>("超级列表框_订单数据1");
+    auto* search = Control<QLineEdit>("编辑框_搜索订单");
+    auto* menu = Control<QMenu>("监测菜单");
+    window.orders().AddOrderRow(Utf8ToGbk("店"), "g1", "n", "o", "1", "");
+    list->setCurrentIndex(list->model()->index(0, 0));
+    list->selectionModel()->clearSelection();
+    MenuAction(menu, "导出选中商品ID")->trigger();
+    search->setText(Q("nothing-matches"));  // every row filtered out
+    MenuAction(menu, "导出全部商品ID")->trigger();
+    EXPECT_EQ(RecordedTexts(), (std::vector<QString>{Q("没有可导出的商品ID"), Q("没有可导出的商品ID")}));
+    for (const auto& shown : MessageBoxes::Recorded())
+        EXPECT_EQ(shown.icon, QMessageBox::Warning);
+    EXPECT_TRUE(openedUrls_.empty());
+    const auto folder = dir_.path() / std::filesystem::path(u8"商品ID");
+    EXPECT_TRUE(!std::filesystem::exists(folder) || std::filesystem::is_empty(folder));
+}
+
 TEST_F(MainWindowTest, OrderListSortsCopiesOpensAndExports) {
     MainWindow& window = Open();
     auto* list = Control<QTableView>("超级列表框_订单数据1");

@@ -154,6 +154,32 @@ TEST_P(StoreListTest, ChecksSeveralAtOnceWithinTheLimitsAndEndsInTheListsOrder) 
     EXPECT_TRUE(testing::FewEnoughToBeLateStamps(testing::TooSoon(requests, interval, 2), requests.size()));
 }
 
+// The merchant logs a store in while the check's own login for it is under way: the check's session, older,
+// goes neither to the book nor to the file.
+TEST_P(StoreListTest, ALoginByTheMerchantDuringTheCheckKeepsItsSession) {
+    sim_.SetStallSeconds(0.3);
+    sim_.SetFault("/chats/auth", sim::Fault::Stall);
+    StoreBook book;
+    bool loggedIn = false;
+    const auto pump = [&] {
+        if (loggedIn) return;
+        for (const auto& r : sim_.Requests()) {
+            if (r.target != "/chats/auth" || r.body.find("relog") == std::string::npos) continue;
+            std::optional<WatchedStore> store = book.Find("2");
+            ASSERT_TRUE(store);
+            store->cookie = "SESSION_TOKEN=merchant";
+            ASSERT_TRUE(file_.UpdateCookie("2", store->cookie).ok());
+            book.LoggedIn(*store);
+            loggedIn = true;
+            return;
+        }
+    };
+    ASSERT_EQ(LoadStoreList(book, file_, Endpoints::AllAt(sim_.baseUrl()), pump).code, kStoreOk);
+    ASSERT_TRUE(loggedIn);
+    EXPECT_EQ(book.Find("2")->cookie, "SESSION_TOKEN=merchant");
+    EXPECT_EQ(StoredCookie("2"), "SESSION_TOKEN=merchant");
+}
+
 TEST_P(StoreListTest, ShowsNothingSecretAndTracksTheSelection) {
     LoadStoreList(list_, file_, session_);
     EXPECT_FALSE(list_.data(list_.index(0, M::kPassword)).isValid());
