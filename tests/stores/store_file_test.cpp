@@ -654,7 +654,9 @@ TEST_F(StoreFileTest, KillingAReKeyLosesNothing) {
         keys->key = key;
         StoreFile reopened(dir.path(), keys);
         EXPECT_EQ(Ids(reopened).size(), 300u) << "round " << round;
-        EXPECT_TRUE(OpensWith(file.path(), key));
+        EXPECT_TRUE(OpensWith(file.path(), key))
+            << "round " << round << ", under the new key before: " << underNew
+            << ", notes: " << keys->notes.size();
     }
     EXPECT_GT(interrupted, 0);
 }
