@@ -138,6 +138,19 @@ class MainWindowSimTest : public MainWindowTest {
         EXPECT_TRUE(loaded.wait(10000));
         return window;
     }
+    // Two more stores (33 and 44) besides the fixture's two, the window open, shown and loaded.
+    MainWindow& OpenShownWithFourStores() {
+        EXPECT_TRUE(testing::SeedSimStores(
+            sim_, dir_.path(),
+            {{{.account = "a3", .password = "p3", .mallId = "33", .mallName = "Three", .mobile = "3"}, "s3"},
+             {{.account = "a4", .password = "p4", .mallId = "44", .mallName = "Four", .mobile = "4"},
+              "s4"}}));
+        MainWindow& window = OpenLoaded();
+        window.show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&window));
+        EXPECT_EQ(window.stores().rowCount(), 4);
+        return window;
+    }
     std::string LogText() { return Control<QPlainTextEdit>("编辑框_显示")->toPlainText().toStdString(); }
 
     sim::MarketplaceSim sim_;

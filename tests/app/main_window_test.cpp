@@ -374,13 +374,7 @@ TEST_F(MainWindowSimTest, StoresLoadAtOpeningAndASelectedOneCanBeRemoved) {
 // 移出店铺 removes the rows selected, never the row that is merely current: one deselected with Ctrl, the
 // neighbour made current when the filter hides the selected row, or the row of a list rebuilt since.
 TEST_F(MainWindowSimTest, RemovalTakesExactlyTheSelectedStores) {
-    ASSERT_TRUE(testing::SeedSimStores(
-        sim_, dir_.path(),
-        {{{.account = "a3", .password = "p3", .mallId = "33", .mallName = "Three", .mobile = "3"}, "s3"},
-         {{.account = "a4", .password = "p4", .mallId = "44", .mallName = "Four", .mobile = "4"}, "s4"}}));
-    MainWindow& window = OpenLoaded();
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    MainWindow& window = OpenShownWithFourStores();
     ASSERT_EQ(window.stores().rowCount(), 4);
     auto* list = Control<QTableView>("超级列表框_店铺列表");
     auto* states = Control<QComboBox>("组合框_状态筛选");
@@ -757,13 +751,7 @@ TEST_F(MainWindowSimTest, AStoreIsPausedFromItsMenuAndStaysPaused) {
 }
 
 TEST_F(MainWindowSimTest, SeveralSelectedStoresArePausedResumedAndLoggedInAgainAlsoWhileFiltered) {
-    ASSERT_TRUE(testing::SeedSimStores(
-        sim_, dir_.path(),
-        {{{.account = "a3", .password = "p3", .mallId = "33", .mallName = "Three", .mobile = "3"}, "s3"},
-         {{.account = "a4", .password = "p4", .mallId = "44", .mallName = "Four", .mobile = "4"}, "s4"}}));
-    MainWindow& window = OpenLoaded();
-    window.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    MainWindow& window = OpenShownWithFourStores();
     ASSERT_EQ(window.stores().rowCount(), 4);
     auto* list = Control<QTableView>("超级列表框_店铺列表");
     auto* states = Control<QComboBox>("组合框_状态筛选");
