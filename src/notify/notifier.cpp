@@ -85,13 +85,9 @@ void Notifier::KnowMonth(std::chrono::system_clock::time_point month,
 }
 
 bool Notifier::AlreadyReported(const ReportedGroup& group) {
-    if (std::string month = MonthKey(group.time); month != memoryMonth_) {
-        // A month not known yet (it began during the run): its file is what went out before, and it is
-        // new, so it is small.
-        reported_ = historyFile_.OrderNumbersOf(group.time);
-        reported_.insert(carried_.begin(), carried_.end());
-        memoryMonth_ = std::move(month);
-    }
+    // A month not known yet (it began during the run): its file is what went out before, and it is new, so
+    // it is small.
+    if (MonthKey(group.time) != memoryMonth_) KnowMonth(group.time, historyFile_.OrderNumbersOf(group.time));
     return !reported_.insert(group.orderSn).second;
 }
 
