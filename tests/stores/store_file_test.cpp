@@ -543,11 +543,7 @@ TEST_F(StoreFileTest, OpeningsAtOnceOnSeveralThreadsReKeyTheFileOnce) {
         for (std::thread& thread : threads)
             thread.join();
         EXPECT_EQ(failed, 0);
-#ifndef _WIN32
-        // Windows renames nothing over a file another thread has open: there a re-key meeting another opening
-        // fails (and says so), and a later opening makes it; the file's state below holds everywhere.
         EXPECT_TRUE(keys->notes.empty()) << keys->notes.front();
-#endif
         EXPECT_TRUE(OpensWith(file.path(), keys->key));
         EXPECT_FALSE(OpensWith(file.path(), StoreFile::kPassword));
         EXPECT_EQ(Ids(installed).size(), stored.size() + kThreads / 2);
