@@ -2,9 +2,7 @@
 
 #include <sqlite3.h>
 
-#include <atomic>
 #include <cstdio>
-#include <mutex>
 #include <random>
 #include <set>
 #include <system_error>
@@ -81,18 +79,6 @@ bool MakeEmptyPrivateFile(const std::filesystem::path& path) {
     const bool ok = ::fchmod(fd, 0600) == 0;
     return ::close(fd) == 0 && ok;
 #endif
-}
-
-// The window, monitoring and the backup each open the file on a thread of their own: its move to the
-// keyring's key is made by one of them at a time.
-std::mutex& ReKeyMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-std::atomic<bool>& ReKeysRefused() {
-    static std::atomic<bool> refused{false};
-    return refused;
 }
 
 std::shared_ptr<StoreKeySource>& DefaultKeySource() {
@@ -288,17 +274,14 @@ StoreResult StoreFile::OpenFile(Database& db, bool createIfMissing) const {
     if (openWith(kPassword)) {
         if (keys_) {
             if (const std::string key = KeyringKey(); !key.empty()) {
-                const std::lock_guard lock(ReKeyMutex());
-                // Another thread may have moved the file while this one waited: the connection is then on
-                // the old file, which is gone, and the new one opens with the keyring's key.
-                if (!openWith(kPassword))
-                    return openWith(key) ? StoreResult{} : StoreResult::Failed(kStoreOpenFailed);
                 if (ReKey(db, key))
                     return openWith(key) ? StoreResult{} : StoreResult::Failed(kStoreOpenFailed);
                 // A failed re-key leaves the file under the built-in key, and closed: it is opened again so
                 // that this operation goes on; the next open tries the re-key again.
-                if (!reKeyFailureNoted_.exchange(true))
+                if (!reKeyFailureNoted_) {
+                    reKeyFailureNoted_ = true;
                     keys_->Note("店铺文件未能改用系统钥匙串的密钥，仍使用内置密钥");
+                }
                 if (!openWith(kPassword)) return StoreResult::Failed(kStoreOpenFailed);
             }
         }
@@ -320,32 +303,12 @@ bool StoreFile::ReKey(Database& db, const std::string& key) const {
     // A copy under the new key, made private and complete beside the file, then renamed over it: a kill at
     // any moment leaves either the old file under the old key or the new one under the new key. (Re-keying in
     // place would leave a hot journal that a reader under the other key cannot roll back.)
-    std::filesystem::path base = path_;
-    base += ".rekey";
+    std::filesystem::path copy = path_;
+    copy += ".rekey";
     std::error_code ec;
-    // The copies (and journals) of re-keys killed before: this process makes one at a time, under the lock.
-    const auto stale = base.filename().native();
-    for (std::filesystem::directory_iterator it(path_.parent_path(), ec), end; !ec && it != end;
-         it.increment(ec))
-        if (it->path().filename().native().starts_with(stale) && !it->is_directory(ec))
-            std::filesystem::remove(it->path(), ec);
-    if (ReKeysRefused()) return false;
-    // A name of its own, made exclusively: nothing planted under it is written through.
-    std::filesystem::path copy;
-    for (int attempt = 0; attempt < 8 && copy.empty(); ++attempt) {
-        const std::filesystem::path name = TemporaryBeside(base);
-        ExclusiveFile made(name);
-        if (!made.ok()) {
-            if (made.error() == EEXIST) continue;
-            return false;
-        }
-        if (!made.Close()) {
-            std::filesystem::remove(name, ec);
-            return false;
-        }
-        copy = name;
-    }
-    if (copy.empty()) return false;
+    std::filesystem::remove(copy, ec);
+    std::filesystem::remove(std::filesystem::path(copy) += "-journal", ec);
+    if (!MakeEmptyPrivateFile(copy)) return false;
     char* attach =
         sqlite3_mprintf("ATTACH DATABASE %Q AS rekeyed KEY %Q", PathToUtf8(copy).c_str(), key.c_str());
     const bool exported = attach && db.Exec(attach) && db.Exec("SELECT sqlcipher_export('rekeyed')");
@@ -356,7 +319,6 @@ bool StoreFile::ReKey(Database& db, const std::string& key) const {
     // SQLite made the copy durable when the export committed.
     if (!exported || !detached) {
         std::filesystem::remove(copy, ec);
-        std::filesystem::remove(std::filesystem::path(copy) += "-journal", ec);
         return false;
     }
     std::filesystem::rename(copy, path_, ec);
@@ -365,10 +327,6 @@ bool StoreFile::ReKey(Database& db, const std::string& key) const {
         return false;
     }
     return true;
-}
-
-void StoreFile::RefuseReKeysForTests(bool refuse) {
-    ReKeysRefused() = refuse;
 }
 
 std::string StoreFile::KeyringKey() const {

@@ -5,7 +5,6 @@
 // store file is never overwritten or deleted. Operations show nothing: every failure comes back in the result
 // with its text, and the caller shows it its own way (a message box, the monitoring log, stderr).
 
-#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -74,8 +73,7 @@ class StoreFile {
 
     // With the built-in key, or (for an installed copy, see SetDefaultKeySource) the keyring's: a file still
     // under the built-in key is re-keyed to the keyring's key when it is opened. A kill during the re-key
-    // leaves a file that opens with one key or the other. Threads may open the file at once, through one
-    // StoreFile or several: one of them re-keys it, the others wait and open it under the new key.
+    // leaves a file that opens with one key or the other.
     explicit StoreFile(const std::filesystem::path& dataDir);
     StoreFile(const std::filesystem::path& dataDir, std::shared_ptr<StoreKeySource> keys);
     // The key source of every StoreFile made without one afterwards (set once at start; null: built-in key).
@@ -99,9 +97,6 @@ class StoreFile {
     // Every record, without creating a missing file; false when it cannot be read (the caller stays silent).
     bool ReadExisting(std::vector<StoreRecord>& records) const;
 
-    // Tests: while set, every re-key fails before its copy is made, as on a full disk.
-    static void RefuseReKeysForTests(bool refuse);
-
   private:
     class Database;
     // Opens the file and brings its layout to kSchemaVersion.
@@ -118,7 +113,7 @@ class StoreFile {
 
     std::filesystem::path path_;
     std::shared_ptr<StoreKeySource> keys_;
-    mutable std::atomic<bool> reKeyFailureNoted_{false};  // a failing re-key is said once, not at every open
+    mutable bool reKeyFailureNoted_ = false;  // a failing re-key is said once, not at every open
 };
 
 }  // namespace tandrel

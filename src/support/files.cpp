@@ -46,8 +46,6 @@ int CreateNew(const std::filesystem::path& path) {
 #endif
 }
 
-}  // namespace
-
 std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
     // Unpredictable, so that nobody can plant something under the name beforehand.
     static thread_local std::mt19937_64 random{std::random_device{}()};
@@ -59,6 +57,8 @@ std::filesystem::path TemporaryBeside(const std::filesystem::path& path) {
     name += suffix;
     return path.parent_path() / name;
 }
+
+}  // namespace
 
 ExclusiveFile::ExclusiveFile(const std::filesystem::path& path) {
     fd_ = CreateNew(path);

@@ -38,10 +38,6 @@ class ExclusiveFile {
     int error_ = 0;
 };
 
-// A name beside path for a file of one's own: path's name, ".tmp" and twelve unpredictable characters. Only
-// a name: it is made with ExclusiveFile, and another is drawn when it is taken.
-std::filesystem::path TemporaryBeside(const std::filesystem::path& path);
-
 // Opens path for appending, creating it (for the user alone) when missing; never through a link, and shut
 // against other writers until closed. Null with error set on failure.
 std::FILE* OpenForAppend(const std::filesystem::path& path, int& error);
